@@ -1,0 +1,20 @@
+#include "app/Probe.h"
+
+#include "app/EventStream.h"
+#include "app/StageOutcome.h"
+#include "capture/ServiceCalls.h"
+
+namespace app {
+
+platform::Task<int> runProbe(platform::PlatformServices& platform) {
+  const auto failure = co_await failureOf(capture::requestShareableContent(
+      platform.screenCapture(), platform.dispatch().mainQueue()));
+  if (failure) {
+    emitError(*failure, "probe");
+    co_return 1;
+  }
+  emitEvent(EventRecord("probe").set("granted", true));
+  co_return 0;
+}
+
+}  // namespace app

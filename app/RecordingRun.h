@@ -1,0 +1,13 @@
+#pragma once
+
+#include "app/CommandLine.h"
+#include "platform/PlatformServices.h"
+#include "platform/Task.h"
+
+namespace app {
+
+// One recording from start to stop: "ready", then on the first SIGINT the final record, or an
+// "error" for the stage that failed. Yields the exit status. Runs on the main queue.
+platform::Task<int> runRecording(const RunOptions& options, platform::PlatformServices& platform);
+
+}  // namespace app

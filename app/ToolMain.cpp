@@ -1,0 +1,50 @@
+#include "app/ToolMain.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "app/CommandLine.h"
+#include "app/EventStream.h"
+#include "app/Probe.h"
+#include "app/RecordingRun.h"
+#include "platform/Launch.h"
+
+namespace app {
+
+namespace {
+
+constexpr int kUsageStatus = 2;
+
+std::filesystem::path currentDirectory() {
+  std::error_code error;
+  std::filesystem::path directory = std::filesystem::current_path(error);
+  return error ? std::filesystem::path("/") : directory;
+}
+
+platform::Task<int> mainRoutine(std::vector<std::string> arguments,
+                                platform::PlatformServices& platform) {
+  const CommandLine commandLine = parseCommandLine(arguments, currentDirectory());
+  if (std::holds_alternative<ProbeRequest>(commandLine)) co_return co_await runProbe(platform);
+  if (const auto* options = std::get_if<RunOptions>(&commandLine)) {
+    co_return co_await runRecording(*options, platform);
+  }
+  emitEvent(EventRecord("error").set("code", "missing_output"));
+  co_return kUsageStatus;
+}
+
+}  // namespace
+
+int runTool(const std::vector<std::string>& arguments, platform::PlatformServices& platform) {
+  platform::MainQueue& mainQueue = platform.dispatch().mainQueue();
+  int status = 1;
+  mainQueue.post([&] {
+    platform::launch(mainRoutine(arguments, platform), [&](int result) {
+      status = result;
+      mainQueue.quit();
+    });
+  });
+  mainQueue.run();
+  return status;
+}
+
+}  // namespace app

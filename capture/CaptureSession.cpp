@@ -1,0 +1,133 @@
+#include "capture/CaptureSession.h"
+
+#include <unistd.h>
+
+#include <chrono>
+
+#include "app/EventStream.h"
+#include "capture/LevelRecord.h"
+#include "capture/MicrophoneSelection.h"
+#include "capture/ServiceCalls.h"
+#include "capture/ToolErrors.h"
+
+namespace capture {
+
+namespace {
+
+using platform::StreamOutputType;
+
+std::vector<std::shared_ptr<const platform::RunningApplication>> applicationsOfProcess(
+    const std::vector<std::shared_ptr<const platform::RunningApplication>>& applications,
+    std::int32_t processID) {
+  std::vector<std::shared_ptr<const platform::RunningApplication>> own;
+  for (const auto& application : applications) {
+    if (application->processID() == processID) own.push_back(application);
+  }
+  return own;
+}
+
+}  // namespace
+
+std::shared_ptr<CaptureSession> CaptureSession::create(platform::PlatformServices& platform,
+                                                       std::filesystem::path outputURL,
+                                                       bool captureMicrophone,
+                                                       std::optional<std::string> microphoneName) {
+  return std::make_shared<CaptureSession>(ConstructionKey{}, platform, std::move(outputURL),
+                                          captureMicrophone, std::move(microphoneName));
+}
+
+CaptureSession::CaptureSession(ConstructionKey, platform::PlatformServices& platform,
+                               std::filesystem::path outputURL, bool captureMicrophone,
+                               std::optional<std::string> microphoneName)
+    : platform_(platform),
+      outputURL_(std::move(outputURL)),
+      captureMicrophone_(captureMicrophone),
+      microphoneName_(std::move(microphoneName)),
+      sampleQueue_(platform.dispatch().makeSerialQueue("com.tessaloquin.audio-samples")) {}
+
+platform::Task<void> CaptureSession::start() {
+  platform::ScreenCaptureService& service = platform_.screenCapture();
+  platform::Queue& mainQueue = platform_.dispatch().mainQueue();
+  const platform::ShareableContent content = co_await requestShareableContent(service, mainQueue);
+  if (content.displays.empty()) throw toolError(service, ToolErrorCode::noDisplay);
+
+  auto filter = service.makeContentFilter(content.displays.front(),
+                                          applicationsOfProcess(content.applications, getpid()));
+  auto stream = service.makeStream(std::move(filter), streamConfiguration(), weak_from_this());
+  stream->addStreamOutput(weak_from_this(), StreamOutputType::audio, sampleQueue_);
+  if (captureMicrophone_) {
+    stream->addStreamOutput(weak_from_this(), StreamOutputType::microphone, sampleQueue_);
+  }
+  auto recordingOutput = service.makeRecordingOutput(
+      {outputURL_, platform::FileType::quickTimeMovie, platform::VideoCodecType::h264},
+      weak_from_this());
+  stream->addRecordingOutput(recordingOutput);
+  stream_ = stream;
+  recordingOutput_ = std::move(recordingOutput);
+
+  auto startError = co_await completionOf(
+      "startCapture", mainQueue,
+      [stream](platform::ErrorCompletion completion) { stream->startCapture(completion); });
+  if (startError) throw *startError;
+  startLevelTimer();
+}
+
+platform::StreamConfiguration CaptureSession::streamConfiguration() {
+  platform::StreamConfiguration configuration;
+  configuration.width = 2;
+  configuration.height = 2;
+  configuration.minimumFrameInterval = {1, 1};
+  configuration.queueDepth = 3;
+  configuration.showsCursor = false;
+  configuration.capturesAudio = true;
+  configuration.sampleRate = 48000;
+  configuration.channelCount = 2;
+  configuration.excludesCurrentProcessAudio = true;
+  configuration.captureMicrophone = captureMicrophone_;
+  if (captureMicrophone_) {
+    if (auto device = microphoneDevice()) configuration.microphoneCaptureDeviceID = device->uniqueID;
+  }
+  return configuration;
+}
+
+std::optional<platform::AudioCaptureDevice> CaptureSession::microphoneDevice() {
+  platform::AudioDeviceDiscovery& devices = platform_.audioDevices();
+  if (microphoneName_ && !microphoneName_->empty()) {
+    if (auto named = findMicrophoneByName(devices.microphones(), *microphoneName_)) return named;
+    app::emitEvent(app::EventRecord("warning").set("code", "microphone_fallback"));
+  }
+  return devices.defaultAudioDevice();
+}
+
+void CaptureSession::startLevelTimer() {
+  using std::chrono::seconds;
+  auto timer = platform_.dispatch().makeRepeatingTimer(sampleQueue_);
+  timer->schedule(seconds(1), seconds(1));
+  timer->setEventHandler([weakSelf = weak_from_this()] {
+    if (auto self = weakSelf.lock()) self->emitLevel();
+  });
+  levelTimer_ = std::move(timer);
+  levelTimer_->activate();
+}
+
+void CaptureSession::emitLevel() {
+  const LevelReading system = systemStats_.snapshot(true);
+  const LevelReading microphone = microphoneStats_.snapshot(true);
+  app::emitEvent(levelRecord("level", system, microphone));
+}
+
+void CaptureSession::streamDidOutputSampleBuffer(const platform::SampleBuffer& sampleBuffer,
+                                                 StreamOutputType type) {
+  switch (type) {
+    case StreamOutputType::audio:
+      systemStats_.add(sampleBuffer);
+      break;
+    case StreamOutputType::microphone:
+      microphoneStats_.add(sampleBuffer);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace capture

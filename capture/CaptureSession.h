@@ -1,0 +1,96 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "app/EventRecord.h"
+#include "capture/AudioStatistics.h"
+#include "platform/OneShotWaiter.h"
+#include "platform/PlatformServices.h"
+#include "platform/Task.h"
+
+namespace capture {
+
+// Records the system audio of the first display, and optionally one microphone, into a movie
+// file through the platform's screen-capture service, and meters both sources.
+//
+// Lifecycle: create → start() → (samples and a level record every second) → stop() → final
+// record. The run driver owns the session and calls start() once and, after it succeeded, stop()
+// once; both run on the main queue and continue there after every service completion.
+// Threads: sample buffers and level ticks run on `sampleQueue_`; the delegate callbacks on
+// service threads; the finish time-out on the shared background queue. Callbacks that can
+// outlive the session (level ticks, the time-out) hold it weakly; the service holds its
+// delegates weakly.
+class CaptureSession final : public platform::StreamOutput,
+                             public platform::StreamDelegate,
+                             public platform::RecordingOutputDelegate,
+                             public std::enable_shared_from_this<CaptureSession> {
+ public:
+  // Makes no platform request, creates no timer and prints nothing.
+  static std::shared_ptr<CaptureSession> create(platform::PlatformServices& platform,
+                                                std::filesystem::path outputURL,
+                                                bool captureMicrophone,
+                                                std::optional<std::string> microphoneName);
+
+  // Starts capture and the level timer; throws the failing step's error.
+  platform::Task<void> start();
+
+  // The microphone named on the command line, else the platform's default. Prints the
+  // "microphone_fallback" warning when a name was given and matched nothing.
+  std::optional<platform::AudioCaptureDevice> microphoneDevice();
+
+  // Stops the level timer and the stream, waits for the file, and yields the "final" record;
+  // throws the stored failure or the tool's "not finished" error. Not to be run twice at once.
+  platform::Task<app::EventRecord> stop();
+
+  // Whether the recording output reported the file's end within `seconds`.
+  platform::Task<bool> waitForRecordingFinish(double seconds);
+  void resumeFinishWaiter(bool finished);
+
+  // Runs on sampleQueue_.
+  void streamDidOutputSampleBuffer(const platform::SampleBuffer& sampleBuffer,
+                                   platform::StreamOutputType type) override;
+  // These run on service threads.
+  void streamDidStopWithError(const platform::PlatformError& error) override;
+  void recordingOutputDidStartRecording() override;
+  void recordingOutputDidFinishRecording() override;
+  void recordingOutputDidFailWithError(const platform::PlatformError& error) override;
+
+  struct ConstructionKey {
+   private:
+    ConstructionKey() = default;
+    friend class CaptureSession;
+  };
+  CaptureSession(ConstructionKey, platform::PlatformServices& platform,
+                 std::filesystem::path outputURL, bool captureMicrophone,
+                 std::optional<std::string> microphoneName);
+
+ private:
+  platform::StreamConfiguration streamConfiguration();
+  void startLevelTimer();
+  void emitLevel();
+  void finishWaitTimedOut();
+  void storeFailureIfNone(const platform::PlatformError& error);
+  std::optional<platform::PlatformError> storedFailure();
+
+  platform::PlatformServices& platform_;  // outlives the session
+  const std::filesystem::path outputURL_;
+  const bool captureMicrophone_;
+  const std::optional<std::string> microphoneName_;
+  AudioStatistics systemStats_;      // own lock
+  AudioStatistics microphoneStats_;  // own lock
+  const std::shared_ptr<platform::Queue> sampleQueue_;
+  std::shared_ptr<platform::Stream> stream_;                    // main queue only
+  std::shared_ptr<platform::RecordingOutput> recordingOutput_;  // main queue only
+  std::unique_ptr<platform::RepeatingTimer> levelTimer_;        // main queue only
+
+  std::mutex finishLock_;
+  std::optional<platform::PlatformError> recordingFailure_;     // guarded by finishLock_
+  bool recordingFinished_ = false;                              // guarded by finishLock_
+  std::optional<platform::OneShotWaiter<>> finishWaiter_;       // guarded by finishLock_
+};
+
+}  // namespace capture

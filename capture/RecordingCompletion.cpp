@@ -1,0 +1,110 @@
+// How a recording ends: stop() stops the level timer and the stream, then waits, for a bounded
+// time, for the recording output to say the file is complete. The finish state
+// (recordingFinished_, finishWaiter_) and the stored failure change only under finishLock_; the
+// waiter is always resumed after the lock is released, by exactly one of the wait itself, the
+// finish and failure callbacks, and the time-out.
+#include <chrono>
+
+#include "capture/CaptureSession.h"
+#include "capture/LevelRecord.h"
+#include "capture/ServiceCalls.h"
+#include "capture/ToolErrors.h"
+
+namespace capture {
+
+namespace {
+
+constexpr double kFinishWaitSeconds = 15.0;
+
+}  // namespace
+
+platform::Task<app::EventRecord> CaptureSession::stop() {
+  if (levelTimer_) levelTimer_->cancel();
+  levelTimer_.reset();
+
+  if (auto stream = stream_) {
+    auto stopError = co_await completionOf(
+        "stopCapture", platform_.dispatch().mainQueue(),
+        [stream](platform::ErrorCompletion completion) { stream->stopCapture(completion); });
+    if (stopError) storeFailureIfNone(*stopError);
+  }
+
+  const bool finished = co_await waitForRecordingFinish(kFinishWaitSeconds);
+  if (auto failure = storedFailure()) throw *failure;
+  if (!finished) throw toolError(platform_.screenCapture(), ToolErrorCode::recordingNotFinished);
+
+  const LevelReading system = systemStats_.snapshot(false);
+  const LevelReading microphone = microphoneStats_.snapshot(false);
+  co_return levelRecord("final", system, microphone);
+}
+
+platform::Task<bool> CaptureSession::waitForRecordingFinish(double seconds) {
+  platform::OneShotWaiter<> waiter("waitForRecordingFinish(seconds:)",
+                                   platform_.dispatch().mainQueue());
+  bool alreadyFinished = false;
+  {
+    std::lock_guard guard(finishLock_);
+    alreadyFinished = recordingFinished_;
+    if (!alreadyFinished) finishWaiter_ = waiter;
+  }
+  if (alreadyFinished) {
+    waiter.resume();
+  } else {
+    const auto delay = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::duration<double>(seconds));
+    platform_.dispatch().runAfter(delay, [weakSelf = weak_from_this()] {
+      if (auto self = weakSelf.lock()) self->finishWaitTimedOut();
+    });
+  }
+  co_await waiter;
+  std::lock_guard guard(finishLock_);
+  co_return recordingFinished_;
+}
+
+void CaptureSession::finishWaitTimedOut() {
+  std::optional<platform::OneShotWaiter<>> waiter;
+  {
+    std::lock_guard guard(finishLock_);
+    waiter = std::exchange(finishWaiter_, std::nullopt);
+  }
+  if (waiter) waiter->resume();
+}
+
+void CaptureSession::resumeFinishWaiter(bool finished) {
+  std::optional<platform::OneShotWaiter<>> waiter;
+  {
+    std::lock_guard guard(finishLock_);
+    recordingFinished_ = finished;
+    waiter = std::exchange(finishWaiter_, std::nullopt);
+  }
+  if (waiter) waiter->resume();
+}
+
+void CaptureSession::streamDidStopWithError(const platform::PlatformError& error) {
+  std::lock_guard guard(finishLock_);
+  recordingFailure_ = error;
+}
+
+void CaptureSession::recordingOutputDidStartRecording() {}
+
+void CaptureSession::recordingOutputDidFinishRecording() { resumeFinishWaiter(true); }
+
+void CaptureSession::recordingOutputDidFailWithError(const platform::PlatformError& error) {
+  {
+    std::lock_guard guard(finishLock_);
+    recordingFailure_ = error;
+  }
+  resumeFinishWaiter(true);
+}
+
+void CaptureSession::storeFailureIfNone(const platform::PlatformError& error) {
+  std::lock_guard guard(finishLock_);
+  if (!recordingFailure_) recordingFailure_ = error;
+}
+
+std::optional<platform::PlatformError> CaptureSession::storedFailure() {
+  std::lock_guard guard(finishLock_);
+  return recordingFailure_;
+}
+
+}  // namespace capture

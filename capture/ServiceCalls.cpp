@@ -1,0 +1,39 @@
+#include "capture/ServiceCalls.h"
+
+#include "capture/ToolErrors.h"
+#include "platform/OneShotWaiter.h"
+
+namespace capture {
+
+platform::Task<platform::ShareableContent> requestShareableContent(
+    platform::ScreenCaptureService& service, platform::Queue& resumeQueue) {
+  platform::OneShotWaiter<platform::ShareableContent> waiter("getShareableContent", resumeQueue);
+  const platform::PlatformError withoutError =
+      toolError(service, ToolErrorCode::failureWithoutError);
+  service.getShareableContent(
+      false, true,
+      [waiter, withoutError](std::optional<platform::ShareableContent> content,
+                             std::optional<platform::PlatformError> error) mutable {
+        if (error) {
+          waiter.fail(std::make_exception_ptr(*error));
+        } else if (content) {
+          waiter.resume(std::move(*content));
+        } else {
+          waiter.fail(std::make_exception_ptr(withoutError));
+        }
+      });
+  co_return co_await waiter;
+}
+
+platform::Task<std::optional<platform::PlatformError>> completionOf(
+    std::string label, platform::Queue& resumeQueue,
+    std::function<void(platform::ErrorCompletion)> operation) {
+  platform::OneShotWaiter<std::optional<platform::PlatformError>> waiter(std::move(label),
+                                                                       resumeQueue);
+  operation([waiter](std::optional<platform::PlatformError> error) mutable {
+    waiter.resume(std::move(error));
+  });
+  co_return co_await waiter;
+}
+
+}  // namespace capture

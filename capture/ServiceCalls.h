@@ -1,0 +1,26 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/Dispatch.h"
+#include "platform/ScreenCaptureService.h"
+#include "platform/Task.h"
+
+namespace capture {
+
+// The service's completion-handler calls as awaitable operations. The awaiting coroutine
+// continues on `resumeQueue`, whichever thread the service completes on; no thread waits.
+
+// The shareable content with desktop windows included and on-screen windows only. Throws the
+// service's error, or the tool's own when the service gave neither content nor an error.
+platform::Task<platform::ShareableContent> requestShareableContent(
+    platform::ScreenCaptureService& service, platform::Queue& resumeQueue);
+
+// Runs `operation` with a completion and yields the error it completed with, if any.
+platform::Task<std::optional<platform::PlatformError>> completionOf(
+    std::string label, platform::Queue& resumeQueue,
+    std::function<void(platform::ErrorCompletion)> operation);
+
+}  // namespace capture

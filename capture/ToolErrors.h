@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/PlatformError.h"
+#include "platform/ScreenCaptureService.h"
+
+namespace capture {
+
+inline constexpr const char* kToolErrorDomain = "TessaloquinAudioCapture";
+
+enum class ToolErrorCode : std::int64_t {
+  noDisplay = 1,
+  recordingNotFinished = 2,
+  // The platform said it failed but gave no error to say why.
+  failureWithoutError = 3,
+};
+
+// The tool's own errors are of the platform's error type, so that a reader sees one kind.
+platform::PlatformError toolError(const platform::ScreenCaptureService& service,
+                                  ToolErrorCode code);
+
+}  // namespace capture

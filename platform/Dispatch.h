@@ -1,0 +1,66 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+using Work = std::function<void()>;
+
+// A queue that runs submitted work one item at a time, in submission order, on a thread it owns.
+class Queue {
+ public:
+  virtual ~Queue() = default;
+  // Thread-safe; never runs `work` before returning.
+  virtual void post(Work work) = 0;
+};
+
+// The queue of the process's main thread. The thread that calls run() becomes the main thread and
+// services the queue until quit() is called from work on the queue.
+class MainQueue : public Queue {
+ public:
+  virtual void run() = 0;
+  virtual void quit() = 0;
+};
+
+// A repeating timer whose handler runs on the queue it was made for. Created inactive; owned by
+// whoever made it. Once cancelled, no new firing starts; a firing already running is not awaited.
+class RepeatingTimer {
+ public:
+  virtual ~RepeatingTimer() = default;
+  // Set before activate().
+  virtual void schedule(std::chrono::nanoseconds firstDelay, std::chrono::nanoseconds interval) = 0;
+  virtual void setEventHandler(Work handler) = 0;
+  virtual void activate() = 0;
+  virtual void cancel() = 0;
+};
+
+// Turns deliveries of SIGINT into events on the main queue. Created inactive: deliveries before
+// activate() are not seen. Deliveries that arrive before the handler runs are reported once.
+// The caller sets SIGINT's disposition to ignore before creating the source.
+class SignalSource {
+ public:
+  virtual ~SignalSource() = default;
+  // Set before activate(); runs on the main queue.
+  virtual void setEventHandler(Work handler) = 0;
+  virtual void activate() = 0;
+};
+
+// The queues, timers and signal source of the platform's dispatch service.
+class Dispatch {
+ public:
+  virtual ~Dispatch() = default;
+  virtual MainQueue& mainQueue() = 0;
+  // A serial queue of user-initiated priority.
+  virtual std::shared_ptr<Queue> makeSerialQueue(const std::string& label) = 0;
+  virtual std::unique_ptr<RepeatingTimer> makeRepeatingTimer(std::shared_ptr<Queue> queue) = 0;
+  // Runs `work` once, `delay` from now on the monotonic clock, on a shared background queue.
+  // There is no cancelling it: work that may outlive its owner holds the owner weakly.
+  virtual void runAfter(std::chrono::nanoseconds delay, Work work) = 0;
+  // A SIGINT source reporting on the main queue, inactive.
+  virtual std::unique_ptr<SignalSource> makeInterruptSource() = 0;
+};
+
+}  // namespace platform

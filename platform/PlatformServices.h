@@ -1,0 +1,24 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/AudioDeviceDiscovery.h"
+#include "platform/Dispatch.h"
+#include "platform/ScreenCaptureService.h"
+
+namespace platform {
+
+// Everything the tool asks of the system, in one place, so that tests can hand in a scripted
+// double instead. Outlives every session made over it.
+class PlatformServices {
+ public:
+  virtual ~PlatformServices() = default;
+  virtual ScreenCaptureService& screenCapture() = 0;
+  virtual AudioDeviceDiscovery& audioDevices() = 0;
+  virtual Dispatch& dispatch() = 0;
+};
+
+// The services of the platform this executable is built for.
+std::unique_ptr<PlatformServices> makeSystemPlatform();
+
+}  // namespace platform

@@ -1,0 +1,154 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Dispatch.h"
+#include "platform/PlatformError.h"
+#include "platform/SampleBuffer.h"
+
+namespace platform {
+
+// The screen-capture service: what the tool calls and implements of ScreenCaptureKit on macOS and
+// of its GStreamer counterpart on Linux. Objects the service hands out are opaque to the core.
+//
+// Threads: completions and delegate callbacks arrive on threads of the service's choosing, except
+// sample buffers, which arrive on the queue given with their stream output. Every completion is
+// called exactly once. Delegates are held weakly: the service never keeps them alive.
+
+class Display {
+ public:
+  virtual ~Display() = default;
+};
+
+class RunningApplication {
+ public:
+  virtual ~RunningApplication() = default;
+  virtual std::int32_t processID() const = 0;
+};
+
+struct ShareableContent {
+  std::vector<std::shared_ptr<const Display>> displays;  // in the platform's order
+  std::vector<std::shared_ptr<const RunningApplication>> applications;
+};
+
+class ContentFilter {
+ public:
+  virtual ~ContentFilter() = default;
+};
+
+// A time of value/timescale seconds, epoch 0.
+struct MediaTime {
+  std::int64_t value = 0;
+  std::int32_t timescale = 0;
+  friend bool operator==(const MediaTime&, const MediaTime&) = default;
+};
+
+// The values the tool sets on a stream configuration; every other property keeps the platform's
+// default. Fields are in the order in which they are applied.
+struct StreamConfiguration {
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+  MediaTime minimumFrameInterval;
+  std::int64_t queueDepth = 0;
+  bool showsCursor = false;
+  bool capturesAudio = false;
+  std::int64_t sampleRate = 0;
+  std::int64_t channelCount = 0;
+  bool excludesCurrentProcessAudio = false;
+  bool captureMicrophone = false;
+  std::optional<std::string> microphoneCaptureDeviceID;
+  friend bool operator==(const StreamConfiguration&, const StreamConfiguration&) = default;
+};
+
+// Raw values as the platform numbers them; any other value may arrive and must be ignored.
+enum class StreamOutputType : std::int64_t { screen = 0, audio = 1, microphone = 2 };
+
+enum class FileType { quickTimeMovie };
+enum class VideoCodecType { h264 };
+
+struct RecordingOutputConfiguration {
+  std::filesystem::path outputURL;  // absolute
+  FileType outputFileType = FileType::quickTimeMovie;
+  VideoCodecType videoCodecType = VideoCodecType::h264;
+  friend bool operator==(const RecordingOutputConfiguration&,
+                         const RecordingOutputConfiguration&) = default;
+};
+
+class StreamOutput {
+ public:
+  virtual ~StreamOutput() = default;
+  // Runs on the queue the output was added with.
+  virtual void streamDidOutputSampleBuffer(const SampleBuffer& sampleBuffer,
+                                           StreamOutputType type) = 0;
+};
+
+class StreamDelegate {
+ public:
+  virtual ~StreamDelegate() = default;
+  // Runs on a service thread: the stream stopped by itself with an error.
+  virtual void streamDidStopWithError(const PlatformError& error) = 0;
+};
+
+class RecordingOutputDelegate {
+ public:
+  virtual ~RecordingOutputDelegate() = default;
+  // All three run on service threads.
+  virtual void recordingOutputDidStartRecording() = 0;
+  // The file is complete.
+  virtual void recordingOutputDidFinishRecording() = 0;
+  virtual void recordingOutputDidFailWithError(const PlatformError& error) = 0;
+};
+
+class RecordingOutput {
+ public:
+  virtual ~RecordingOutput() = default;
+};
+
+using ErrorCompletion = std::function<void(std::optional<PlatformError> error)>;
+// Delivers content or an error; a faulty platform may deliver neither.
+using ContentCompletion =
+    std::function<void(std::optional<ShareableContent> content, std::optional<PlatformError> error)>;
+
+class Stream {
+ public:
+  virtual ~Stream() = default;
+  // Throws PlatformError when the platform refuses.
+  virtual void addStreamOutput(std::weak_ptr<StreamOutput> output, StreamOutputType type,
+                               std::shared_ptr<Queue> sampleHandlerQueue) = 0;
+  // Throws PlatformError when the platform refuses.
+  virtual void addRecordingOutput(std::shared_ptr<RecordingOutput> recordingOutput) = 0;
+  // From a successful completion on, the file is written and buffers flow.
+  virtual void startCapture(ErrorCompletion completion) = 0;
+  // After this, the recording output reports the file's end through its delegate, possibly
+  // before the completion runs.
+  virtual void stopCapture(ErrorCompletion completion) = 0;
+};
+
+class ScreenCaptureService {
+ public:
+  virtual ~ScreenCaptureService() = default;
+  // The unqualified name of the platform's error type, which the tool's own errors carry too.
+  virtual std::string errorTypeName() const = 0;
+  // Success means capture is permitted.
+  virtual void getShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
+                                   ContentCompletion completion) = 0;
+  // A filter over one display without the listed applications and with no excepted windows.
+  virtual std::shared_ptr<ContentFilter> makeContentFilter(
+      std::shared_ptr<const Display> display,
+      std::vector<std::shared_ptr<const RunningApplication>> excludingApplications) = 0;
+  // Nothing runs before capture starts.
+  virtual std::shared_ptr<Stream> makeStream(std::shared_ptr<ContentFilter> filter,
+                                             const StreamConfiguration& configuration,
+                                             std::weak_ptr<StreamDelegate> delegate) = 0;
+  virtual std::shared_ptr<RecordingOutput> makeRecordingOutput(
+      const RecordingOutputConfiguration& configuration,
+      std::weak_ptr<RecordingOutputDelegate> delegate) = 0;
+};
+
+}  // namespace platform
