@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace app {
+
+struct RunOptions {
+  std::filesystem::path outputURL;
+  bool captureMicrophone = true;
+  std::optional<std::string> microphoneName;
+};
+
+struct ProbeRequest {};
+struct MissingOutput {};
+
+using CommandLine = std::variant<ProbeRequest, MissingOutput, RunOptions>;
+
+// `arguments` is the whole argument vector, program path included: options are searched from
+// element 0 on. Pure, so the current directory comes in as a parameter.
+CommandLine parseCommandLine(const std::vector<std::string>& arguments,
+                             const std::filesystem::path& currentDirectory);
+
+}  // namespace app

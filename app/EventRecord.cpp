@@ -1,0 +1,26 @@
+#include "app/EventRecord.h"
+
+#include <algorithm>
+
+namespace app {
+
+EventRecord::EventRecord(std::string event) {
+  set("event", std::move(event));
+}
+
+EventRecord& EventRecord::set(std::string key, EventValue value) {
+  auto existing = std::ranges::find(entries_, key, &std::pair<std::string, EventValue>::first);
+  if (existing != entries_.end()) {
+    existing->second = std::move(value);
+  } else {
+    entries_.emplace_back(std::move(key), std::move(value));
+  }
+  return *this;
+}
+
+const EventValue* EventRecord::find(std::string_view key) const {
+  auto found = std::ranges::find(entries_, key, &std::pair<std::string, EventValue>::first);
+  return found == entries_.end() ? nullptr : &found->second;
+}
+
+}  // namespace app

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace app {
+
+using EventValue = std::variant<std::string, std::int64_t, std::uint64_t, double, bool>;
+
+// One line of the event stream: a flat record whose keys are unique and keep the order in which
+// they were first set, so that "event" always leads.
+class EventRecord {
+ public:
+  explicit EventRecord(std::string event);
+
+  // Setting a key that is already present replaces its value in place.
+  EventRecord& set(std::string key, EventValue value);
+
+  const std::vector<std::pair<std::string, EventValue>>& entries() const { return entries_; }
+
+  // nullptr when the key is absent.
+  const EventValue* find(std::string_view key) const;
+
+ private:
+  std::vector<std::pair<std::string, EventValue>> entries_;
+};
+
+}  // namespace app

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/EventRecord.h"
+
+namespace app {
+
+// The record as one compact JSON object. nullopt when it has no JSON form: a key or text value
+// that is not valid UTF-8, or a non-finite double.
+std::optional<std::string> serializeJsonObject(const EventRecord& record);
+
+}  // namespace app

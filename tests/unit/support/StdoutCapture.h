@@ -1,0 +1,72 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// Sends everything written to file descriptor 1 into a temporary file until destruction, so
+// that the bytes a test produced on stdout can be read back. A file rather than a pipe: a
+// writer can never block on a reader that has not started yet.
+class StdoutCapture {
+ public:
+  StdoutCapture() : file_(std::tmpfile()) {
+    std::fflush(stdout);
+    savedStdout_ = ::dup(STDOUT_FILENO);
+    if (file_ == nullptr || savedStdout_ < 0 || ::dup2(::fileno(file_), STDOUT_FILENO) < 0) {
+      release();
+      throw std::runtime_error("cannot redirect stdout");
+    }
+  }
+
+  ~StdoutCapture() {
+    std::fflush(stdout);
+    ::dup2(savedStdout_, STDOUT_FILENO);
+    release();
+  }
+
+  StdoutCapture(const StdoutCapture&) = delete;
+  StdoutCapture& operator=(const StdoutCapture&) = delete;
+
+  // Every byte written since construction, exactly as written.
+  std::string text() const {
+    std::fflush(stdout);
+    std::string captured;
+    char buffer[4096];
+    for (;;) {
+      const ssize_t count =
+          ::pread(::fileno(file_), buffer, sizeof buffer, static_cast<off_t>(captured.size()));
+      if (count <= 0) return captured;
+      captured.append(buffer, static_cast<std::size_t>(count));
+    }
+  }
+
+  // The captured text split at each '\n'; a trailing piece without one is kept as a last line.
+  std::vector<std::string> lines() const {
+    const std::string captured = text();
+    std::vector<std::string> result;
+    std::size_t start = 0;
+    while (start < captured.size()) {
+      std::size_t end = captured.find('\n', start);
+      if (end == std::string::npos) end = captured.size();
+      result.push_back(captured.substr(start, end - start));
+      start = end + 1;
+    }
+    return result;
+  }
+
+ private:
+  void release() {
+    if (savedStdout_ >= 0) ::close(savedStdout_);
+    if (file_ != nullptr) std::fclose(file_);
+  }
+
+  std::FILE* file_;
+  int savedStdout_ = -1;
+};
+
+}  // namespace test_support
