@@ -1,0 +1,38 @@
+// Sample buffers of the capture stream, as the core reads them.
+//
+// samples: ScreenCaptureKit calls the stream output on the sample queue with a CMSampleBuffer
+//   that it owns; the adapter borrows it (and its block buffer) only for that call, and only the
+//   three CoreMedia reads below touch it. Walking the pieces of a non-contiguous block buffer is
+//   the core's business.
+
+#include "platform/macos/CoreMediaSampleBuffer.h"
+
+#include <CoreMedia/CoreMedia.h>
+
+namespace platform::macos {
+
+std::int32_t CoreMediaBlockBuffer::dataPointer(std::size_t offset, std::size_t& lengthAtOffset,
+                                               std::size_t& totalLength,
+                                               const std::byte*& data) const {
+  size_t length = 0;
+  size_t total = 0;
+  char* pointer = nullptr;
+  const OSStatus status = CMBlockBufferGetDataPointer(block_, offset, &length, &total, &pointer);
+  lengthAtOffset = length;
+  totalLength = total;
+  data = reinterpret_cast<const std::byte*>(pointer);
+  return status;
+}
+
+bool CoreMediaSampleBuffer::dataIsReady() const {
+  return CMSampleBufferDataIsReady(sampleBuffer_);
+}
+
+const BlockBuffer* CoreMediaSampleBuffer::dataBuffer() const {
+  CMBlockBufferRef block = CMSampleBufferGetDataBuffer(sampleBuffer_);
+  if (block == nullptr) return nullptr;
+  block_.borrow(block);
+  return &block_;
+}
+
+}  // namespace platform::macos

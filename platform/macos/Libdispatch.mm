@@ -1,0 +1,147 @@
+// The dispatch service over libdispatch.
+//
+// create: the serial queue, timer and SIGINT source wrap libdispatch objects; sources are created
+//   inactive, as libdispatch makes them.
+// start: activate() hands a source to libdispatch; from then on its handler runs on the source's
+//   queue: the sample queue for the level timer, the main queue for SIGINT.
+// run: the main queue is libdispatch's, drained by CFRunLoopRun() on the process's main thread
+//   until quit() stops that run loop.
+// stop: cancel() ends a timer; a source is also cancelled when its owner lets go of it, so a
+//   handler never outlives the object that installed it.
+// runAfter: one block on the default-QoS global queue, never cancelled.
+
+#include "platform/macos/Libdispatch.h"
+
+#include <CoreFoundation/CoreFoundation.h>
+#include <dispatch/dispatch.h>
+
+#include <csignal>
+#include <cstdint>
+
+#include "platform/macos/MacErrors.h"
+
+namespace platform::macos {
+
+namespace {
+
+class SerialQueue final : public Queue {
+ public:
+  explicit SerialQueue(dispatch_queue_t queue) : queue_(queue) {}
+  void post(Work work) override {
+    dispatch_async(queue_, ^{
+      work();
+    });
+  }
+  dispatch_queue_t native() const { return queue_; }
+
+ private:
+  dispatch_queue_t queue_;
+};
+
+class MainRunLoopQueue final : public MainQueue {
+ public:
+  void post(Work work) override {
+    dispatch_async(dispatch_get_main_queue(), ^{
+      work();
+    });
+  }
+  // The main queue is drained only by the main thread's run loop, so this must be called there.
+  void run() override { CFRunLoopRun(); }
+  void quit() override { CFRunLoopStop(CFRunLoopGetMain()); }
+};
+
+// Releasing a source that was never activated is a crash in libdispatch; cancelling first keeps
+// its handler from ever running.
+class Source {
+ public:
+  explicit Source(dispatch_source_t source) : source_(source) {}
+  Source(const Source&) = delete;
+  Source& operator=(const Source&) = delete;
+  ~Source() {
+    dispatch_source_cancel(source_);
+    if (!activated_) dispatch_activate(source_);
+  }
+  void setEventHandler(Work handler) {
+    dispatch_source_set_event_handler(source_, ^{
+      handler();
+    });
+  }
+  void activate() {
+    activated_ = true;
+    dispatch_activate(source_);
+  }
+  dispatch_source_t get() const { return source_; }
+
+ private:
+  dispatch_source_t source_;
+  bool activated_ = false;
+};
+
+class DispatchTimer final : public RepeatingTimer {
+ public:
+  explicit DispatchTimer(dispatch_queue_t queue)
+      : source_(dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, queue)) {}
+  void schedule(std::chrono::nanoseconds firstDelay, std::chrono::nanoseconds interval) override {
+    dispatch_source_set_timer(source_.get(), dispatch_time(DISPATCH_TIME_NOW, firstDelay.count()),
+                              static_cast<std::uint64_t>(interval.count()), 0);
+  }
+  void setEventHandler(Work handler) override { source_.setEventHandler(std::move(handler)); }
+  void activate() override { source_.activate(); }
+  void cancel() override { dispatch_source_cancel(source_.get()); }
+
+ private:
+  Source source_;
+};
+
+// SIGINT stays ignored (the caller's doing); libdispatch still sees each delivery and coalesces
+// those that arrive before the handler runs.
+class InterruptSource final : public SignalSource {
+ public:
+  InterruptSource()
+      : source_(dispatch_source_create(DISPATCH_SOURCE_TYPE_SIGNAL, SIGINT, 0,
+                                       dispatch_get_main_queue())) {}
+  void setEventHandler(Work handler) override { source_.setEventHandler(std::move(handler)); }
+  void activate() override { source_.activate(); }
+
+ private:
+  Source source_;
+};
+
+class LibdispatchService final : public Dispatch {
+ public:
+  MainQueue& mainQueue() override { return mainQueue_; }
+  std::shared_ptr<Queue> makeSerialQueue(const std::string& label) override {
+    dispatch_queue_attr_t attributes =
+        dispatch_queue_attr_make_with_qos_class(DISPATCH_QUEUE_SERIAL, QOS_CLASS_USER_INITIATED, 0);
+    return std::make_shared<SerialQueue>(dispatch_queue_create(label.c_str(), attributes));
+  }
+  std::unique_ptr<RepeatingTimer> makeRepeatingTimer(std::shared_ptr<Queue> queue) override {
+    return std::make_unique<DispatchTimer>(nativeQueue(queue));
+  }
+  void runAfter(std::chrono::nanoseconds delay, Work work) override {
+    dispatch_after(dispatch_time(DISPATCH_TIME_NOW, delay.count()),
+                   dispatch_get_global_queue(QOS_CLASS_DEFAULT, 0), ^{
+                     work();
+                   });
+  }
+  std::unique_ptr<SignalSource> makeInterruptSource() override {
+    return std::make_unique<InterruptSource>();
+  }
+
+ private:
+  MainRunLoopQueue mainQueue_;
+};
+
+}  // namespace
+
+dispatch_queue_t nativeQueue(const std::shared_ptr<Queue>& queue) {
+  const auto* serial = dynamic_cast<const SerialQueue*>(queue.get());
+  if (serial == nullptr) throw toolError(MacToolError::foreignObject);
+  return serial->native();
+}
+
+std::unique_ptr<Dispatch> makeLibdispatch() {
+  return std::make_unique<LibdispatchService>();
+}
+
+}  // namespace platform::macos

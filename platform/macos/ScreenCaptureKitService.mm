@@ -1,0 +1,231 @@
+// The screen-capture service over ScreenCaptureKit: a thin translation, every decision is the
+// core's.
+//
+// create: getShareableContent asks SCShareableContent, whose completion runs on a framework
+//   thread; the content filter, stream configuration, stream and recording output are made on
+//   the caller's thread, with values passed through exactly as given.
+// start: outputs are registered on the libdispatch queue the core hands in; the start completion
+//   runs on a framework thread.
+// samples: see CaptureBridges.mm.
+// stop: the stop completion runs on a framework thread; the recording output's delegate reports
+//   the file's end on its own, possibly first.
+// finish: nothing is torn down here; the wrappers release their framework objects when the core
+//   lets go of them. Completions capture the core's callback, never a wrapper.
+
+#include "platform/macos/ScreenCaptureKitService.h"
+
+#import <AVFoundation/AVFoundation.h>
+#import <CoreMedia/CoreMedia.h>
+#import <Foundation/Foundation.h>
+#import <ScreenCaptureKit/ScreenCaptureKit.h>
+
+#include <utility>
+#include <vector>
+
+#include "platform/macos/CaptureBridges.h"
+#include "platform/macos/FoundationText.h"
+#include "platform/macos/Libdispatch.h"
+#include "platform/macos/MacErrors.h"
+
+namespace platform::macos {
+
+namespace {
+
+struct SCKDisplay final : Display {
+  explicit SCKDisplay(SCDisplay* display) : display(display) {}
+  SCDisplay* display;
+};
+
+struct SCKRunningApplication final : RunningApplication {
+  explicit SCKRunningApplication(SCRunningApplication* application) : application(application) {}
+  std::int32_t processID() const override { return application.processID; }
+  SCRunningApplication* application;
+};
+
+struct SCKContentFilter final : ContentFilter {
+  explicit SCKContentFilter(SCContentFilter* filter) : filter(filter) {}
+  SCContentFilter* filter;
+};
+
+// The delegate bridge lives here because the recording output holds it only weakly.
+struct SCKRecordingOutput final : RecordingOutput {
+  SCKRecordingOutput(SCRecordingOutput* output, id<SCRecordingOutputDelegate> bridge)
+      : output(output), bridge(bridge) {}
+  SCRecordingOutput* output;
+  id<SCRecordingOutputDelegate> bridge;
+};
+
+template <typename Made, typename Given>
+const Made& madeHere(const std::shared_ptr<Given>& object) {
+  const auto* made = dynamic_cast<const Made*>(object.get());
+  if (made == nullptr) throw toolError(MacToolError::foreignObject);
+  return *made;
+}
+
+ShareableContent contentOf(SCShareableContent* content) {
+  ShareableContent result;
+  for (SCDisplay* display in content.displays) {
+    result.displays.push_back(std::make_shared<SCKDisplay>(display));
+  }
+  for (SCRunningApplication* application in content.applications) {
+    result.applications.push_back(std::make_shared<SCKRunningApplication>(application));
+  }
+  return result;
+}
+
+using ErrorBlock = void (^)(NSError*);
+
+ErrorBlock completionBlock(ErrorCompletion completion) {
+  return ^(NSError* error) {
+    completion(optionalPlatformError(error));
+  };
+}
+
+// SCStream holds its delegate weakly, and is not documented to keep its outputs; this wrapper
+// keeps every bridge and recording output for as long as the stream lives.
+class SCKStream final : public Stream {
+ public:
+  SCKStream(SCStream* stream, id<SCStreamDelegate> delegateBridge)
+      : stream_(stream), delegateBridge_(delegateBridge) {}
+
+  void addStreamOutput(std::weak_ptr<StreamOutput> output, StreamOutputType type,
+                       std::shared_ptr<Queue> sampleHandlerQueue) override {
+    dispatch_queue_t queue = nativeQueue(sampleHandlerQueue);
+    id<SCStreamOutput> bridge = makeStreamOutputBridge(std::move(output));
+    NSError* error = nil;
+    const auto outputType = static_cast<SCStreamOutputType>(static_cast<std::int64_t>(type));
+    if (![stream_ addStreamOutput:bridge type:outputType sampleHandlerQueue:queue error:&error]) {
+      throw platformError(error);
+    }
+    outputBridges_.push_back(bridge);
+  }
+
+  void addRecordingOutput(std::shared_ptr<RecordingOutput> recordingOutput) override {
+    const auto& output = madeHere<SCKRecordingOutput>(recordingOutput);
+    NSError* error = nil;
+    if (![stream_ addRecordingOutput:output.output error:&error]) throw platformError(error);
+    recordingOutputs_.push_back(std::move(recordingOutput));
+  }
+
+  void startCapture(ErrorCompletion completion) override {
+    [stream_ startCaptureWithCompletionHandler:completionBlock(std::move(completion))];
+  }
+
+  void stopCapture(ErrorCompletion completion) override {
+    [stream_ stopCaptureWithCompletionHandler:completionBlock(std::move(completion))];
+  }
+
+ private:
+  SCStream* stream_;
+  [[maybe_unused]] id<SCStreamDelegate> delegateBridge_;  // only kept alive
+  std::vector<id<SCStreamOutput>> outputBridges_;
+  std::vector<std::shared_ptr<RecordingOutput>> recordingOutputs_;
+};
+
+NSURL* fileURL(const std::filesystem::path& path) {
+  NSString* string =
+      [[NSFileManager defaultManager] stringWithFileSystemRepresentation:path.c_str()
+                                                                  length:path.native().size()];
+  if (string != nil) return [NSURL fileURLWithPath:string];
+  // Bytes that are no text still name a file.
+  return [NSURL fileURLWithFileSystemRepresentation:path.c_str() isDirectory:NO relativeToURL:nil];
+}
+
+AVFileType fileTypeOf(FileType type) {
+  switch (type) {
+    case FileType::quickTimeMovie:
+      return AVFileTypeQuickTimeMovie;
+  }
+  return AVFileTypeQuickTimeMovie;
+}
+
+AVVideoCodecType codecTypeOf(VideoCodecType type) {
+  switch (type) {
+    case VideoCodecType::h264:
+      return AVVideoCodecTypeH264;
+  }
+  return AVVideoCodecTypeH264;
+}
+
+class SCKService final : public ScreenCaptureService {
+ public:
+  std::string errorTypeName() const override { return "NSError"; }
+
+  void getShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
+                           ContentCompletion completion) override {
+    [SCShareableContent
+        getShareableContentExcludingDesktopWindows:excludingDesktopWindows ? YES : NO
+                               onScreenWindowsOnly:onScreenWindowsOnly ? YES : NO
+                                 completionHandler:^(SCShareableContent* content, NSError* error) {
+                                   if (error != nil) {
+                                     completion(std::nullopt, platformError(error));
+                                   } else if (content != nil) {
+                                     completion(contentOf(content), std::nullopt);
+                                   } else {
+                                     completion(std::nullopt, std::nullopt);
+                                   }
+                                 }];
+  }
+
+  std::shared_ptr<ContentFilter> makeContentFilter(
+      std::shared_ptr<const Display> display,
+      std::vector<std::shared_ptr<const RunningApplication>> excludingApplications) override {
+    NSMutableArray<SCRunningApplication*>* excluded =
+        [NSMutableArray arrayWithCapacity:excludingApplications.size()];
+    for (const auto& application : excludingApplications) {
+      [excluded addObject:madeHere<SCKRunningApplication>(application).application];
+    }
+    SCContentFilter* filter =
+        [[SCContentFilter alloc] initWithDisplay:madeHere<SCKDisplay>(display).display
+                           excludingApplications:excluded
+                                exceptingWindows:@[]];
+    return std::make_shared<SCKContentFilter>(filter);
+  }
+
+  std::shared_ptr<Stream> makeStream(std::shared_ptr<ContentFilter> filter,
+                                     const StreamConfiguration& values,
+                                     std::weak_ptr<StreamDelegate> delegate) override {
+    const SCKContentFilter& contentFilter = madeHere<SCKContentFilter>(filter);
+    SCStreamConfiguration* configuration = [[SCStreamConfiguration alloc] init];
+    configuration.width = static_cast<size_t>(values.width);
+    configuration.height = static_cast<size_t>(values.height);
+    configuration.minimumFrameInterval =
+        CMTimeMake(values.minimumFrameInterval.value, values.minimumFrameInterval.timescale);
+    configuration.queueDepth = static_cast<NSInteger>(values.queueDepth);
+    configuration.showsCursor = values.showsCursor ? YES : NO;
+    configuration.capturesAudio = values.capturesAudio ? YES : NO;
+    configuration.sampleRate = static_cast<NSInteger>(values.sampleRate);
+    configuration.channelCount = static_cast<NSInteger>(values.channelCount);
+    configuration.excludesCurrentProcessAudio = values.excludesCurrentProcessAudio ? YES : NO;
+    configuration.captureMicrophone = values.captureMicrophone ? YES : NO;
+    configuration.microphoneCaptureDeviceID =
+        values.microphoneCaptureDeviceID ? foundationString(*values.microphoneCaptureDeviceID)
+                                         : nil;
+    id<SCStreamDelegate> bridge = makeStreamDelegateBridge(std::move(delegate));
+    SCStream* stream = [[SCStream alloc] initWithFilter:contentFilter.filter
+                                          configuration:configuration
+                                               delegate:bridge];
+    return std::make_shared<SCKStream>(stream, bridge);
+  }
+
+  std::shared_ptr<RecordingOutput> makeRecordingOutput(
+      const RecordingOutputConfiguration& values,
+      std::weak_ptr<RecordingOutputDelegate> delegate) override {
+    SCRecordingOutputConfiguration* configuration = [[SCRecordingOutputConfiguration alloc] init];
+    [configuration setOutputURL:fileURL(values.outputURL)];
+    [configuration setOutputFileType:fileTypeOf(values.outputFileType)];
+    [configuration setVideoCodecType:codecTypeOf(values.videoCodecType)];
+    id<SCRecordingOutputDelegate> bridge = makeRecordingOutputDelegateBridge(std::move(delegate));
+    SCRecordingOutput* output = [[SCRecordingOutput alloc] initWithConfiguration:configuration
+                                                                        delegate:bridge];
+    return std::make_shared<SCKRecordingOutput>(output, bridge);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<ScreenCaptureService> makeScreenCaptureKitService() {
+  return std::make_unique<SCKService>();
+}
+
+}  // namespace platform::macos

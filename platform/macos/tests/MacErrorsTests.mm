@@ -1,0 +1,52 @@
+#import <Foundation/Foundation.h>
+#include <gtest/gtest.h>
+
+#include "platform/macos/MacErrors.h"
+
+@interface TQSpecificError : NSError
+@end
+@implementation TQSpecificError
+@end
+
+namespace {
+
+using platform::macos::platformError;
+
+TEST(MacErrors, CarriesTheNSErrorsDomainCodeAndDescription) {
+  NSError* error = [NSError errorWithDomain:@"SCStreamErrorDomain"
+                                       code:-3801
+                                   userInfo:@{NSLocalizedDescriptionKey : @"Declined."}];
+  const platform::PlatformError converted = platformError(error);
+  EXPECT_EQ(converted.typeName(), "NSError");
+  EXPECT_EQ(converted.domain(), "SCStreamErrorDomain");
+  EXPECT_EQ(converted.code(), -3801);
+  EXPECT_EQ(converted.description(), "Declined.");
+}
+
+TEST(MacErrors, NamesTheErrorsRunTimeClass) {
+  NSError* error = [[TQSpecificError alloc] initWithDomain:@"D" code:1 userInfo:nil];
+  EXPECT_EQ(platformError(error).typeName(), "TQSpecificError");
+}
+
+TEST(MacErrors, KeepsCodesBeyond32BitsAndTextBeyondASCII) {
+  NSError* error = [NSError errorWithDomain:@"Domäne" code:-(1LL << 40) userInfo:nil];
+  const platform::PlatformError converted = platformError(error);
+  EXPECT_EQ(converted.domain(), "Dom\xC3\xA4ne");
+  EXPECT_EQ(converted.code(), -(1LL << 40));
+}
+
+TEST(MacErrors, AFailureWithoutAnErrorBecomesTheToolsOwnError) {
+  const platform::PlatformError converted = platformError(nil);
+  EXPECT_EQ(converted.typeName(), "NSError");
+  EXPECT_EQ(converted.domain(), "TessaloquinAudioCapture");
+  EXPECT_EQ(converted.code(), 3);
+  EXPECT_FALSE(converted.description().empty());
+}
+
+TEST(MacErrors, OnlyAnActualErrorIsOptionalError) {
+  EXPECT_FALSE(platform::macos::optionalPlatformError(nil).has_value());
+  NSError* error = [NSError errorWithDomain:@"D" code:5 userInfo:nil];
+  EXPECT_EQ(platform::macos::optionalPlatformError(error)->code(), 5);
+}
+
+}  // namespace
