@@ -1,0 +1,169 @@
+#include "platform/linux/CapturePipeline.h"
+
+#include <gst/gst.h>
+
+#include <cstring>
+
+#include "platform/linux/Errors.h"
+
+namespace platform::linux_gst {
+
+namespace {
+
+constexpr const char* kClientName = "tessaloquin-audio-capture";
+constexpr const char* kRecordingPrefix = "recording-";
+
+// The server hands the monitor over in blocks that can arrive up to a whole buffer-time after
+// the clock time they belong to. Left at its default, the mixer stops waiting after the
+// sources' reported minimum latency (one latency-time) and mixes late blocks as silence; the
+// extra latency must cover a whole buffer-time plus scheduling delays under load.
+constexpr gint64 kSourceBufferTimeUs = 200000;
+constexpr gint64 kSourceLatencyTimeUs = 20000;
+constexpr guint64 kMixerLatencyNs = 500 * GST_MSECOND;
+
+// Fragments keep a file cut off by a crash readable up to its last complete second; at a
+// normal end qtmux rewrites it as an ordinary movie.
+constexpr guint kFragmentDurationMs = 1000;
+
+// The smallest frame x264 accepts.
+constexpr int kVideoSide = 16;
+
+GstElement* make(GstElement* pipeline, const char* factory, const std::string& name) {
+  GstElement* element = gst_element_factory_make(factory, name.c_str());
+  if (!element) {
+    throw serviceError(ServiceErrorCode::elementMissing,
+                       std::string("The GStreamer element ") + factory + " is not installed.");
+  }
+  gst_bin_add(GST_BIN(pipeline), element);
+  return element;
+}
+
+void link(GstElement* from, GstElement* to) {
+  if (!gst_element_link(from, to)) {
+    throw serviceError(
+        ServiceErrorCode::elementMissing,
+        std::string("Cannot link ") + GST_ELEMENT_NAME(from) + " to " + GST_ELEMENT_NAME(to) + ".");
+  }
+}
+
+void setCaps(GstElement* capsfilter, GstCaps* caps) {
+  g_object_set(capsfilter, "caps", caps, nullptr);
+  gst_caps_unref(caps);
+}
+
+}  // namespace
+
+CapturePipeline::CapturePipeline() : pipeline_(gst_pipeline_new("capture")) {
+  gst_object_ref_sink(pipeline_);
+}
+
+std::unique_ptr<CapturePipeline> CapturePipeline::build(const PipelinePlan& plan) {
+  std::unique_ptr<CapturePipeline> built(new CapturePipeline);
+  built->addAll(plan);
+  return built;
+}
+
+void CapturePipeline::addAll(const PipelinePlan& plan) {
+  GstElement* mixer = make(pipeline_, "audiomixer", "mixer");
+  g_object_set(mixer, "latency", kMixerLatencyNs, nullptr);
+  link(
+      addSource("system", plan.systemSourceName, plan, StreamOutputType::audio, plan.systemTargets),
+      mixer);
+  if (plan.withMicrophone) {
+    link(addSource("microphone", plan.microphoneSourceName, plan, StreamOutputType::microphone,
+                   plan.microphoneTargets),
+         mixer);
+  }
+  if (plan.outputFile) {
+    addRecording(mixer, *plan.outputFile);
+  } else {
+    link(mixer, make(pipeline_, "fakesink", "sink"));
+  }
+}
+
+CapturePipeline::~CapturePipeline() {
+  for (auto& [element, probe] : taps_) {
+    GstPad* pad = gst_element_get_static_pad(element, "src");
+    gst_pad_remove_probe(pad, probe);
+    gst_object_unref(pad);
+  }
+  taps_.clear();
+  gst_element_set_state(pipeline_, GST_STATE_NULL);
+  gst_object_unref(pipeline_);
+}
+
+bool CapturePipeline::isRecordingElement(GstObject* object) {
+  const char* name = GST_OBJECT_NAME(object);
+  return name && std::strncmp(name, kRecordingPrefix, std::strlen(kRecordingPrefix)) == 0;
+}
+
+GstElement* CapturePipeline::addSource(const char* name, const std::optional<std::string>& device,
+                                       const PipelinePlan& plan, StreamOutputType type,
+                                       std::vector<OutputTarget> targets) {
+  std::string prefix = name;
+  GstElement* source = make(pipeline_, "pulsesrc", prefix + "-source");
+  g_object_set(source, "client-name", kClientName, "buffer-time", kSourceBufferTimeUs,
+               "latency-time", kSourceLatencyTimeUs, nullptr);
+  if (device) g_object_set(source, "device", device->c_str(), nullptr);
+  GstElement* convert = make(pipeline_, "audioconvert", prefix + "-convert");
+  GstElement* resample = make(pipeline_, "audioresample", prefix + "-resample");
+  GstElement* caps = make(pipeline_, "capsfilter", prefix + "-caps");
+  setCaps(caps,
+          gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT,
+                              plan.sampleRate, "channels", G_TYPE_INT, plan.channelCount, "layout",
+                              G_TYPE_STRING, "interleaved", nullptr));
+  GstElement* queue = make(pipeline_, "queue", prefix + "-queue");
+  link(source, convert);
+  link(convert, resample);
+  link(resample, caps);
+  link(caps, queue);
+  if (!targets.empty()) {
+    GstPad* pad = gst_element_get_static_pad(caps, "src");
+    taps_.emplace_back(caps, installSampleTap(pad, type, std::move(targets)));
+    gst_object_unref(pad);
+  }
+  return queue;
+}
+
+void CapturePipeline::addRecording(GstElement* mixer, const std::filesystem::path& file) {
+  const std::string p = kRecordingPrefix;
+  GstElement* mux = make(pipeline_, "qtmux", p + "mux");
+  g_object_set(mux, "fragment-duration", kFragmentDurationMs, nullptr);
+  gst_util_set_object_arg(G_OBJECT(mux), "fragment-mode", "first-moov-then-finalise");
+  GstElement* sink = make(pipeline_, "filesink", p + "file");
+  g_object_set(sink, "location", file.c_str(), nullptr);
+  link(mux, sink);
+
+  GstElement* audioConvert = make(pipeline_, "audioconvert", p + "audio-convert");
+  GstElement* encoder = make(pipeline_, "avenc_aac", p + "audio-encoder");
+  GstElement* parser = make(pipeline_, "aacparse", p + "audio-parser");
+  GstElement* audioQueue = make(pipeline_, "queue", p + "audio-queue");
+  link(mixer, audioConvert);
+  link(audioConvert, encoder);
+  link(encoder, parser);
+  link(parser, audioQueue);
+  link(audioQueue, mux);
+
+  GstElement* video = make(pipeline_, "videotestsrc", p + "video-source");
+  g_object_set(video, "is-live", TRUE, nullptr);
+  gst_util_set_object_arg(G_OBJECT(video), "pattern", "black");
+  GstElement* videoCaps = make(pipeline_, "capsfilter", p + "video-caps");
+  setCaps(videoCaps, gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width",
+                                         G_TYPE_INT, kVideoSide, "height", G_TYPE_INT, kVideoSide,
+                                         "framerate", GST_TYPE_FRACTION, 1, 1, nullptr));
+  // Without zero-latency tuning x264 holds back dozens of frames, which at one frame a second
+  // stalls the muxer for as many seconds.
+  GstElement* videoEncoder = make(pipeline_, "x264enc", p + "video-encoder");
+  gst_util_set_object_arg(G_OBJECT(videoEncoder), "tune", "zerolatency");
+  gst_util_set_object_arg(G_OBJECT(videoEncoder), "speed-preset", "ultrafast");
+  g_object_set(videoEncoder, "key-int-max", 1u, nullptr);
+  GstElement* videoParser = make(pipeline_, "h264parse", p + "video-parser");
+  GstElement* videoQueue = make(pipeline_, "queue", p + "video-queue");
+  link(video, videoCaps);
+  link(videoCaps, videoEncoder);
+  link(videoEncoder, videoParser);
+  link(videoParser, videoQueue);
+  link(videoQueue, mux);
+}
+
+}  // namespace platform::linux_gst

@@ -1,0 +1,302 @@
+// The capture stream on GStreamer.
+//
+// create:  makeStream() stores the output, the configuration and the weak delegate; nothing runs.
+// start:   startCapture() fixes the plan (outputs, file) on the caller's thread and posts to the
+//          loop thread, which builds the pipeline, watches its bus and sets it PLAYING. The start
+//          completion runs on the loop thread when the pipeline reports PLAYING, or with the
+//          first error (a missing folder fails here: filesink opens the file on the way up).
+// samples: GStreamer's streaming threads copy each converted buffer in the sample taps and post
+//          it to the output's queue (SampleTap.cpp).
+// stop:    stopCapture() posts to the loop thread, which sends EOS into the sources; when EOS
+//          has come out of filesink the bus reports it, the pipeline is taken down, the
+//          recording delegate hears the file is finished, then the stop completion runs.
+// finish:  every end (EOS, error, time-out) goes through tearDown(): bus watch and deadline
+//          removed, taps removed, pipeline to NULL and dropped, in that order.
+//
+// Threads and ownership: StreamBridge is shared by the stream and every GLib source attached
+// for it (bus watch, deadline), each holding its own copy of the shared pointer; its fields are
+// touched only on the loop thread, so there is no lock. Completions and delegate calls are made
+// from the loop thread with no lock held. Delegates are held weakly and skipped when gone.
+#include "platform/linux/CaptureStream.h"
+
+#include <gst/gst.h>
+
+#include "platform/linux/CapturePipeline.h"
+#include "platform/linux/Errors.h"
+
+namespace platform::linux_gst {
+
+namespace {
+
+// How long reaching PLAYING or draining may take before the stream gives up.
+constexpr guint kDeadlineSeconds = 10;
+
+enum class Phase { idle, starting, running, stopping, ended };
+
+}  // namespace
+
+struct StreamBridge {
+  StreamBridge(GLibLoopThread& loop, std::weak_ptr<StreamDelegate> delegate)
+      : loop(loop), delegate(std::move(delegate)) {}
+
+  GLibLoopThread& loop;
+  std::weak_ptr<StreamDelegate> delegate;
+
+  // Loop thread only, from here on.
+  Phase phase = Phase::idle;
+  std::unique_ptr<CapturePipeline> pipeline;
+  std::shared_ptr<GstRecordingOutput> recording;
+  GSource* busWatch = nullptr;
+  GSource* deadline = nullptr;
+  ErrorCompletion startCompletion;
+  ErrorCompletion stopCompletion;
+};
+
+namespace {
+
+using Bridge = std::shared_ptr<StreamBridge>;
+
+// Each GLib source keeps the bridge alive through its own heap copy of the pointer.
+gpointer bridgeCopy(const Bridge& bridge) {
+  return new Bridge(bridge);
+}
+void dropBridgeCopy(gpointer data) {
+  delete static_cast<Bridge*>(data);
+}
+
+void removeSource(GSource*& source) {
+  if (!source) return;
+  g_source_destroy(source);
+  g_source_unref(source);
+  source = nullptr;
+}
+
+void tearDown(StreamBridge& bridge) {
+  removeSource(bridge.busWatch);
+  removeSource(bridge.deadline);
+  bridge.pipeline.reset();
+  bridge.phase = Phase::ended;
+}
+
+void complete(ErrorCompletion& slot, std::optional<PlatformError> error) {
+  if (!slot) return;
+  auto completion = std::move(slot);
+  slot = nullptr;
+  completion(std::move(error));
+}
+
+void armDeadline(const Bridge& bridge, GSourceFunc onExpiry) {
+  removeSource(bridge->deadline);
+  bridge->deadline = g_timeout_source_new_seconds(kDeadlineSeconds);
+  g_source_set_callback(bridge->deadline, onExpiry, bridgeCopy(bridge), dropBridgeCopy);
+  g_source_attach(bridge->deadline, bridge->loop.context());
+}
+
+// A failure after the start: the file cannot be completed any more, so the recording output
+// hears of it too, and nobody waits for a finish that will not come.
+void failRunning(const Bridge& bridge, const PlatformError& error, bool fromRecording) {
+  tearDown(*bridge);
+  if (!fromRecording) {
+    if (auto delegate = bridge->delegate.lock()) delegate->streamDidStopWithError(error);
+  }
+  if (bridge->recording) bridge->recording->reportFailed(error);
+  complete(bridge->stopCompletion, error);
+}
+
+void onError(const Bridge& bridge, GstMessage* message) {
+  GError* gerror = nullptr;
+  gst_message_parse_error(message, &gerror, nullptr);
+  PlatformError error = fromGError(gerror);
+  g_error_free(gerror);
+  if (bridge->phase == Phase::starting) {
+    tearDown(*bridge);
+    complete(bridge->startCompletion, error);
+  } else if (bridge->phase == Phase::running || bridge->phase == Phase::stopping) {
+    failRunning(bridge, error, CapturePipeline::isRecordingElement(GST_MESSAGE_SRC(message)));
+  }
+}
+
+void onStateChanged(const Bridge& bridge, GstMessage* message) {
+  if (bridge->phase != Phase::starting ||
+      GST_MESSAGE_SRC(message) != GST_OBJECT(bridge->pipeline->element())) {
+    return;
+  }
+  GstState newState;
+  gst_message_parse_state_changed(message, nullptr, &newState, nullptr);
+  if (newState != GST_STATE_PLAYING) return;
+  removeSource(bridge->deadline);
+  bridge->phase = Phase::running;
+  if (bridge->recording) bridge->recording->reportStarted();
+  complete(bridge->startCompletion, std::nullopt);
+}
+
+void onEndOfStream(const Bridge& bridge) {
+  if (bridge->phase != Phase::stopping) return;
+  tearDown(*bridge);
+  if (bridge->recording) bridge->recording->reportFinished();
+  complete(bridge->stopCompletion, std::nullopt);
+}
+
+gboolean onBusMessage(GstBus*, GstMessage* message, gpointer data) {
+  Bridge bridge = *static_cast<Bridge*>(data);  // outlives the watch's removal in tearDown
+  switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_ERROR:
+      onError(bridge, message);
+      break;
+    case GST_MESSAGE_STATE_CHANGED:
+      onStateChanged(bridge, message);
+      break;
+    case GST_MESSAGE_EOS:
+      onEndOfStream(bridge);
+      break;
+    default:
+      break;
+  }
+  return G_SOURCE_CONTINUE;
+}
+
+gboolean onStartDeadline(gpointer data) {
+  Bridge bridge = *static_cast<Bridge*>(data);
+  if (bridge->phase == Phase::starting) {
+    tearDown(*bridge);
+    complete(bridge->startCompletion,
+             serviceError(ServiceErrorCode::refusedToStart, "The capture did not start in time."));
+  }
+  return G_SOURCE_REMOVE;
+}
+
+gboolean onStopDeadline(gpointer data) {
+  Bridge bridge = *static_cast<Bridge*>(data);
+  if (bridge->phase == Phase::stopping) {
+    failRunning(
+        bridge,
+        serviceError(ServiceErrorCode::drainTimedOut, "The recording did not drain in time."),
+        true);
+  }
+  return G_SOURCE_REMOVE;
+}
+
+void startOnLoop(const Bridge& bridge, const PipelinePlan& plan, ErrorCompletion completion) {
+  if (bridge->phase != Phase::idle) {
+    completion(serviceError(ServiceErrorCode::refusedToStart, "The capture was started before."));
+    return;
+  }
+  try {
+    bridge->pipeline = CapturePipeline::build(plan);
+  } catch (const PlatformError& error) {
+    bridge->phase = Phase::ended;
+    completion(error);
+    return;
+  }
+  bridge->phase = Phase::starting;
+  bridge->startCompletion = std::move(completion);
+  GstBus* bus = gst_element_get_bus(bridge->pipeline->element());
+  bridge->busWatch = gst_bus_create_watch(bus);
+  g_source_set_callback(bridge->busWatch, G_SOURCE_FUNC(onBusMessage), bridgeCopy(bridge),
+                        dropBridgeCopy);
+  g_source_attach(bridge->busWatch, bridge->loop.context());
+  armDeadline(bridge, onStartDeadline);
+
+  if (gst_element_set_state(bridge->pipeline->element(), GST_STATE_PLAYING) ==
+      GST_STATE_CHANGE_FAILURE) {
+    // The reason is on the bus already; take it now rather than leave it to the watch.
+    GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+    if (message) {
+      onError(bridge, message);
+      gst_message_unref(message);
+    } else {
+      tearDown(*bridge);
+      complete(bridge->startCompletion,
+               serviceError(ServiceErrorCode::refusedToStart, "The capture refused to start."));
+    }
+  }
+  gst_object_unref(bus);
+}
+
+void stopOnLoop(const Bridge& bridge, ErrorCompletion completion) {
+  if (bridge->phase != Phase::running) {
+    if (bridge->phase == Phase::starting) {
+      tearDown(*bridge);
+      complete(bridge->startCompletion, serviceError(ServiceErrorCode::refusedToStart,
+                                                     "The capture was stopped while starting."));
+    }
+    completion(std::nullopt);
+    return;
+  }
+  bridge->phase = Phase::stopping;
+  bridge->stopCompletion = std::move(completion);
+  armDeadline(bridge, onStopDeadline);
+  gst_element_send_event(bridge->pipeline->element(), gst_event_new_eos());
+}
+
+}  // namespace
+
+CaptureStream::CaptureStream(GLibLoopThread& loop, std::shared_ptr<const PulseDisplay> display,
+                             const StreamConfiguration& configuration,
+                             std::weak_ptr<StreamDelegate> delegate)
+    : loop_(loop),
+      display_(std::move(display)),
+      configuration_(configuration),
+      bridge_(std::make_shared<StreamBridge>(loop, std::move(delegate))) {}
+
+void CaptureStream::addStreamOutput(std::weak_ptr<StreamOutput> output, StreamOutputType type,
+                                    std::shared_ptr<Queue> sampleHandlerQueue) {
+  std::lock_guard lock(setupLock_);
+  OutputTarget target{std::move(output), std::move(sampleHandlerQueue)};
+  if (type == StreamOutputType::audio) {
+    systemTargets_.push_back(std::move(target));
+  } else if (type == StreamOutputType::microphone) {
+    microphoneTargets_.push_back(std::move(target));
+    microphoneAdded_ = true;
+  }
+  // Screen outputs are accepted and never fed: the video track is a placeholder.
+}
+
+void CaptureStream::addRecordingOutput(std::shared_ptr<RecordingOutput> recordingOutput) {
+  auto recording = std::dynamic_pointer_cast<GstRecordingOutput>(recordingOutput);
+  if (!recording) {
+    throw serviceError(ServiceErrorCode::foreignObject,
+                       "The recording output was not made by this service.");
+  }
+  std::lock_guard lock(setupLock_);
+  recording_ = std::move(recording);
+}
+
+void CaptureStream::startCapture(ErrorCompletion completion) {
+  if (!display_) {
+    loop_.post([completion = std::move(completion)] {
+      completion(serviceError(ServiceErrorCode::foreignObject,
+                              "The content filter was not made by this service."));
+    });
+    return;
+  }
+  PipelinePlan plan;
+  plan.systemSourceName = display_->monitorSourceName();
+  plan.microphoneSourceName = configuration_.microphoneCaptureDeviceID;
+  if (configuration_.sampleRate > 0) plan.sampleRate = static_cast<int>(configuration_.sampleRate);
+  if (configuration_.channelCount > 0) {
+    plan.channelCount = static_cast<int>(configuration_.channelCount);
+  }
+  std::shared_ptr<GstRecordingOutput> recording;
+  {
+    std::lock_guard lock(setupLock_);
+    plan.withMicrophone = microphoneAdded_;
+    plan.systemTargets = systemTargets_;
+    plan.microphoneTargets = microphoneTargets_;
+    recording = recording_;
+  }
+  if (recording) plan.outputFile = recording->configuration().outputURL;
+  loop_.post([bridge = bridge_, plan = std::move(plan), recording = std::move(recording),
+              completion = std::move(completion)]() mutable {
+    bridge->recording = std::move(recording);
+    startOnLoop(bridge, plan, std::move(completion));
+  });
+}
+
+void CaptureStream::stopCapture(ErrorCompletion completion) {
+  loop_.post([bridge = bridge_, completion = std::move(completion)]() mutable {
+    stopOnLoop(bridge, std::move(completion));
+  });
+}
+
+}  // namespace platform::linux_gst

@@ -1,0 +1,54 @@
+#include "platform/linux/PulseDeviceDiscovery.h"
+
+#include <pulse/mainloop.h>
+
+#include "platform/linux/ServerSnapshot.h"
+
+namespace platform::linux_gst {
+
+namespace {
+
+constexpr int kTimeoutSeconds = 5;
+
+// The interface is synchronous, so the caller's own thread runs the loop until the snapshot is
+// in; no other thread is waited for.
+std::optional<ServerSnapshot> readServer() {
+  pa_mainloop* loop = pa_mainloop_new();
+  std::optional<ServerSnapshot> result;
+  {
+    SnapshotQuery query(pa_mainloop_get_api(loop), kTimeoutSeconds,
+                        [&](std::optional<ServerSnapshot> snapshot, std::optional<PlatformError>) {
+                          result = std::move(snapshot);
+                          pa_mainloop_quit(loop, 0);
+                        });
+    pa_mainloop_run(loop, nullptr);
+  }
+  pa_mainloop_free(loop);
+  return result;
+}
+
+std::vector<AudioCaptureDevice> inputs(const ServerSnapshot& snapshot) {
+  std::vector<AudioCaptureDevice> devices;
+  for (const auto& source : snapshot.sources) {
+    if (!source.isMonitor) devices.push_back({source.name, source.description});
+  }
+  return devices;
+}
+
+}  // namespace
+
+std::vector<AudioCaptureDevice> PulseDeviceDiscovery::microphones() {
+  auto snapshot = readServer();
+  return snapshot ? inputs(*snapshot) : std::vector<AudioCaptureDevice>{};
+}
+
+std::optional<AudioCaptureDevice> PulseDeviceDiscovery::defaultAudioDevice() {
+  auto snapshot = readServer();
+  if (!snapshot) return std::nullopt;
+  for (const auto& device : inputs(*snapshot)) {
+    if (device.uniqueID == snapshot->defaultSourceName) return device;
+  }
+  return std::nullopt;
+}
+
+}  // namespace platform::linux_gst

@@ -1,0 +1,42 @@
+#include "platform/linux/SampleTap.h"
+
+#include <gst/gst.h>
+
+#include "platform/linux/CopiedSampleBuffer.h"
+
+namespace platform::linux_gst {
+
+namespace {
+
+struct Tap {
+  StreamOutputType type;
+  std::vector<OutputTarget> targets;
+};
+
+GstPadProbeReturn onBuffer(GstPad*, GstPadProbeInfo* info, gpointer data) {
+  auto* tap = static_cast<Tap*>(data);
+  GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+  GstMapInfo map;
+  if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) return GST_PAD_PROBE_OK;
+  auto* first = reinterpret_cast<const std::byte*>(map.data);
+  auto sample =
+      std::make_shared<const CopiedSampleBuffer>(std::vector<std::byte>(first, first + map.size));
+  gst_buffer_unmap(buffer, &map);
+  for (const auto& target : tap->targets) {
+    target.queue->post([output = target.output, sample, type = tap->type] {
+      if (auto strong = output.lock()) strong->streamDidOutputSampleBuffer(*sample, type);
+    });
+  }
+  return GST_PAD_PROBE_OK;
+}
+
+}  // namespace
+
+unsigned long installSampleTap(GstPad* pad, StreamOutputType type,
+                               std::vector<OutputTarget> targets) {
+  return gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, onBuffer,
+                           new Tap{type, std::move(targets)},
+                           [](gpointer data) { delete static_cast<Tap*>(data); });
+}
+
+}  // namespace platform::linux_gst
