@@ -21,9 +21,11 @@ constexpr gint64 kSourceBufferTimeUs = 200000;
 constexpr gint64 kSourceLatencyTimeUs = 20000;
 constexpr guint64 kMixerLatencyNs = 500 * GST_MSECOND;
 
-// Fragments keep a file cut off by a crash readable up to its last complete second; at a
-// normal end qtmux rewrites it as an ordinary movie.
-constexpr guint kFragmentDurationMs = 1000;
+// Fragments keep a file cut off by a crash readable up to its last complete fragment (each
+// fragment's index follows its data, so the one being written is lost); at a normal end qtmux
+// rewrites the file as an ordinary movie. Unlike robust mode, nothing is reserved up front and
+// no length is too long.
+constexpr guint kFragmentDurationMs = 500;
 
 // The smallest frame x264 accepts.
 constexpr int kVideoSide = 16;
