@@ -53,10 +53,21 @@ void setCaps(GstElement* capsfilter, GstCaps* caps) {
   gst_caps_unref(caps);
 }
 
+GstCaps* rawAudioCaps(const PipelinePlan& plan) {
+  return gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT,
+                             plan.sampleRate, "channels", G_TYPE_INT, plan.channelCount, "layout",
+                             G_TYPE_STRING, "interleaved", nullptr);
+}
+
 }  // namespace
 
 CapturePipeline::CapturePipeline() : pipeline_(gst_pipeline_new("capture")) {
   gst_object_ref_sink(pipeline_);
+  // A source's own clock stops while its output is suspended, and with it the whole pipeline
+  // and the recording; the monotonic system clock keeps time, and the sources follow it.
+  GstClock* clock = gst_system_clock_obtain();
+  gst_pipeline_use_clock(GST_PIPELINE(pipeline_), clock);
+  gst_object_unref(clock);
 }
 
 std::unique_ptr<CapturePipeline> CapturePipeline::build(const PipelinePlan& plan) {
@@ -68,6 +79,9 @@ std::unique_ptr<CapturePipeline> CapturePipeline::build(const PipelinePlan& plan
 void CapturePipeline::addAll(const PipelinePlan& plan) {
   GstElement* mixer = make(pipeline_, "audiomixer", "mixer");
   g_object_set(mixer, "latency", kMixerLatencyNs, nullptr);
+  // Sources slaved to the system clock stamp their first buffer a little after zero; starting
+  // the mix there instead of at zero keeps silence out of the head of the file.
+  gst_util_set_object_arg(G_OBJECT(mixer), "start-time-selection", "first");
   link(
       addSource("system", plan.systemSourceName, plan, StreamOutputType::audio, plan.systemTargets),
       mixer);
@@ -110,10 +124,7 @@ GstElement* CapturePipeline::addSource(const char* name, const std::optional<std
   GstElement* convert = make(pipeline_, "audioconvert", prefix + "-convert");
   GstElement* resample = make(pipeline_, "audioresample", prefix + "-resample");
   GstElement* caps = make(pipeline_, "capsfilter", prefix + "-caps");
-  setCaps(caps,
-          gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT,
-                              plan.sampleRate, "channels", G_TYPE_INT, plan.channelCount, "layout",
-                              G_TYPE_STRING, "interleaved", nullptr));
+  setCaps(caps, rawAudioCaps(plan));
   GstElement* queue = make(pipeline_, "queue", prefix + "-queue");
   link(source, convert);
   link(convert, resample);
