@@ -101,7 +101,17 @@ class SoundServer:
                  "audio/x-raw,format=F32LE,rate=48000,channels=2", "!",
                  "pulsesink", f"device={sink}"],
                 env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        time.sleep(1.0)
+        # Both players must be past their start-up, or the first recording meters it.
+        deadline = time.monotonic() + 15
+        while time.monotonic() < deadline:
+            inputs = subprocess.run(["pactl", "list", "short", "sink-inputs"], env=self.env,
+                                    capture_output=True, text=True).stdout
+            if len(inputs.splitlines()) == 2:
+                break
+            time.sleep(0.2)
+        else:
+            raise RuntimeError("the test tones did not start")
+        time.sleep(2.0)
 
     def stop(self):
         for process in self.tones + [self.process]:
