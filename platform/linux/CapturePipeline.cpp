@@ -1,3 +1,12 @@
+// The GStreamer elements of one capture.
+//
+// create:  build() assembles sources, mixer, encoders and muxer on the loop thread; nothing runs.
+// start:   the stream sets the pipeline PLAYING from the loop thread; GStreamer's streaming
+//          threads then read the server, mix, encode and write.
+// samples: the taps on the converted source pads run on those streaming threads.
+// stop:    EOS from the loop thread drains every branch into qtmux, which finalises the movie.
+// finish:  destruction, on the loop thread, removes the taps, sets NULL (joining the streaming
+//          threads) and drops the pipeline.
 #include "platform/linux/CapturePipeline.h"
 
 #include <gst/gst.h>

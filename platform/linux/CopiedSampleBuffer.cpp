@@ -1,3 +1,9 @@
+// Sample data in one piece.
+//
+// create:  a sample tap makes one per GStreamer buffer on a streaming thread.
+// samples: the consumer reads it on its own queue; the shared pointer that travels with the
+//          posted work owns it.
+// finish:  freed when that work has run. Immutable, so no thread needs a lock.
 #include "platform/linux/CopiedSampleBuffer.h"
 
 namespace platform::linux_gst {

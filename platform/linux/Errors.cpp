@@ -1,3 +1,7 @@
+// The service's errors as the core sees them.
+//
+// Made on whichever thread meets the failure (mostly the loop thread) and handed over by value;
+// they own no platform object, so they need no finishing.
 #include "platform/linux/Errors.h"
 
 #include <glib.h>

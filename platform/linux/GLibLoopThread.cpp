@@ -1,3 +1,9 @@
+// The service's GLib thread.
+//
+// create:  the constructor makes a private main context and starts the thread that runs it.
+// start:   posted work, bus watches, deadlines and PulseAudio's GLib adapter all dispatch there.
+// stop:    the destructor posts the quit, so work posted before it still runs, then joins.
+// finish:  context and loop are released once the thread has ended.
 #include "platform/linux/GLibLoopThread.h"
 
 #include <glib.h>

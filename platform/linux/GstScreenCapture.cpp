@@ -1,3 +1,11 @@
+// The service's entry points.
+//
+// create:  owned by the platform object, which outlives every session.
+// start:   getShareableContent() posts a content query to the loop thread; PulseAudio's GLib
+//          adapter runs it there, and its completion is called on the loop thread. Filters,
+//          streams and recording outputs are made on the caller's thread and run nothing.
+// finish:  a finished query is freed by a task posted after the completion, once PulseAudio's
+//          dispatch has returned.
 #include "platform/linux/GstScreenCapture.h"
 
 #include <pulse/glib-mainloop.h>

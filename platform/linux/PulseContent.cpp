@@ -1,3 +1,6 @@
+// The content a query found, as the core's displays and applications.
+//
+// Made on the loop thread from a snapshot and immutable from then on; any thread may read it.
 #include "platform/linux/PulseContent.h"
 
 namespace platform::linux_gst {

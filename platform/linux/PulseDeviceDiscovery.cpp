@@ -1,3 +1,9 @@
+// Microphones from the sound server.
+//
+// create:  owned by the platform object.
+// start:   each call connects afresh on the caller's thread, running a private PulseAudio loop
+//          there until the snapshot is in or the time-out passes; nothing else is waited for.
+// finish:  the query and its loop are freed before the call returns.
 #include "platform/linux/PulseDeviceDiscovery.h"
 
 #include <pulse/mainloop.h>

@@ -1,3 +1,9 @@
+// Sample delivery from GStreamer to the stream outputs.
+//
+// create:  installed on a source's converted pad while the pipeline is built (loop thread).
+// samples: the probe runs on the source's streaming thread: it copies the buffer and posts it to
+//          each output's queue, where the output is locked and called, or skipped when gone.
+// finish:  the pipeline removes the probe before it is dropped; GStreamer then frees the tap.
 #include "platform/linux/SampleTap.h"
 
 #include <gst/gst.h>

@@ -1,3 +1,9 @@
+// One visit to the sound server.
+//
+// create:  the query makes a context and defers the connection to the loop that runs it.
+// start:   connection, the four list requests and the time-out all call back on that loop.
+// finish:  the completion runs once, from the loop; the owner destroys the query afterwards,
+//          which disconnects. No lock: every field is touched on the loop's thread only.
 #include "platform/linux/ServerSnapshot.h"
 
 #include <pulse/context.h>
