@@ -1,4 +1,4 @@
-// The content a query found, as the core's displays and applications.
+// The content a query found, as the core's displays, applications and microphones.
 //
 // Made on the loop thread from a snapshot and immutable from then on; any thread may read it.
 #include "platform/linux/PulseContent.h"
@@ -20,6 +20,21 @@ ShareableContent contentOf(const ServerSnapshot& snapshot) {
     content.applications.push_back(std::make_shared<const PulseApplication>(processID));
   }
   return content;
+}
+
+std::vector<AudioCaptureDevice> microphonesOf(const ServerSnapshot& snapshot) {
+  std::vector<AudioCaptureDevice> devices;
+  for (const auto& source : snapshot.sources) {
+    if (!source.isMonitor) devices.push_back({source.name, source.description});
+  }
+  return devices;
+}
+
+std::optional<AudioCaptureDevice> defaultMicrophoneOf(const ServerSnapshot& snapshot) {
+  for (const auto& device : microphonesOf(snapshot)) {
+    if (device.uniqueID == snapshot.defaultSourceName) return device;
+  }
+  return std::nullopt;
 }
 
 }  // namespace platform::linux_gst

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/AudioDeviceDiscovery.h"
 #include "platform/ScreenCaptureService.h"
 #include "platform/linux/ServerSnapshot.h"
 
@@ -45,5 +46,10 @@ class PulseContentFilter : public ContentFilter {
 
 // The default output first, then the other capturable outputs in the server's order.
 ShareableContent contentOf(const ServerSnapshot& snapshot);
+
+// The inputs that are not monitors, in the server's order.
+std::vector<AudioCaptureDevice> microphonesOf(const ServerSnapshot& snapshot);
+// The server's default input, unless it is a monitor or unknown.
+std::optional<AudioCaptureDevice> defaultMicrophoneOf(const ServerSnapshot& snapshot);
 
 }  // namespace platform::linux_gst

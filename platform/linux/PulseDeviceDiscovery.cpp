@@ -8,6 +8,7 @@
 
 #include <pulse/mainloop.h>
 
+#include "platform/linux/PulseContent.h"
 #include "platform/linux/ServerSnapshot.h"
 
 namespace platform::linux_gst {
@@ -33,28 +34,16 @@ std::optional<ServerSnapshot> readServer() {
   return result;
 }
 
-std::vector<AudioCaptureDevice> inputs(const ServerSnapshot& snapshot) {
-  std::vector<AudioCaptureDevice> devices;
-  for (const auto& source : snapshot.sources) {
-    if (!source.isMonitor) devices.push_back({source.name, source.description});
-  }
-  return devices;
-}
-
 }  // namespace
 
 std::vector<AudioCaptureDevice> PulseDeviceDiscovery::microphones() {
   auto snapshot = readServer();
-  return snapshot ? inputs(*snapshot) : std::vector<AudioCaptureDevice>{};
+  return snapshot ? microphonesOf(*snapshot) : std::vector<AudioCaptureDevice>{};
 }
 
 std::optional<AudioCaptureDevice> PulseDeviceDiscovery::defaultAudioDevice() {
   auto snapshot = readServer();
-  if (!snapshot) return std::nullopt;
-  for (const auto& device : inputs(*snapshot)) {
-    if (device.uniqueID == snapshot->defaultSourceName) return device;
-  }
-  return std::nullopt;
+  return snapshot ? defaultMicrophoneOf(*snapshot) : std::nullopt;
 }
 
 }  // namespace platform::linux_gst
