@@ -7,8 +7,8 @@
 namespace app {
 
 platform::Task<int> runProbe(platform::PlatformServices& platform) {
-  const auto failure = co_await failureOf(capture::requestShareableContent(
-      platform.screenCapture(), platform.dispatch().mainQueue()));
+  const auto failure = co_await failureOf(
+      capture::requestShareableContent(platform.screenCapture(), platform.dispatch().mainQueue()));
   if (failure) {
     emitError(*failure, "probe");
     co_return 1;

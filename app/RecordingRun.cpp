@@ -1,6 +1,8 @@
 #include "app/RecordingRun.h"
 
 #include <csignal>
+#include <memory>
+#include <utility>
 
 #include "app/EventStream.h"
 #include "app/StageOutcome.h"
@@ -15,9 +17,10 @@ namespace {
 platform::OneShotWaiter<> armStopRequest(platform::SignalSource& interrupts,
                                          platform::Queue& mainQueue) {
   platform::OneShotWaiter<> stopRequested("stop request", mainQueue);
-  interrupts.setEventHandler([stopRequested, requested = false]() mutable {
-    if (requested) return;
-    requested = true;
+  // The source may copy its handler, so the flag lives outside it. Main queue only.
+  auto requested = std::make_shared<bool>(false);
+  interrupts.setEventHandler([stopRequested, requested]() mutable {
+    if (std::exchange(*requested, true)) return;
     stopRequested.resume();
   });
   interrupts.activate();
@@ -34,8 +37,9 @@ platform::Task<int> runRecording(const RunOptions& options, platform::PlatformSe
 
   const auto session = capture::CaptureSession::create(
       platform, options.outputURL, options.captureMicrophone, options.microphoneName);
-  if (const auto failure = co_await failureOf(session->start())) {
-    emitError(*failure, "start");
+  const auto startFailure = co_await failureOf(session->start());
+  if (startFailure) {
+    emitError(*startFailure, "start");
     co_return 1;
   }
   emitEvent(EventRecord("ready"));
@@ -43,8 +47,9 @@ platform::Task<int> runRecording(const RunOptions& options, platform::PlatformSe
   co_await armStopRequest(*interrupts, dispatch.mainQueue());
 
   auto stopped = co_await outcomeOf(session->stop());
-  if (const auto* failure = std::get_if<platform::PlatformError>(&stopped)) {
-    emitError(*failure, "stop");
+  const auto* stopFailure = std::get_if<platform::PlatformError>(&stopped);
+  if (stopFailure) {
+    emitError(*stopFailure, "stop");
     co_return 1;
   }
   emitEvent(std::get<EventRecord>(stopped));

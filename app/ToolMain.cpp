@@ -25,9 +25,8 @@ platform::Task<int> mainRoutine(std::vector<std::string> arguments,
                                 platform::PlatformServices& platform) {
   const CommandLine commandLine = parseCommandLine(arguments, currentDirectory());
   if (std::holds_alternative<ProbeRequest>(commandLine)) co_return co_await runProbe(platform);
-  if (const auto* options = std::get_if<RunOptions>(&commandLine)) {
-    co_return co_await runRecording(*options, platform);
-  }
+  const auto* options = std::get_if<RunOptions>(&commandLine);
+  if (options) co_return co_await runRecording(*options, platform);
   emitEvent(EventRecord("error").set("code", "missing_output"));
   co_return kUsageStatus;
 }

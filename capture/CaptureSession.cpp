@@ -65,9 +65,12 @@ platform::Task<void> CaptureSession::start() {
   stream_ = stream;
   recordingOutput_ = std::move(recordingOutput);
 
-  auto startError = co_await completionOf(
+  // Made apart from the co_await: GCC 12 destroys a lambda temporary of the awaited expression
+  // twice, releasing what it captured once too often.
+  auto starting = completionOf(
       "startCapture", mainQueue,
       [stream](platform::ErrorCompletion completion) { stream->startCapture(completion); });
+  const auto startError = co_await starting;
   if (startError) throw *startError;
   startLevelTimer();
 }
@@ -85,7 +88,8 @@ platform::StreamConfiguration CaptureSession::streamConfiguration() {
   configuration.excludesCurrentProcessAudio = true;
   configuration.captureMicrophone = captureMicrophone_;
   if (captureMicrophone_) {
-    if (auto device = microphoneDevice()) configuration.microphoneCaptureDeviceID = device->uniqueID;
+    if (auto device = microphoneDevice())
+      configuration.microphoneCaptureDeviceID = device->uniqueID;
   }
   return configuration;
 }

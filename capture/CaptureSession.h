@@ -88,9 +88,9 @@ class CaptureSession final : public platform::StreamOutput,
   std::unique_ptr<platform::RepeatingTimer> levelTimer_;        // main queue only
 
   std::mutex finishLock_;
-  std::optional<platform::PlatformError> recordingFailure_;     // guarded by finishLock_
-  bool recordingFinished_ = false;                              // guarded by finishLock_
-  std::optional<platform::OneShotWaiter<>> finishWaiter_;       // guarded by finishLock_
+  std::optional<platform::PlatformError> recordingFailure_;  // guarded by finishLock_
+  bool recordingFinished_ = false;                           // guarded by finishLock_
+  std::optional<platform::OneShotWaiter<>> finishWaiter_;    // guarded by finishLock_
 };
 
 }  // namespace capture

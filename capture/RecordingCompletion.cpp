@@ -22,15 +22,19 @@ platform::Task<app::EventRecord> CaptureSession::stop() {
   if (levelTimer_) levelTimer_->cancel();
   levelTimer_.reset();
 
-  if (auto stream = stream_) {
-    auto stopError = co_await completionOf(
+  const std::shared_ptr<platform::Stream> stream = stream_;
+  if (stream) {
+    // Made apart from the co_await, as in start().
+    auto stopping = completionOf(
         "stopCapture", platform_.dispatch().mainQueue(),
         [stream](platform::ErrorCompletion completion) { stream->stopCapture(completion); });
+    const auto stopError = co_await stopping;
     if (stopError) storeFailureIfNone(*stopError);
   }
 
   const bool finished = co_await waitForRecordingFinish(kFinishWaitSeconds);
-  if (auto failure = storedFailure()) throw *failure;
+  const std::optional<platform::PlatformError> failure = storedFailure();
+  if (failure) throw *failure;
   if (!finished) throw toolError(platform_.screenCapture(), ToolErrorCode::recordingNotFinished);
 
   const LevelReading system = systemStats_.snapshot(false);
@@ -87,7 +91,9 @@ void CaptureSession::streamDidStopWithError(const platform::PlatformError& error
 
 void CaptureSession::recordingOutputDidStartRecording() {}
 
-void CaptureSession::recordingOutputDidFinishRecording() { resumeFinishWaiter(true); }
+void CaptureSession::recordingOutputDidFinishRecording() {
+  resumeFinishWaiter(true);
+}
 
 void CaptureSession::recordingOutputDidFailWithError(const platform::PlatformError& error) {
   {

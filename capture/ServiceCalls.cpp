@@ -29,7 +29,7 @@ platform::Task<std::optional<platform::PlatformError>> completionOf(
     std::string label, platform::Queue& resumeQueue,
     std::function<void(platform::ErrorCompletion)> operation) {
   platform::OneShotWaiter<std::optional<platform::PlatformError>> waiter(std::move(label),
-                                                                       resumeQueue);
+                                                                         resumeQueue);
   operation([waiter](std::optional<platform::PlatformError> error) mutable {
     waiter.resume(std::move(error));
   });

@@ -18,7 +18,8 @@ class Queue {
 };
 
 // The queue of the process's main thread. The thread that calls run() becomes the main thread and
-// services the queue until quit() is called from work on the queue.
+// services the queue until quit() is called from work on the queue; work still queued then waits
+// for the next run().
 class MainQueue : public Queue {
  public:
   virtual void run() = 0;

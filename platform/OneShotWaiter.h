@@ -29,16 +29,8 @@ class OneShotWaiter {
   OneShotWaiter(std::string label, Queue& resumeQueue)
       : state_(std::make_shared<State>(std::move(label), resumeQueue)) {}
 
-  void resume()
-    requires std::is_void_v<T>
-  {
-    settle(Value{});
-  }
-  void resume(Value value)
-    requires(!std::is_void_v<T>)
-  {
-    settle(std::move(value));
-  }
+  void resume() requires std::is_void_v<T> { settle(Value{}); }
+  void resume(Value value) requires(!std::is_void_v<T>) { settle(std::move(value)); }
   void fail(std::exception_ptr failure) { settle(std::move(failure)); }
 
   auto operator co_await() const { return Awaiter{state_}; }

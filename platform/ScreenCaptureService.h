@@ -112,8 +112,8 @@ class RecordingOutput {
 
 using ErrorCompletion = std::function<void(std::optional<PlatformError> error)>;
 // Delivers content or an error; a faulty platform may deliver neither.
-using ContentCompletion =
-    std::function<void(std::optional<ShareableContent> content, std::optional<PlatformError> error)>;
+using ContentCompletion = std::function<void(std::optional<ShareableContent> content,
+                                             std::optional<PlatformError> error)>;
 
 class Stream {
  public:

@@ -36,6 +36,7 @@ void PollMainQueue::run() {
     if (fds[0].revents != 0) wakeup_.drain();
     runPending();
   }
+  quitting_ = false;
 }
 
 void PollMainQueue::quit() {
@@ -63,10 +64,15 @@ void PollMainQueue::runPending() {
     std::lock_guard lock(mutex_);
     batch.swap(pending_);
   }
-  for (Work& work : batch) {
-    if (quitting_) break;
+  while (!batch.empty() && !quitting_) {
+    Work work = std::move(batch.front());
+    batch.pop_front();
     work();
   }
+  // What quit() cut off waits, in order, for the next run().
+  std::lock_guard lock(mutex_);
+  pending_.insert(pending_.begin(), std::make_move_iterator(batch.begin()),
+                  std::make_move_iterator(batch.end()));
 }
 
 }  // namespace platform::posix

@@ -14,7 +14,7 @@ namespace platform::posix {
 class PollMainQueue final : public MainQueue {
  public:
   void post(Work work) override;
-  // Serves the queue once: after quit() it returns at once.
+  // Serves the queue until quit(); what is still queued then waits for the next run().
   void run() override;
   void quit() override;
 

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <vector>
+
+#include "platform/SampleBuffer.h"
+
+namespace test_support {
+
+// A sample buffer whose data lies in one or more separately allocated pieces of exactly their
+// own size, so that a read past a piece is caught by AddressSanitizer.
+class ScriptedSampleBuffer final : public platform::SampleBuffer, private platform::BlockBuffer {
+ public:
+  // One contiguous piece holding these floats.
+  static ScriptedSampleBuffer ofFloats(std::initializer_list<float> values);
+  // The same bytes, cut into pieces of the given lengths (which must add up).
+  static ScriptedSampleBuffer ofPieces(const std::vector<std::byte>& bytes,
+                                       const std::vector<std::size_t>& pieceLengths);
+  static ScriptedSampleBuffer ofBytes(const std::vector<std::byte>& bytes);
+
+  static std::vector<std::byte> bytesOf(const std::vector<float>& values);
+
+  bool ready = true;
+  bool hasDataBuffer = true;
+  std::int32_t status = 0;  // returned by dataPointer at every offset
+  bool nullDataPointer = false;
+
+  bool dataIsReady() const override { return ready; }
+  const platform::BlockBuffer* dataBuffer() const override;
+
+ private:
+  std::int32_t dataPointer(std::size_t offset, std::size_t& lengthAtOffset,
+                           std::size_t& totalLength, const std::byte*& data) const override;
+
+  struct Piece {
+    std::shared_ptr<std::byte[]> bytes;
+    std::size_t length;
+  };
+  std::vector<Piece> pieces_;
+};
+
+}  // namespace test_support
