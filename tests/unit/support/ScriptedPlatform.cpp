@@ -110,6 +110,7 @@ std::shared_ptr<platform::Stream> ScriptedCapture::makeStream(
     std::shared_ptr<platform::ContentFilter>, const platform::StreamConfiguration& configuration,
     std::weak_ptr<platform::StreamDelegate> delegate) {
   this->configuration = configuration;
+  std::lock_guard guard(delegatesLock_);
   streamDelegate_ = std::move(delegate);
   return std::make_shared<ScriptedStream>(*this);
 }
@@ -118,6 +119,7 @@ std::shared_ptr<platform::RecordingOutput> ScriptedCapture::makeRecordingOutput(
     const platform::RecordingOutputConfiguration& configuration,
     std::weak_ptr<platform::RecordingOutputDelegate> delegate) {
   recordingConfiguration = configuration;
+  std::lock_guard guard(delegatesLock_);
   recordingDelegate_ = std::move(delegate);
   return std::make_shared<platform::RecordingOutput>();
 }
@@ -177,16 +179,26 @@ void ScriptedCapture::deliverSamples(StreamOutputType type, const ScriptedSample
   drain(*target->queue);
 }
 
+std::shared_ptr<platform::StreamDelegate> ScriptedCapture::streamDelegate() {
+  std::lock_guard guard(delegatesLock_);
+  return streamDelegate_.lock();
+}
+
+std::shared_ptr<platform::RecordingOutputDelegate> ScriptedCapture::recordingDelegate() {
+  std::lock_guard guard(delegatesLock_);
+  return recordingDelegate_.lock();
+}
+
 void ScriptedCapture::streamStopsWithError(const PlatformError& error) {
-  if (auto delegate = streamDelegate_.lock()) delegate->streamDidStopWithError(error);
+  if (auto delegate = streamDelegate()) delegate->streamDidStopWithError(error);
 }
 
 void ScriptedCapture::recordingFinishes() {
-  if (auto delegate = recordingDelegate_.lock()) delegate->recordingOutputDidFinishRecording();
+  if (auto delegate = recordingDelegate()) delegate->recordingOutputDidFinishRecording();
 }
 
 void ScriptedCapture::recordingFails(const PlatformError& error) {
-  if (auto delegate = recordingDelegate_.lock()) delegate->recordingOutputDidFailWithError(error);
+  if (auto delegate = recordingDelegate()) delegate->recordingOutputDidFailWithError(error);
 }
 
 // --- timers and dispatch ---------------------------------------------------------------------

@@ -133,9 +133,12 @@ class ScriptedCapture final : public platform::ScreenCaptureService {
   void startCapture(platform::ErrorCompletion completion);
   void stopCapture(platform::ErrorCompletion completion);
   void endRecordingAsScripted();
+  std::shared_ptr<platform::StreamDelegate> streamDelegate();
+  std::shared_ptr<platform::RecordingOutputDelegate> recordingDelegate();
 
-  std::weak_ptr<platform::StreamDelegate> streamDelegate_;
-  std::weak_ptr<platform::RecordingOutputDelegate> recordingDelegate_;
+  std::mutex delegatesLock_;  // tests fire delegate events from threads of their own
+  std::weak_ptr<platform::StreamDelegate> streamDelegate_;              // guarded by delegatesLock_
+  std::weak_ptr<platform::RecordingOutputDelegate> recordingDelegate_;  // guarded by delegatesLock_
   std::function<void()> heldContent_;
   std::function<void()> heldStart_;
   std::function<void()> heldStop_;
