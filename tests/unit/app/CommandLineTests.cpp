@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -9,107 +8,69 @@
 namespace app {
 namespace {
 
-const std::filesystem::path workingDirectory = "/home/user/work";
-
-CommandLine parse(const std::vector<std::string>& arguments) {
-  return parseCommandLine(arguments, workingDirectory);
+// The parse result in one line, so that a table can say what each command line means.
+std::string meaning(const CommandLine& parsed) {
+  if (std::holds_alternative<ProbeRequest>(parsed)) return "probe";
+  if (std::holds_alternative<MissingOutput>(parsed)) return "missing output";
+  const auto& options = std::get<RunOptions>(parsed);
+  return options.outputURL.string() + (options.captureMicrophone ? " mic" : " no mic") +
+         (options.microphoneName ? " [" + *options.microphoneName + "]" : "");
 }
 
-RunOptions runOptions(const std::vector<std::string>& arguments) {
-  const CommandLine parsed = parse(arguments);
-  EXPECT_TRUE(std::holds_alternative<RunOptions>(parsed));
-  return std::holds_alternative<RunOptions>(parsed) ? std::get<RunOptions>(parsed) : RunOptions{};
-}
-
-using Arguments = std::vector<std::string>;
-
-TEST(CommandLine, ProbeWinsWhereverItStands) {
-  for (const Arguments& arguments : std::vector<Arguments>{
-           {"tool", "--probe"},
-           {"--probe"},
-           {"tool", "--output", "a.mov", "--probe"},
-           {"tool", "--probe", "--output", "a.mov"},
-           {"tool", "--output", "--probe"},
-           {"tool", "--output", "a.mov", "--microphone-name", "--probe"},
-       }) {
-    EXPECT_TRUE(std::holds_alternative<ProbeRequest>(parse(arguments))) << arguments.back();
+TEST(CommandLine, EachCommandLineMeansWhatItShould) {
+  const struct {
+    std::vector<std::string> arguments;
+    std::string meaning;
+  } cases[] = {
+      // --probe wins wherever it stands, even as another option's value.
+      {{"tool", "--probe"}, "probe"},
+      {{"--probe"}, "probe"},
+      {{"tool", "--output", "a.mov", "--probe"}, "probe"},
+      {{"tool", "--probe", "--output", "a.mov"}, "probe"},
+      {{"tool", "--output", "--probe"}, "probe"},
+      {{"tool", "--output", "a.mov", "--microphone-name", "--probe"}, "probe"},
+      // --output, spelled exactly, needs a value after it.
+      {{}, "missing output"},
+      {{"tool"}, "missing output"},
+      {{"tool", "--output"}, "missing output"},
+      {{"tool", "--output=a.mov"}, "missing output"},
+      {{"tool", "--Output", "a.mov"}, "missing output"},
+      {{"tool", "-o", "a.mov"}, "missing output"},
+      {{"tool", "--microphone", "off", "--microphone-name", "Mic"}, "missing output"},
+      {{"tool", "a.mov", "--output"}, "missing output"},
+      // The path is resolved against the working directory; options are searched from the first
+      // element, unknown arguments are ignored and only the first occurrence of an option counts.
+      {{"tool", "--output", "a.mov"}, "/cwd/a.mov mic"},
+      {{"--output", "a.mov"}, "/cwd/a.mov mic"},
+      {{"tool", "--output", "sub/b.mov"}, "/cwd/sub/b.mov mic"},
+      {{"tool", "--output", "../c.mov"}, "/cwd/../c.mov mic"},
+      {{"tool", "--output", "/tmp/d.mov"}, "/tmp/d.mov mic"},
+      {{"tool", "--verbose", "x", "--output", "a.mov", "-h"}, "/cwd/a.mov mic"},
+      {{"tool", "--output", "1.mov", "--microphone", "on", "--microphone-name", "One", "--output",
+        "2.mov", "--microphone", "off", "--microphone-name", "Two"},
+       "/cwd/1.mov mic [One]"},
+      // The microphone is off only for exactly "off".
+      {{"tool", "--output", "a", "--microphone", "off"}, "/cwd/a no mic"},
+      {{"tool", "--output", "a", "--microphone"}, "/cwd/a mic"},
+      // The microphone name is taken unchanged, or left absent when no value follows.
+      {{"tool", "--output", "a", "--microphone-name"}, "/cwd/a mic"},
+      {{"tool", "--output", "a", "--microphone-name", ""}, "/cwd/a mic []"},
+      {{"tool", "--microphone-name", " Caf\xC3\xA9 Mic ", "--output", "a"},
+       "/cwd/a mic [ Caf\xC3\xA9 Mic ]"},
+      // A value that is an option name counts as both.
+      {{"tool", "--output", "--microphone", "off"}, "/cwd/--microphone no mic"},
+      {{"tool", "--microphone-name", "--output", "a", "--microphone", "off"},
+       "/cwd/a no mic [--output]"},
+  };
+  for (const auto& [arguments, expected] : cases) {
+    EXPECT_EQ(meaning(parseCommandLine(arguments, "/cwd")), expected)
+        << ::testing::PrintToString(arguments);
   }
-}
-
-TEST(CommandLine, OutputWithoutAValueIsMissing) {
-  for (const Arguments& arguments : std::vector<Arguments>{
-           {},
-           {"tool"},
-           {"tool", "--output"},
-           {"tool", "--output=a.mov"},
-           {"tool", "--Output", "a.mov"},
-           {"tool", "-o", "a.mov"},
-           {"tool", "--microphone", "off", "--microphone-name", "Mic"},
-           {"tool", "a.mov", "--output"},
-       }) {
-    EXPECT_TRUE(std::holds_alternative<MissingOutput>(parse(arguments)))
-        << (arguments.empty() ? "(empty)" : arguments.back());
-  }
-}
-
-TEST(CommandLine, OutputPathIsResolvedAgainstTheWorkingDirectory) {
-  EXPECT_EQ(runOptions({"tool", "--output", "a.mov"}).outputURL, "/home/user/work/a.mov");
-  EXPECT_EQ(runOptions({"tool", "--output", "sub/b.mov"}).outputURL, "/home/user/work/sub/b.mov");
-  EXPECT_EQ(runOptions({"tool", "--output", "../c.mov"}).outputURL, "/home/user/work/../c.mov");
-  EXPECT_EQ(runOptions({"tool", "--output", "/tmp/d.mov"}).outputURL, "/tmp/d.mov");
-}
-
-TEST(CommandLine, OnlyTheFirstOccurrenceOfAnOptionCounts) {
-  const RunOptions options =
-      runOptions({"tool", "--output", "first.mov", "--microphone", "on", "--microphone-name", "One",
-                  "--output", "second.mov", "--microphone", "off", "--microphone-name", "Two"});
-  EXPECT_EQ(options.outputURL, "/home/user/work/first.mov");
-  EXPECT_TRUE(options.captureMicrophone);
-  EXPECT_EQ(options.microphoneName, "One");
-}
-
-TEST(CommandLine, OptionsAreSearchedFromTheFirstElement) {
-  EXPECT_EQ(runOptions({"--output", "a.mov"}).outputURL, "/home/user/work/a.mov");
-}
-
-TEST(CommandLine, UnknownArgumentsAreIgnored) {
-  const RunOptions options = runOptions({"tool", "--verbose", "x", "--output", "a.mov", "-h"});
-  EXPECT_EQ(options.outputURL, "/home/user/work/a.mov");
-  EXPECT_TRUE(options.captureMicrophone);
-  EXPECT_EQ(options.microphoneName, std::nullopt);
-}
-
-TEST(CommandLine, MicrophoneIsOffOnlyForExactlyOff) {
-  EXPECT_TRUE(runOptions({"tool", "--output", "a.mov"}).captureMicrophone);
-  EXPECT_FALSE(runOptions({"tool", "--output", "a.mov", "--microphone", "off"}).captureMicrophone);
   for (const std::string value : {"OFF", "Off", "no", "false", "0", "", "off "}) {
-    EXPECT_TRUE(runOptions({"tool", "--output", "a.mov", "--microphone", value}).captureMicrophone)
+    EXPECT_EQ(meaning(parseCommandLine({"tool", "--output", "a", "--microphone", value}, "/cwd")),
+              "/cwd/a mic")
         << '"' << value << '"';
   }
-  EXPECT_TRUE(runOptions({"tool", "--output", "a.mov", "--microphone"}).captureMicrophone);
-}
-
-TEST(CommandLine, MicrophoneNameIsTakenUnchangedOrLeftAbsent) {
-  EXPECT_EQ(runOptions({"tool", "--output", "a.mov"}).microphoneName, std::nullopt);
-  EXPECT_EQ(runOptions({"tool", "--output", "a.mov", "--microphone-name"}).microphoneName,
-            std::nullopt);
-  EXPECT_EQ(runOptions({"tool", "--output", "a.mov", "--microphone-name", ""}).microphoneName,
-            std::optional<std::string>(""));
-  EXPECT_EQ(runOptions({"tool", "--microphone-name", " Caf\xC3\xA9 Mic ", "--output", "a.mov"})
-                .microphoneName,
-            " Caf\xC3\xA9 Mic ");
-}
-
-TEST(CommandLine, AValueThatIsAnOptionNameCountsAsBoth) {
-  const RunOptions options = runOptions({"tool", "--output", "--microphone", "off"});
-  EXPECT_EQ(options.outputURL, "/home/user/work/--microphone");
-  EXPECT_FALSE(options.captureMicrophone);
-
-  const RunOptions named =
-      runOptions({"tool", "--microphone-name", "--output", "a.mov", "--microphone", "off"});
-  EXPECT_EQ(named.microphoneName, "--output");
-  EXPECT_EQ(named.outputURL, "/home/user/work/a.mov");
-  EXPECT_FALSE(named.captureMicrophone);
 }
 
 }  // namespace

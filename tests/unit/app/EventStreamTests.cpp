@@ -25,59 +25,39 @@ std::string capturedText(Action action) {
   return capture.text();
 }
 
-TEST(EmitEvent, WritesTheRecordAsOneTerminatedLine) {
-  EventRecord record("ready");
-  const std::string text = capturedText([&] { emitEvent(record); });
-  EXPECT_EQ(text, "{\"event\":\"ready\"}\n");
-}
-
-TEST(EmitEvent, SuccessiveRecordsGiveSuccessiveLines) {
-  StdoutCapture capture;
-  emitEvent(EventRecord("ready"));
-  emitEvent(EventRecord("error").set("code", "missing_output"));
-  const std::vector<std::string> lines = capture.lines();
-  ASSERT_EQ(lines.size(), 2U);
-  EXPECT_EQ(lines[0], R"({"event":"ready"})");
-  EXPECT_EQ(lines[1], R"({"event":"error","code":"missing_output"})");
-}
-
-TEST(EmitEvent, UnserialisableRecordsWriteNothingAtAll) {
+TEST(EmitEvent, WritesEachRecordAsOneLineAndNothingAtAllForUnserialisableOnes) {
   const std::string text = capturedText([] {
+    emitEvent(EventRecord("ready"));
     emitEvent(EventRecord("level").set("systemRms", std::numeric_limits<double>::quiet_NaN()));
     emitEvent(EventRecord("warning").set("code", "bad \xC0\xAF text"));
     emitEvent(EventRecord("warning").set("\xED\xA0\x80", "key is a surrogate"));
+    emitEvent(EventRecord("error").set("code", "missing_output"));
   });
-  EXPECT_EQ(text.size(), 0U) << text;
+  EXPECT_EQ(text, "{\"event\":\"ready\"}\n{\"event\":\"error\",\"code\":\"missing_output\"}\n");
 }
 
-TEST(EmitError, WritesExactlySixKeysWithThePlatformFields) {
-  const platform::PlatformError error("NSError", "com.example.Dom\xC3\xA4ne", -3801,
-                                      "The user declined TCCs for application.");
-  const std::string text = capturedText([&] { emitError(error, "probe"); });
-
-  ASSERT_FALSE(text.empty());
-  EXPECT_EQ(text.back(), '\n');
-  const json object = json::parse(text);
-  EXPECT_EQ(object.size(), 6U);
-  EXPECT_EQ(object.at("event"), "error");
-  EXPECT_EQ(object.at("code"), "capture_failed");
-  EXPECT_EQ(object.at("stage"), "probe");
-  EXPECT_EQ(object.at("errorName"), "NSError");
-  EXPECT_EQ(object.at("domain"), "com.example.Dom\xC3\xA4ne");
-  EXPECT_TRUE(object.at("errorCode").is_number_integer());
-  EXPECT_EQ(object.at("errorCode").get<std::int64_t>(), -3801);
-  EXPECT_EQ(text.find("declined"), std::string::npos);
-}
-
-TEST(EmitError, KeepsTheStageAndTheToolsOwnCodes) {
-  const platform::PlatformError error("GError", "TessaloquinAudioCapture", 2,
-                                      "The recording file was not finished.");
-  const json object = json::parse(capturedText([&] { emitError(error, "stop"); }));
-  EXPECT_EQ(object.at("stage"), "stop");
-  EXPECT_EQ(object.at("code"), "capture_failed");
-  EXPECT_EQ(object.at("errorName"), "GError");
-  EXPECT_EQ(object.at("domain"), "TessaloquinAudioCapture");
-  EXPECT_EQ(object.at("errorCode").get<std::int64_t>(), 2);
+TEST(EmitError, WritesExactlySixKeysWithTheStageAndThePlatformFieldsButNotTheMessage) {
+  const struct {
+    platform::PlatformError error;
+    std::string stage;
+  } cases[] = {
+      {{"NSError", "com.example.Dom\xC3\xA4ne", -3801, "The user declined TCCs for application."},
+       "probe"},
+      {{"GError", "TessaloquinAudioCapture", 2, "The recording file was not finished."}, "stop"},
+  };
+  for (const auto& [error, stage] : cases) {
+    const std::string text = capturedText([&] { emitError(error, stage); });
+    ASSERT_TRUE(text.ends_with('\n')) << text;
+    EXPECT_EQ(text.find(error.what()), std::string::npos);
+    const json object = json::parse(text);
+    EXPECT_EQ(object, (json{{"event", "error"},
+                            {"code", "capture_failed"},
+                            {"stage", stage},
+                            {"errorName", error.typeName()},
+                            {"domain", error.domain()},
+                            {"errorCode", error.code()}}));
+    EXPECT_TRUE(object.at("errorCode").is_number_integer());
+  }
 }
 
 TEST(EmitEvent, LinesFromManyThreadsNeverInterleave) {
@@ -89,12 +69,12 @@ TEST(EmitEvent, LinesFromManyThreadsNeverInterleave) {
   {
     StdoutCapture capture;
     std::vector<std::thread> writers;
-    for (int writer = 0; writer < threadCount; ++writer) {
+    for (std::int64_t writer = 0; writer < threadCount; ++writer) {
       writers.emplace_back([&, writer] {
-        for (int sequence = 0; sequence < recordsPerThread; ++sequence) {
+        for (std::int64_t sequence = 0; sequence < recordsPerThread; ++sequence) {
           emitEvent(EventRecord("level")
-                        .set("writer", std::int64_t{writer})
-                        .set("sequence", std::int64_t{sequence})
+                        .set("writer", writer)
+                        .set("sequence", sequence)
                         .set("padding", padding));
         }
       });
@@ -103,6 +83,7 @@ TEST(EmitEvent, LinesFromManyThreadsNeverInterleave) {
     lines = capture.lines();
   }
 
+  // With every writer's sequence whole and in order, the count shows that no line is missing.
   ASSERT_EQ(lines.size(), static_cast<std::size_t>(threadCount * recordsPerThread));
   std::map<std::int64_t, std::int64_t> nextSequence;
   for (const std::string& line : lines) {
@@ -111,8 +92,6 @@ TEST(EmitEvent, LinesFromManyThreadsNeverInterleave) {
     const auto writer = object.at("writer").get<std::int64_t>();
     EXPECT_EQ(object.at("sequence").get<std::int64_t>(), nextSequence[writer]++);
   }
-  EXPECT_EQ(nextSequence.size(), static_cast<std::size_t>(threadCount));
-  for (const auto& [writer, count] : nextSequence) EXPECT_EQ(count, recordsPerThread) << writer;
 }
 
 }  // namespace

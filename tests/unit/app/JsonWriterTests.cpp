@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/JsonWriter.h"
 
@@ -15,143 +16,97 @@ namespace {
 
 using nlohmann::json;
 
-json parsed(const EventRecord& record) {
-  const std::optional<std::string> text = serializeJsonObject(record);
-  EXPECT_TRUE(text.has_value());
-  return text ? json::parse(*text) : json();
-}
-
 EventRecord withValue(EventValue value) {
   EventRecord record("test");
   record.set("v", std::move(value));
   return record;
 }
 
-TEST(JsonWriter, WritesACompactObjectInInsertionOrder) {
-  EventRecord record("probe");
-  record.set("granted", true).set("denied", false).set("count", std::uint64_t{0});
+TEST(EventRecord, KeepsKeysInInsertionOrderAfterTheEventReplacingValuesInPlace) {
+  EventRecord record("level");
+  record.set("text", "capture_failed").set("signed", -3).set("flag", false).set("real", 1.5);
+  record.set("code", "first").set("code", std::uint64_t{7}).set("event", "warning");
 
-  EXPECT_EQ(serializeJsonObject(record),
-            R"({"event":"probe","granted":true,"denied":false,"count":0})");
+  // Literals keep their natural kind.
+  const std::vector<std::pair<std::string, EventValue>> expected = {
+      {"event", std::string("warning")},
+      {"text", std::string("capture_failed")},
+      {"signed", std::int64_t{-3}},
+      {"flag", false},
+      {"real", 1.5},
+      {"code", std::uint64_t{7}}};
+  EXPECT_EQ(record.entries(), expected);
+  for (const auto& [key, value] : record.entries()) EXPECT_EQ(record.find(key), &value) << key;
+  EXPECT_EQ(record.find("missing"), nullptr);
+  EXPECT_EQ(record.find("Text"), nullptr);
 }
 
-TEST(JsonWriter, IntegersOfBothKindsRoundTripExactly) {
-  constexpr auto int64Min = std::numeric_limits<std::int64_t>::min();
-  constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
-  constexpr auto uint64Max = std::numeric_limits<std::uint64_t>::max();
-  EventRecord record("numbers");
-  record.set("min", int64Min).set("max", int64Max).set("minusOne", std::int64_t{-1});
-  record.set("umax", uint64Max).set("zero", std::uint64_t{0});
-
-  const json object = parsed(record);
-  EXPECT_EQ(object.at("min").get<std::int64_t>(), int64Min);
-  EXPECT_EQ(object.at("max").get<std::int64_t>(), int64Max);
-  EXPECT_EQ(object.at("minusOne").get<std::int64_t>(), -1);
-  EXPECT_TRUE(object.at("umax").is_number_unsigned());
-  EXPECT_EQ(object.at("umax").get<std::uint64_t>(), uint64Max);
-  EXPECT_EQ(object.at("zero").get<std::uint64_t>(), 0U);
-}
-
-class DoubleRoundTrip : public testing::TestWithParam<double> {};
-
-TEST_P(DoubleRoundTrip, ReadsBackAsTheSameValue) {
-  const json object = parsed(withValue(GetParam()));
-  EXPECT_TRUE(object.at("v").is_number());
-  EXPECT_EQ(object.at("v").get<double>(), GetParam());
-}
-
-INSTANTIATE_TEST_SUITE_P(JsonWriter, DoubleRoundTrip,
-                         testing::Values(0.1, 2.5, 0.0, 1.0, -7.25, 1e-300, 5e-324, 1e21, 1e-7,
-                                         0.30000000000000004, 1.7976931348623157e308,
-                                         -1.7976931348623157e308, 2.2250738585072014e-308));
-
-TEST(JsonWriter, NegativeZeroKeepsItsSign) {
-  const std::string text = serializeJsonObject(withValue(-0.0)).value();
-  const std::string prefix = R"({"event":"test","v":)";
-  ASSERT_EQ(text.rfind(prefix, 0), 0U);
-  const std::string number = text.substr(prefix.size(), text.size() - prefix.size() - 1);
-  double value = 1.0;
-  std::from_chars(number.data(), number.data() + number.size(), value);
-  EXPECT_EQ(value, 0.0);
-  EXPECT_TRUE(std::signbit(value)) << number;
-}
-
-TEST(JsonWriter, NonFiniteDoublesDropTheRecord) {
-  EXPECT_EQ(serializeJsonObject(withValue(std::numeric_limits<double>::quiet_NaN())), std::nullopt);
-  EXPECT_EQ(serializeJsonObject(withValue(std::numeric_limits<double>::infinity())), std::nullopt);
-  EXPECT_EQ(serializeJsonObject(withValue(-std::numeric_limits<double>::infinity())), std::nullopt);
-}
-
-TEST(JsonWriter, EscapesQuotesBackslashesAndControlCharactersInKeysAndValues) {
+TEST(JsonWriter, WritesACompactObjectInOrderWithExactIntegersAndEscapedText) {
   const std::string awkward = std::string("q\"b\\s/\b\f\n\r\t") + std::string("\0\x01\x1f", 3);
-  EventRecord record("escape");
-  record.set(awkward, awkward);
+  EventRecord record("probe");
+  record.set("granted", true).set("denied", false).set("zero", std::uint64_t{0});
+  record.set("minusOne", std::int64_t{-1}).set("min", std::numeric_limits<std::int64_t>::min());
+  record.set("max", std::numeric_limits<std::int64_t>::max());
+  record.set("umax", std::numeric_limits<std::uint64_t>::max()).set(awkward, awkward);
 
-  const std::string text = serializeJsonObject(record).value();
   const std::string escaped = R"("q\"b\\s/\b\f\n\r\t\u0000\u0001\u001f")";
-  EXPECT_EQ(text, R"({"event":"escape",)" + escaped + ":" + escaped + "}");
-  EXPECT_EQ(json::parse(text).at(awkward).get<std::string>(), awkward);
+  EXPECT_EQ(serializeJsonObject(record),
+            R"({"event":"probe","granted":true,"denied":false,"zero":0,"minusOne":-1,)"
+            R"("min":-9223372036854775808,"max":9223372036854775807,)"
+            R"("umax":18446744073709551615,)" +
+                escaped + ":" + escaped + "}");
 }
 
-TEST(JsonWriter, WritesDeleteAndNonAsciiAsRawUtf8) {
-  const std::string text = "caf\xC3\xA9 \xF0\x9F\x98\x80 \x7F \xE2\x82\xAC";
-  EventRecord record("utf8");
-  record.set(text, text);
-
-  const std::string written = serializeJsonObject(record).value();
-  EXPECT_EQ(written, R"({"event":"utf8",")" + text + R"(":")" + text + R"("})");
-  EXPECT_EQ(json::parse(written).at(text).get<std::string>(), text);
+TEST(JsonWriter, DoublesReadBackAsTheSameValueWithTheSameSign) {
+  for (const double value :
+       {0.1, 2.5, 0.0, -0.0, 1.0, -7.25, 1e-300, 5e-324, 1e21, 1e-7, 0.30000000000000004,
+        1.7976931348623157e308, -1.7976931348623157e308, 2.2250738585072014e-308}) {
+    const std::string text = serializeJsonObject(withValue(value)).value();
+    const json read = json::parse(text).at("v");
+    EXPECT_TRUE(read.is_number()) << text;
+    EXPECT_EQ(read.get<double>(), value) << text;
+    EXPECT_EQ(text.find(R"("v":-)") != std::string::npos, std::signbit(value)) << text;
+  }
 }
 
-class ValidUtf8Boundary : public testing::TestWithParam<std::string> {};
-
-TEST_P(ValidUtf8Boundary, IsWrittenUnchanged) {
-  EXPECT_EQ(parsed(withValue(GetParam())).at("v").get<std::string>(), GetParam());
+TEST(JsonWriter, WritesDeleteAndValidNonAsciiAsRawUtf8) {
+  // Mixed text, then the first and last code points of each encoded length around the
+  // surrogates: U+0080, U+07FF, U+0800, U+D7FF, U+E000, U+FFFF, U+10000 and U+10FFFF.
+  for (const std::string text :
+       {"caf\xC3\xA9 \xF0\x9F\x98\x80 \x7F \xE2\x82\xAC", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80",
+        "\xED\x9F\xBF", "\xEE\x80\x80", "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"}) {
+    EventRecord record("utf8");
+    record.set(text, text);
+    EXPECT_EQ(serializeJsonObject(record),
+              R"({"event":"utf8",")" + text + R"(":")" + text + R"("})");
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(JsonWriter, ValidUtf8Boundary,
-                         testing::Values("\xC2\x80",            // U+0080
-                                         "\xDF\xBF",            // U+07FF
-                                         "\xE0\xA0\x80",        // U+0800
-                                         "\xED\x9F\xBF",        // U+D7FF
-                                         "\xEE\x80\x80",        // U+E000
-                                         "\xEF\xBF\xBF",        // U+FFFF
-                                         "\xF0\x90\x80\x80",    // U+10000
-                                         "\xF4\x8F\xBF\xBF"));  // U+10FFFF
-
-class InvalidUtf8 : public testing::TestWithParam<std::string> {};
-
-TEST_P(InvalidUtf8, DropsTheRecordAsValue) {
-  EXPECT_EQ(serializeJsonObject(withValue(GetParam())), std::nullopt);
+TEST(JsonWriter, RecordsWithNonFiniteNumbersOrInvalidUtf8AreDropped) {
+  for (const double value :
+       {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity()}) {
+    EXPECT_EQ(serializeJsonObject(withValue(value)), std::nullopt) << value;
+  }
+  // clang-format off
+  const char* const invalidUtf8[] = {
+      "\x80", "\xBF",                                          // lone continuation bytes
+      "\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF", "\xE0\x9F\xBF",  // overlong: '/', U+007F, '/', U+07FF
+      "\xF0\x80\x80\xAF", "\xF0\x8F\xBF\xBF",                  // overlong: '/', U+FFFF
+      "\xED\xA0\x80", "\xED\xBF\xBF",                          // surrogates U+D800, U+DFFF
+      "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFE", "\xFF",  // past U+10FFFF; never lead bytes
+      "\xC3", "\xE2\x82", "\xF0\x9F\x98",                      // cut short at the end
+      "\xC3(", "\xE2\x28\xA1", "\xF0\x9F\x98\x28"};            // a bad second or last byte
+  // clang-format on
+  for (const std::string invalid : invalidUtf8) {
+    EXPECT_EQ(serializeJsonObject(withValue(invalid)), std::nullopt)
+        << "value " << ::testing::PrintToString(invalid);
+    EventRecord record("test");
+    record.set("fine", "ok").set("k" + invalid, true);
+    EXPECT_EQ(serializeJsonObject(record), std::nullopt)
+        << "key " << ::testing::PrintToString(invalid);
+  }
 }
-
-TEST_P(InvalidUtf8, DropsTheRecordAsKey) {
-  EventRecord record("test");
-  record.set("fine", "ok").set("k" + GetParam(), true);
-  EXPECT_EQ(serializeJsonObject(record), std::nullopt);
-}
-
-INSTANTIATE_TEST_SUITE_P(JsonWriter, InvalidUtf8,
-                         testing::Values("\x80",                // lone continuation byte
-                                         "\xBF",                // lone continuation byte
-                                         "\xC0\xAF",            // overlong '/'
-                                         "\xC1\xBF",            // overlong U+007F
-                                         "\xE0\x80\xAF",        // overlong, three bytes
-                                         "\xE0\x9F\xBF",        // overlong U+07FF
-                                         "\xF0\x80\x80\xAF",    // overlong, four bytes
-                                         "\xF0\x8F\xBF\xBF",    // overlong U+FFFF
-                                         "\xED\xA0\x80",        // U+D800
-                                         "\xED\xBF\xBF",        // U+DFFF
-                                         "\xF4\x90\x80\x80",    // U+110000
-                                         "\xF5\x80\x80\x80",    // lead past U+10FFFF
-                                         "\xFE",                // never a lead byte
-                                         "\xFF",                // never a lead byte
-                                         "\xC3",                // truncated at the end
-                                         "\xE2\x82",            // truncated at the end
-                                         "\xF0\x9F\x98",        // truncated at the end
-                                         "\xC3(",               // missing continuation
-                                         "\xE2\x28\xA1",        // bad second byte
-                                         "\xF0\x9F\x98\x28"));  // bad last byte
 
 }  // namespace
 }  // namespace app
