@@ -64,20 +64,17 @@ TEST_F(SessionStart, BothSourcesArriveOnOneSerialSampleQueue) {
 
 TEST_F(SessionStart, FirstDisplayIsCapturedWithoutTheToolsOwnApplications) {
   const std::int32_t self = getpid();
-  platform.capture.content = ScriptedCapture::contentWith(3, {self + 1, self, 1, self});
-  makeSession(false);
-  startOrFail();
-  const auto& display =
-      dynamic_cast<const test_support::ScriptedDisplay&>(*platform.capture.filter->display);
-  EXPECT_EQ(display.index, 0);
-  EXPECT_EQ(platform.capture.filter->excludedProcessIDs, (std::vector<std::int32_t>{self, self}));
-}
-
-TEST_F(SessionStart, ToolNotListedLeavesNothingOut) {
-  platform.capture.content = ScriptedCapture::contentWith(1, {getpid() + 1});
-  makeSession(false);
-  startOrFail();
-  EXPECT_TRUE(platform.capture.filter->excludedProcessIDs.empty());
+  const std::vector<std::pair<std::vector<std::int32_t>, std::vector<std::int32_t>>> cases{
+      {{self + 1, self, 1, self}, {self, self}}, {{self + 1}, {}}};
+  for (const auto& [listed, excluded] : cases) {
+    platform.capture.content = ScriptedCapture::contentWith(3, listed);
+    makeSession(false);
+    startOrFail();
+    const auto& display =
+        dynamic_cast<const test_support::ScriptedDisplay&>(*platform.capture.filter->display);
+    EXPECT_EQ(display.index, 0);
+    EXPECT_EQ(platform.capture.filter->excludedProcessIDs, excluded);
+  }
 }
 
 TEST_F(SessionStart, MicrophoneOffChoosesNoDeviceAndAddsOnlySystemAudio) {
