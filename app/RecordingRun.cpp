@@ -44,7 +44,8 @@ platform::Task<int> runRecording(const RunOptions& options, platform::PlatformSe
   }
   emitEvent(EventRecord("ready"));
 
-  co_await armStopRequest(*interrupts, dispatch.mainQueue());
+  const auto stopRequested = armStopRequest(*interrupts, dispatch.mainQueue());
+  co_await stopRequested;
 
   auto stopped = co_await outcomeOf(session->stop());
   const auto* stopFailure = std::get_if<platform::PlatformError>(&stopped);
