@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <type_traits>
 #include <variant>
 
 #include "platform/PlatformError.h"
@@ -21,11 +22,20 @@ platform::Task<std::optional<platform::PlatformError>> failureOf(platform::Task<
   co_return std::nullopt;
 }
 
-// Awaits `stage` and gives back what it yielded or its error.
 template <typename T>
-platform::Task<std::variant<T, platform::PlatformError>> outcomeOf(platform::Task<T> stage) {
+using StageResult = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
+
+// Awaits `stage` and gives back what it yielded (nothing, for a void stage) or its error.
+template <typename T>
+platform::Task<std::variant<StageResult<T>, platform::PlatformError>> outcomeOf(
+    platform::Task<T> stage) {
   try {
-    co_return co_await stage;
+    if constexpr (std::is_void_v<T>) {
+      co_await stage;
+      co_return std::monostate{};
+    } else {
+      co_return co_await stage;
+    }
   } catch (const platform::PlatformError& error) {
     co_return error;
   }
