@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -29,6 +30,7 @@ class ToolRun : public ::testing::Test {
   int runTool(std::vector<std::string> arguments, Script script) {
     arguments.insert(arguments.begin(), "tessaloquin-audio-capture");
     output.emplace();
+    mainThread = ::pthread_self();
     auto parent = std::async(std::launch::async, script);
     const int status = app::runTool(arguments, platform);
     parent.get();
@@ -49,7 +51,9 @@ class ToolRun : public ::testing::Test {
     }
   }
 
-  static void interrupt() { ::kill(::getpid(), SIGINT); }
+  // SIGINT from the parent's thread, aimed at the main thread: a process-directed signal may land
+  // on an idle thread, where ThreadSanitizer holds its handler back until that thread wakes.
+  void interrupt() const { ::pthread_kill(mainThread, SIGINT); }
 
   static std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;
@@ -66,6 +70,7 @@ class ToolRun : public ::testing::Test {
 
   test_support::ScriptedPlatform platform;
   std::optional<StdoutCapture> output;  // while the tool runs
+  pthread_t mainThread{};
   std::string printed;
   std::vector<json> events;
 };
