@@ -12,6 +12,7 @@
 #include <gst/gst.h>
 
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/linux/Errors.h"
 
@@ -55,6 +56,11 @@ void link(GstElement* from, GstElement* to) {
         ServiceErrorCode::elementMissing,
         std::string("Cannot link ") + GST_ELEMENT_NAME(from) + " to " + GST_ELEMENT_NAME(to) + ".");
   }
+}
+
+// Links each element to the next, in order.
+void linkChain(std::initializer_list<GstElement*> chain) {
+  for (auto from = chain.begin(), to = from + 1; to != chain.end(); ++from, ++to) link(*from, *to);
 }
 
 void setCaps(GstElement* capsfilter, GstCaps* caps) {
@@ -135,10 +141,7 @@ GstElement* CapturePipeline::addSource(const char* name, const std::optional<std
   GstElement* caps = make(pipeline_, "capsfilter", prefix + "-caps");
   setCaps(caps, rawAudioCaps(plan));
   GstElement* queue = make(pipeline_, "queue", prefix + "-queue");
-  link(source, convert);
-  link(convert, resample);
-  link(resample, caps);
-  link(caps, queue);
+  linkChain({source, convert, resample, caps, queue});
   if (!targets.empty()) {
     GstPad* pad = gst_element_get_static_pad(caps, "src");
     taps_.emplace_back(caps, installSampleTap(pad, type, std::move(targets)));
@@ -160,11 +163,7 @@ void CapturePipeline::addRecording(GstElement* mixer, const std::filesystem::pat
   GstElement* encoder = make(pipeline_, "avenc_aac", p + "audio-encoder");
   GstElement* parser = make(pipeline_, "aacparse", p + "audio-parser");
   GstElement* audioQueue = make(pipeline_, "queue", p + "audio-queue");
-  link(mixer, audioConvert);
-  link(audioConvert, encoder);
-  link(encoder, parser);
-  link(parser, audioQueue);
-  link(audioQueue, mux);
+  linkChain({mixer, audioConvert, encoder, parser, audioQueue, mux});
 
   GstElement* video = make(pipeline_, "videotestsrc", p + "video-source");
   g_object_set(video, "is-live", TRUE, nullptr);
@@ -181,11 +180,7 @@ void CapturePipeline::addRecording(GstElement* mixer, const std::filesystem::pat
   g_object_set(videoEncoder, "key-int-max", 1u, nullptr);
   GstElement* videoParser = make(pipeline_, "h264parse", p + "video-parser");
   GstElement* videoQueue = make(pipeline_, "queue", p + "video-queue");
-  link(video, videoCaps);
-  link(videoCaps, videoEncoder);
-  link(videoEncoder, videoParser);
-  link(videoParser, videoQueue);
-  link(videoQueue, mux);
+  linkChain({video, videoCaps, videoEncoder, videoParser, videoQueue, mux});
 }
 
 }  // namespace platform::linux_gst
