@@ -1,8 +1,8 @@
 #include "app/Probe.h"
 
-#include "app/EventStream.h"
 #include "app/StageOutcome.h"
 #include "capture/ServiceCalls.h"
+#include "events/EventStream.h"
 
 namespace app {
 
@@ -10,10 +10,10 @@ platform::Task<int> runProbe(platform::PlatformServices& platform) {
   const auto failure = co_await failureOf(
       capture::requestShareableContent(platform.screenCapture(), platform.dispatch().mainQueue()));
   if (failure) {
-    emitError(*failure, "probe");
+    events::emitError(*failure, "probe");
     co_return 1;
   }
-  emitEvent(EventRecord("probe").set("granted", true));
+  events::emitEvent(events::EventRecord("probe").set("granted", true));
   co_return 0;
 }
 

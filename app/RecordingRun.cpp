@@ -4,9 +4,9 @@
 #include <memory>
 #include <utility>
 
-#include "app/EventStream.h"
 #include "app/StageOutcome.h"
 #include "capture/CaptureSession.h"
+#include "events/EventStream.h"
 #include "platform/OneShotWaiter.h"
 
 namespace app {
@@ -39,10 +39,10 @@ platform::Task<int> runRecording(const RunOptions& options, platform::PlatformSe
       platform, options.outputURL, options.captureMicrophone, options.microphoneName);
   const auto startFailure = co_await failureOf(session->start());
   if (startFailure) {
-    emitError(*startFailure, "start");
+    events::emitError(*startFailure, "start");
     co_return 1;
   }
-  emitEvent(EventRecord("ready"));
+  events::emitEvent(events::EventRecord("ready"));
 
   const auto stopRequested = armStopRequest(*interrupts, dispatch.mainQueue());
   co_await stopRequested;
@@ -50,10 +50,10 @@ platform::Task<int> runRecording(const RunOptions& options, platform::PlatformSe
   auto stopped = co_await outcomeOf(session->stop());
   const auto* stopFailure = std::get_if<platform::PlatformError>(&stopped);
   if (stopFailure) {
-    emitError(*stopFailure, "stop");
+    events::emitError(*stopFailure, "stop");
     co_return 1;
   }
-  emitEvent(std::get<EventRecord>(stopped));
+  events::emitEvent(std::get<events::EventRecord>(stopped));
   co_return 0;
 }
 

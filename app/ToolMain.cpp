@@ -4,9 +4,9 @@
 #include <system_error>
 
 #include "app/CommandLine.h"
-#include "app/EventStream.h"
 #include "app/Probe.h"
 #include "app/RecordingRun.h"
+#include "events/EventStream.h"
 #include "platform/Launch.h"
 
 namespace app {
@@ -27,7 +27,7 @@ platform::Task<int> mainRoutine(std::vector<std::string> arguments,
   if (std::holds_alternative<ProbeRequest>(commandLine)) co_return co_await runProbe(platform);
   const auto* options = std::get_if<RunOptions>(&commandLine);
   if (options) co_return co_await runRecording(*options, platform);
-  emitEvent(EventRecord("error").set("code", "missing_output"));
+  events::emitEvent(events::EventRecord("error").set("code", "missing_output"));
   co_return kUsageStatus;
 }
 

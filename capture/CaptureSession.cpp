@@ -4,11 +4,11 @@
 
 #include <chrono>
 
-#include "app/EventStream.h"
 #include "capture/LevelRecord.h"
 #include "capture/MicrophoneSelection.h"
 #include "capture/ServiceCalls.h"
 #include "capture/ToolErrors.h"
+#include "events/EventStream.h"
 
 namespace capture {
 
@@ -98,7 +98,7 @@ std::optional<platform::AudioCaptureDevice> CaptureSession::microphoneDevice() {
   platform::AudioDeviceDiscovery& devices = platform_.audioDevices();
   if (microphoneName_ && !microphoneName_->empty()) {
     if (auto named = findMicrophoneByName(devices.microphones(), *microphoneName_)) return named;
-    app::emitEvent(app::EventRecord("warning").set("code", "microphone_fallback"));
+    events::emitEvent(events::EventRecord("warning").set("code", "microphone_fallback"));
   }
   return devices.defaultAudioDevice();
 }
@@ -117,7 +117,7 @@ void CaptureSession::startLevelTimer() {
 void CaptureSession::emitLevel() {
   const LevelReading system = systemStats_.snapshot(true);
   const LevelReading microphone = microphoneStats_.snapshot(true);
-  app::emitEvent(levelRecord("level", system, microphone));
+  events::emitEvent(levelRecord("level", system, microphone));
 }
 
 void CaptureSession::streamDidOutputSampleBuffer(const platform::SampleBuffer& sampleBuffer,

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "app/EventRecord.h"
 #include "capture/AudioStatistics.h"
+#include "events/EventRecord.h"
 #include "platform/OneShotWaiter.h"
 #include "platform/PlatformServices.h"
 #include "platform/Task.h"
@@ -44,7 +44,7 @@ class CaptureSession final : public platform::StreamOutput,
 
   // Stops the level timer and the stream, waits for the file, and yields the "final" record;
   // throws the stored failure or the tool's "not finished" error. Not to be run twice at once.
-  platform::Task<app::EventRecord> stop();
+  platform::Task<events::EventRecord> stop();
 
   // Whether the recording output reported the file's end within `seconds`.
   platform::Task<bool> waitForRecordingFinish(double seconds);

@@ -2,9 +2,9 @@
 
 namespace capture {
 
-app::EventRecord levelRecord(const char* event, const LevelReading& system,
-                             const LevelReading& microphone) {
-  app::EventRecord record{std::string(event)};
+events::EventRecord levelRecord(const char* event, const LevelReading& system,
+                                const LevelReading& microphone) {
+  events::EventRecord record{std::string(event)};
   record.set("systemSamples", system.samples)
       .set("systemRms", system.rms)
       .set("microphoneSamples", microphone.samples)

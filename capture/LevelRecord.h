@@ -1,12 +1,12 @@
 #pragma once
 
-#include "app/EventRecord.h"
 #include "capture/AudioStatistics.h"
+#include "events/EventRecord.h"
 
 namespace capture {
 
 // The "level" and "final" records share their keys.
-app::EventRecord levelRecord(const char* event, const LevelReading& system,
-                             const LevelReading& microphone);
+events::EventRecord levelRecord(const char* event, const LevelReading& system,
+                                const LevelReading& microphone);
 
 }  // namespace capture

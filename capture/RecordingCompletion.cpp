@@ -18,7 +18,7 @@ constexpr double kFinishWaitSeconds = 15.0;
 
 }  // namespace
 
-platform::Task<app::EventRecord> CaptureSession::stop() {
+platform::Task<events::EventRecord> CaptureSession::stop() {
   if (levelTimer_) levelTimer_->cancel();
   levelTimer_.reset();
 

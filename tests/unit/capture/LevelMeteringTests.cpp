@@ -68,7 +68,7 @@ TEST_F(LevelMetering, FinalRecordCarriesWhatArrivedSinceTheLastTick) {
   platform.capture.deliverSamples(StreamOutputType::audio,
                                   ScriptedSampleBuffer::ofFloats({3.0f, 4.0f, 0.0f, 0.0f}));
   auto outcome = run(session->stop());
-  const auto* record = std::get_if<app::EventRecord>(&outcome);
+  const auto* record = std::get_if<events::EventRecord>(&outcome);
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(std::get<std::string>(*record->find("event")), "final");
   EXPECT_EQ(std::get<std::uint64_t>(*record->find("systemSamples")), 4U);

@@ -17,7 +17,7 @@ class RecordingCompletion : public SessionFixture {
     startOrFail();
   }
 
-  test_support::Outcome<app::EventRecord> stop() { return run(session->stop()); }
+  test_support::Outcome<events::EventRecord> stop() { return run(session->stop()); }
 
   // Makes `event` happen on a service thread once the session waits for the file.
   template <typename Event>
@@ -28,8 +28,8 @@ class RecordingCompletion : public SessionFixture {
     });
   }
 
-  static bool succeeded(const test_support::Outcome<app::EventRecord>& outcome) {
-    return std::holds_alternative<app::EventRecord>(outcome);
+  static bool succeeded(const test_support::Outcome<events::EventRecord>& outcome) {
+    return std::holds_alternative<events::EventRecord>(outcome);
   }
 };
 

@@ -3,12 +3,12 @@
 #include <optional>
 #include <string>
 
-#include "app/EventRecord.h"
+#include "events/EventRecord.h"
 
-namespace app {
+namespace events {
 
 // The record as one compact JSON object. nullopt when it has no JSON form: a key or text value
 // that is not valid UTF-8, or a non-finite double.
 std::optional<std::string> serializeJsonObject(const EventRecord& record);
 
-}  // namespace app
+}  // namespace events

@@ -1,11 +1,11 @@
-#include "app/JsonWriter.h"
+#include "events/JsonWriter.h"
 
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <string_view>
 
-namespace app {
+namespace events {
 namespace {
 
 // What a lead byte allows: the length of its sequence and the range of the byte after it, which
@@ -151,4 +151,4 @@ std::optional<std::string> serializeJsonObject(const EventRecord& record) {
   return out;
 }
 
-}  // namespace app
+}  // namespace events

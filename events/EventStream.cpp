@@ -1,12 +1,12 @@
-#include "app/EventStream.h"
+#include "events/EventStream.h"
 
 #include <cstdio>
 #include <optional>
 #include <string>
 
-#include "app/JsonWriter.h"
+#include "events/JsonWriter.h"
 
-namespace app {
+namespace events {
 namespace {
 
 // Whole line in one write under the stream's own lock, so lines from different threads never
@@ -41,4 +41,4 @@ void emitError(const platform::PlatformError& error, std::string_view stage) {
   emitEvent(record);
 }
 
-}  // namespace app
+}  // namespace events

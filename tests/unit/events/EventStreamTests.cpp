@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/EventStream.h"
+#include "events/EventStream.h"
 #include "support/StdoutCapture.h"
 
-namespace app {
+namespace events {
 namespace {
 
 using nlohmann::json;
@@ -95,4 +95,4 @@ TEST(EmitEvent, LinesFromManyThreadsNeverInterleave) {
 }
 
 }  // namespace
-}  // namespace app
+}  // namespace events

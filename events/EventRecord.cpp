@@ -1,8 +1,8 @@
-#include "app/EventRecord.h"
+#include "events/EventRecord.h"
 
 #include <algorithm>
 
-namespace app {
+namespace events {
 
 EventRecord::EventRecord(std::string event) {
   set("event", std::move(event));
@@ -23,4 +23,4 @@ const EventValue* EventRecord::find(std::string_view key) const {
   return found == entries_.end() ? nullptr : &found->second;
 }
 
-}  // namespace app
+}  // namespace events

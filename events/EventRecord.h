@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-namespace app {
+namespace events {
 
 using EventValue = std::variant<std::string, std::int64_t, std::uint64_t, double, bool>;
 
@@ -29,4 +29,4 @@ class EventRecord {
   std::vector<std::pair<std::string, EventValue>> entries_;
 };
 
-}  // namespace app
+}  // namespace events

@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/JsonWriter.h"
+#include "events/JsonWriter.h"
 
-namespace app {
+namespace events {
 namespace {
 
 using nlohmann::json;
@@ -109,4 +109,4 @@ TEST(JsonWriter, RecordsWithNonFiniteNumbersOrInvalidUtf8AreDropped) {
 }
 
 }  // namespace
-}  // namespace app
+}  // namespace events

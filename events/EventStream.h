@@ -2,10 +2,10 @@
 
 #include <string_view>
 
-#include "app/EventRecord.h"
+#include "events/EventRecord.h"
 #include "platform/PlatformError.h"
 
-namespace app {
+namespace events {
 
 // Writes the record as one line on stdout and flushes it. A record without a JSON form is
 // dropped without a trace; the caller carries on either way.
@@ -14,4 +14,4 @@ void emitEvent(const EventRecord& record);
 // The "error" record of a failed stage: type name, domain and code, but never the description.
 void emitError(const platform::PlatformError& error, std::string_view stage);
 
-}  // namespace app
+}  // namespace events

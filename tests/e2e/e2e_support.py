@@ -1,0 +1,276 @@
+"""What the end-to-end suites share: a private PulseAudio server with two test tones, a run of
+the tool whose records are read as they come, and checks of the event stream and the movie.
+"""
+
+import array
+import json
+import math
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+SYSTEM_TONE = (440, 0.3)  # frequency, amplitude: a sine of RMS amplitude / sqrt(2)
+MICROPHONE_TONE = (1000, 0.2)
+SYSTEM_RMS = SYSTEM_TONE[1] / math.sqrt(2)
+MICROPHONE_RMS = MICROPHONE_TONE[1] / math.sqrt(2)
+MIXED_RMS = math.sqrt(SYSTEM_RMS**2 + MICROPHONE_RMS**2)  # two tones of different pitch
+MICROPHONE_NAME = "USB Desk Microphone"
+SAMPLES_PER_SECOND = 96000  # 48 kHz, two channels
+EVENT_TIMEOUT = 20
+
+
+class Failures:
+    def __init__(self):
+        self.messages = []
+        self.group = ""
+
+    def check(self, condition, message):
+        if not condition:
+            self.messages.append(f"[{self.group}] {message}")
+        return condition
+
+
+class SoundServer:
+    """A PulseAudio daemon on a private socket, gone when the suite ends."""
+
+    def __init__(self, root):
+        self.root = root
+        self.socket = os.path.join(root, "native")
+        self.env = dict(os.environ)
+        self.env.update(
+            HOME=root,
+            PULSE_RUNTIME_PATH=os.path.join(root, "runtime"),
+            PULSE_STATE_PATH=os.path.join(root, "state"),
+            PULSE_SERVER="unix:" + self.socket,
+        )
+        self.env.pop("PULSE_SINK", None)
+        self.env.pop("PULSE_SOURCE", None)
+        self.process = None
+        self.tones = []
+
+    def start(self):
+        config = os.path.join(self.root, "server.pa")
+        with open(config, "w") as out:
+            out.write(
+                f"load-module module-native-protocol-unix auth-anonymous=1 socket={self.socket}\n"
+                "load-module module-null-sink sink_name=speakers format=float32le rate=48000 "
+                "channels=2 sink_properties=device.description=Speakers\n"
+                "load-module module-null-sink sink_name=microphone_feed format=float32le "
+                "rate=48000 channels=2 sink_properties=device.description=Feed\n"
+                "load-module module-remap-source source_name=usb_microphone "
+                "master=microphone_feed.monitor "
+                "source_properties=device.description=\""
+                + MICROPHONE_NAME.replace(" ", "\\ ") + "\"\n"
+                "set-default-sink speakers\n"
+                "set-default-source usb_microphone\n"
+            )
+        self.process = subprocess.Popen(
+            ["pulseaudio", "-n", "-F", config, "--daemonize=no", "--exit-idle-time=-1",
+             "--disallow-exit", "--log-target=stderr"],
+            env=self.env, stdout=subprocess.DEVNULL,
+            stderr=open(os.path.join(self.root, "server.log"), "w"))
+        deadline = time.monotonic() + 15
+        while time.monotonic() < deadline:
+            if subprocess.run(["pactl", "info"], env=self.env, capture_output=True).returncode == 0:
+                break
+            time.sleep(0.2)
+        else:
+            raise RuntimeError("the private PulseAudio server did not come up")
+        sources = subprocess.run(["pactl", "list", "sources"], env=self.env, capture_output=True,
+                                 text=True).stdout
+        if f"Description: {MICROPHONE_NAME}" not in sources:
+            raise RuntimeError("the private PulseAudio server has no microphone")
+
+    def play_tones(self):
+        for sink, (frequency, amplitude) in (("speakers", SYSTEM_TONE),
+                                            ("microphone_feed", MICROPHONE_TONE)):
+            self.tones.append(subprocess.Popen(
+                ["gst-launch-1.0", "-q", "audiotestsrc", "wave=sine", f"freq={frequency}",
+                 f"volume={amplitude}", "is-live=true", "!",
+                 "audio/x-raw,format=F32LE,rate=48000,channels=2", "!",
+                 "pulsesink", f"device={sink}"],
+                env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        # Both players must be past their start-up, or the first recording meters it.
+        deadline = time.monotonic() + 15
+        while time.monotonic() < deadline:
+            inputs = subprocess.run(["pactl", "list", "short", "sink-inputs"], env=self.env,
+                                    capture_output=True, text=True).stdout
+            if len(inputs.splitlines()) == 2:
+                break
+            time.sleep(0.2)
+        else:
+            raise RuntimeError("the test tones did not start")
+        time.sleep(2.0)
+
+    def stop(self):
+        for process in self.tones + [self.process]:
+            if process and process.poll() is None:
+                process.kill()
+                process.wait()
+
+
+class Run:
+    """One run of the tool; events are read as they come, with their arrival times."""
+
+    def __init__(self, binary, arguments, env):
+        self.process = subprocess.Popen([binary] + arguments, env=env, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, text=True)
+        self.events = []
+        self.bad_lines = []
+        self.condition = threading.Condition()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            with self.condition:
+                try:
+                    self.events.append((time.monotonic(), json.loads(line)))
+                except json.JSONDecodeError:
+                    self.bad_lines.append(line)
+                self.condition.notify_all()
+        with self.condition:
+            self.condition.notify_all()
+
+    def wait_for(self, kind, timeout=EVENT_TIMEOUT):
+        """The arrival time of the first event of `kind`, or None."""
+        deadline = time.monotonic() + timeout
+        with self.condition:
+            while True:
+                for arrival, event in self.events:
+                    if event.get("event") == kind:
+                        return arrival
+                remaining = deadline - time.monotonic()
+                if remaining <= 0 or not self.reader.is_alive():
+                    return None
+                self.condition.wait(remaining)
+
+    def finish(self, timeout=EVENT_TIMEOUT):
+        try:
+            status = self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            status = None
+        self.reader.join(5)
+        self.stderr = self.process.stderr.read()
+        return status
+
+    def kinds(self):
+        return [event.get("event") for _, event in self.events]
+
+    def of_kind(self, kind):
+        return [event for _, event in self.events if event.get("event") == kind]
+
+
+def near(value, expected, tolerance):
+    return abs(value - expected) <= tolerance * expected
+
+
+def probe_streams(path):
+    result = subprocess.run(
+        ["ffprobe", "-v", "error", "-print_format", "json", "-show_format", "-show_streams", path],
+        capture_output=True, text=True)
+    return json.loads(result.stdout) if result.returncode == 0 else None
+
+
+def decoded_audio(path):
+    raw = subprocess.run(
+        ["ffmpeg", "-v", "error", "-i", path, "-map", "0:a:0", "-f", "f32le", "-ac", "2", "-ar",
+         "48000", "-"], capture_output=True).stdout
+    samples = array.array("f")
+    samples.frombytes(raw[: len(raw) // 4 * 4])
+    return samples
+
+
+def window_levels(samples):
+    """RMS of every whole 100-ms window but the first and the last (the onsets of start and
+    stop)."""
+    width = SAMPLES_PER_SECOND // 10
+    count = len(samples) // width
+    levels = []
+    for index in range(1, count - 1):
+        window = samples[index * width:(index + 1) * width]
+        levels.append((index, math.sqrt(sum(x * x for x in window) / width)))
+    return levels
+
+
+def record(binary, env, output, seconds, extra=()):
+    """Records for `seconds` after "ready", then interrupts; returns the run, its status and
+    the recorded span."""
+    run = Run(binary, ["--output", output] + list(extra), env)
+    ready = run.wait_for("ready")
+    if ready is None:
+        return run, run.finish(), 0.0
+    time.sleep(seconds)
+    interrupted = time.monotonic()
+    run.process.send_signal(signal.SIGINT)
+    return run, run.finish(), interrupted - ready
+
+
+def check_event_stream(f, run, status, expect_microphone):
+    kinds = run.kinds()
+    f.check(status == 0, f"exit status {status}, expected 0; stderr: {run.stderr!r}")
+    f.check(not run.bad_lines, f"lines that are not JSON: {run.bad_lines}")
+    f.check(kinds and kinds[0] in ("ready", "warning"), f"first events {kinds[:2]}")
+    f.check("ready" in kinds, "no ready event")
+    f.check(kinds and kinds[-1] == "final", f"last event is {kinds[-1:]}, expected final")
+    arrivals = [arrival for arrival, event in run.events if event.get("event") == "level"]
+    f.check(len(arrivals) >= 3, f"only {len(arrivals)} level events")
+    gaps = [b - a for a, b in zip(arrivals, arrivals[1:])]
+    f.check(all(0.7 < gap < 1.3 for gap in gaps), f"level events not a second apart: {gaps}")
+    for level in run.of_kind("level"):
+        f.check(near(level["systemSamples"], SAMPLES_PER_SECOND, 0.1),
+                f"systemSamples {level['systemSamples']}")
+        f.check(near(level["systemRms"], SYSTEM_RMS, 0.03),
+                f"systemRms {level['systemRms']}, tone {SYSTEM_RMS:.4f}")
+        if expect_microphone:
+            f.check(near(level["microphoneSamples"], SAMPLES_PER_SECOND, 0.1),
+                    f"microphoneSamples {level['microphoneSamples']}")
+            f.check(near(level["microphoneRms"], MICROPHONE_RMS, 0.03),
+                    f"microphoneRms {level['microphoneRms']}, tone {MICROPHONE_RMS:.4f}")
+        else:
+            f.check(level["microphoneSamples"] == 0 and level["microphoneRms"] == 0,
+                    f"microphone metered while off: {level}")
+
+
+def check_movie(f, path, span, expected_rms):
+    info = probe_streams(path)
+    if not f.check(info is not None, f"ffprobe cannot read {path}"):
+        return
+    f.check("mov" in info["format"]["format_name"], f"format {info['format']['format_name']}")
+    audio = [s for s in info["streams"] if s["codec_type"] == "audio"]
+    video = [s for s in info["streams"] if s["codec_type"] == "video"]
+    f.check(len(audio) == 1 and audio[0]["codec_name"] == "aac"
+            and audio[0]["sample_rate"] == "48000" and audio[0]["channels"] == 2,
+            f"audio streams {audio}")
+    f.check(len(video) == 1 and video[0]["codec_name"] == "h264", f"video streams {video}")
+    # The one-frame-a-second video track may reach up to a second past the audio.
+    audio_duration = float(audio[0].get("duration", 0)) if audio else 0
+    duration = float(info["format"].get("duration", 0))
+    f.check(abs(audio_duration - span) < 1.0,
+            f"audio lasts {audio_duration:.2f} s for {span:.2f} s recorded")
+    f.check(span - 1.0 < duration < span + 2.0, f"movie lasts {duration:.2f} s for {span:.2f} s")
+    levels = window_levels(decoded_audio(path))
+    f.check(len(levels) >= span * 10 - 10, f"only {len(levels)} windows for {span:.1f} s")
+    bad = [(index, round(level, 4)) for index, level in levels
+           if not near(level, expected_rms, 0.05)]
+    f.check(not bad, f"{len(bad)} of {len(levels)} windows off {expected_rms:.4f}: {bad[:8]}")
+
+
+def require_tools():
+    """Exits with a message when a tool the suites need is missing."""
+    for tool in ("pulseaudio", "pactl", "gst-launch-1.0", "ffmpeg", "ffprobe"):
+        if not shutil.which(tool):
+            sys.exit(f"{tool} is required")
+
+
+def report(failures, suite):
+    """Prints the failures and the closing line, and exits with the suite's status."""
+    for message in failures.messages:
+        print("FAIL", message)
+    print(f"{suite}:", "failed" if failures.messages else "passed")
+    sys.exit(1 if failures.messages else 0)
