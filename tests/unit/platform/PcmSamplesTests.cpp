@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "capture/AudioStatistics.h"
+#include "platform/PcmSamples.h"
+#include "support/ScriptedSampleBuffer.h"
+
+namespace platform {
+namespace {
+
+using test_support::ScriptedSampleBuffer;
+
+constexpr std::uint32_t kSignedPacked = kPcmFlagIsSignedInteger | kPcmFlagIsPacked;
+constexpr std::uint32_t kFloatPacked = kPcmFlagIsFloat | kPcmFlagIsPacked;
+
+TEST(PcmSamples, EncodingFollowsTheStreamDescription) {
+  struct Case {
+    const char* name;
+    AudioStreamDescription description;
+    std::optional<SampleEncoding> encoding;
+  };
+  const std::vector<Case> cases = {
+      {"float interleaved", {kLinearPcmFormat, kFloatPacked, 8, 2, 32}, SampleEncoding::float32},
+      {"float non-interleaved",
+       {kLinearPcmFormat, kFloatPacked | kPcmFlagIsNonInterleaved, 4, 2, 32},
+       SampleEncoding::float32},
+      {"int16 stereo", {kLinearPcmFormat, kSignedPacked, 4, 2, 16}, SampleEncoding::int16},
+      {"int16 mono", {kLinearPcmFormat, kSignedPacked, 2, 1, 16}, SampleEncoding::int16},
+      {"int24 packed", {kLinearPcmFormat, kSignedPacked, 6, 2, 24}, SampleEncoding::int24Packed},
+      {"int24 non-interleaved",
+       {kLinearPcmFormat, kSignedPacked | kPcmFlagIsNonInterleaved, 3, 2, 24},
+       SampleEncoding::int24Packed},
+      {"int32", {kLinearPcmFormat, kSignedPacked, 8, 2, 32}, SampleEncoding::int32},
+      {"int24 padded to 4 bytes", {kLinearPcmFormat, kPcmFlagIsSignedInteger, 8, 2, 24}, {}},
+      {"float64", {kLinearPcmFormat, kFloatPacked, 16, 2, 64}, {}},
+      {"unsigned 8-bit", {kLinearPcmFormat, kPcmFlagIsPacked, 2, 2, 8}, {}},
+      {"unsigned 16-bit", {kLinearPcmFormat, kPcmFlagIsPacked, 4, 2, 16}, {}},
+      {"int16 big-endian", {kLinearPcmFormat, kSignedPacked | kPcmFlagIsBigEndian, 4, 2, 16}, {}},
+      {"AAC", {0x61616320, 0, 0, 2, 0}, {}},
+      {"no channels", {kLinearPcmFormat, kFloatPacked, 8, 0, 32}, {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(sampleEncodingOf(c.description), c.encoding) << c.name;
+}
+
+template <typename Value>
+std::vector<std::byte> bytesOf(const std::vector<Value>& values) {
+  std::vector<std::byte> bytes(values.size() * sizeof(Value));
+  std::memcpy(bytes.data(), values.data(), bytes.size());
+  return bytes;
+}
+
+// Little-endian 24-bit values, as the machines the tool runs on store them.
+std::vector<std::byte> int24BytesOf(const std::vector<std::int32_t>& values) {
+  std::vector<std::byte> bytes;
+  for (std::int32_t value : values) {
+    for (int shift : {0, 8, 16}) bytes.push_back(static_cast<std::byte>(value >> shift));
+  }
+  return bytes;
+}
+
+// Every float the metering would read, walking the pieces as it does.
+std::vector<float> floatsOf(const SampleBuffer& buffer) {
+  std::vector<std::byte> bytes;
+  const BlockBuffer* block = buffer.dataBuffer();
+  if (!buffer.dataIsReady() || block == nullptr) return {};
+  std::size_t total = 1;
+  while (bytes.size() < total) {
+    std::size_t length = 0;
+    const std::byte* data = nullptr;
+    if (block->dataPointer(bytes.size(), length, total, data) != 0 || length == 0) break;
+    bytes.insert(bytes.end(), data, data + std::min(length, total - bytes.size()));
+  }
+  std::vector<float> values(bytes.size() / sizeof(float));
+  std::memcpy(values.data(), bytes.data(), values.size() * sizeof(float));
+  return values;
+}
+
+struct Converted {
+  const char* name;
+  SampleEncoding encoding;
+  std::vector<std::byte> bytes;
+  std::vector<float> floats;
+};
+
+// Full scale is the most negative value, so -1.0 is reached exactly and +1.0 never.
+const std::vector<Converted>& conversions() {
+  static const std::vector<Converted> cases = {
+      {"int16",
+       SampleEncoding::int16,
+       bytesOf<std::int16_t>({-32768, 16384, 0, -8192, 32767}),
+       {-1.0F, 0.5F, 0.0F, -0.25F, 32767.0F / 32768.0F}},
+      {"int24",
+       SampleEncoding::int24Packed,
+       int24BytesOf({-8388608, 4194304, 0, -2097152, 8388607}),
+       {-1.0F, 0.5F, 0.0F, -0.25F, 8388607.0F / 8388608.0F}},
+      {"int32",
+       SampleEncoding::int32,
+       bytesOf<std::int32_t>({INT32_MIN, 1 << 30, 0, -(1 << 29), INT32_MAX}),
+       {-1.0F, 0.5F, 0.0F, -0.25F, 1.0F}},
+      {"float32",
+       SampleEncoding::float32,
+       bytesOf<float>({-1.0F, 0.5F, 0.0F, -0.25F, 2.0F}),
+       {-1.0F, 0.5F, 0.0F, -0.25F, 2.0F}},
+  };
+  return cases;
+}
+
+TEST(PcmSamples, IntegersAreScaledToFullScaleOne) {
+  for (const Converted& c : conversions()) {
+    const auto source = ScriptedSampleBuffer::ofBytes(c.bytes);
+    EXPECT_EQ(floatsOf(PcmSampleBuffer(source, c.encoding)), c.floats) << c.name;
+  }
+}
+
+// Pieces that cut values anywhere, down to single bytes, give the same values; AddressSanitizer
+// catches a read past any piece, since each is allocated at its exact size.
+TEST(PcmSamples, SplitBlockBufferIsConvertedPieceByPiece) {
+  for (const Converted& c : conversions()) {
+    const std::size_t size = c.bytes.size();
+    for (const std::vector<std::size_t>& pieces : {std::vector<std::size_t>{1, 2, 3, size - 6},
+                                                   std::vector<std::size_t>(size, 1),
+                                                   {size - 1, 1},
+                                                   {7, size - 7}}) {
+      const auto source = ScriptedSampleBuffer::ofPieces(c.bytes, pieces);
+      EXPECT_EQ(floatsOf(PcmSampleBuffer(source, c.encoding)), c.floats) << c.name;
+    }
+  }
+}
+
+// More values than one conversion chunk holds, split inside a value at a chunk's edge.
+TEST(PcmSamples, LongBuffersAreMeteredWhole) {
+  std::vector<std::int16_t> values;
+  for (int i = 0; i < 1001; ++i) values.push_back(i % 2 == 0 ? 8192 : -8192);
+  const auto bytes = bytesOf(values);
+  const auto source = ScriptedSampleBuffer::ofPieces(bytes, {513, bytes.size() - 513});
+  capture::AudioStatistics statistics;
+  statistics.add(PcmSampleBuffer(source, SampleEncoding::int16));
+  const capture::LevelReading reading = statistics.snapshot(false);
+  EXPECT_EQ(reading.samples, 1001U);
+  EXPECT_DOUBLE_EQ(reading.rms, 0.25);
+}
+
+TEST(PcmSamples, NothingIsCountedForAnUnknownFormatOrATrailingPartialValue) {
+  const auto floats = ScriptedSampleBuffer::ofFloats({0.5F, 0.5F});
+  capture::AudioStatistics statistics;
+  statistics.add(PcmSampleBuffer(floats, std::nullopt));
+  EXPECT_EQ(statistics.snapshot(true).samples, 0U);
+
+  const auto oneByte = ScriptedSampleBuffer::ofBytes({std::byte{0x40}});
+  statistics.add(PcmSampleBuffer(oneByte, SampleEncoding::int16));
+  EXPECT_EQ(statistics.snapshot(true).samples, 0U);
+
+  auto bytes = int24BytesOf({4194304, 4194304});
+  bytes.pop_back();
+  const auto partial = ScriptedSampleBuffer::ofPieces(bytes, {4, 1});
+  statistics.add(PcmSampleBuffer(partial, SampleEncoding::int24Packed));
+  const capture::LevelReading reading = statistics.snapshot(true);
+  EXPECT_EQ(reading.samples, 1U);
+  EXPECT_DOUBLE_EQ(reading.rms, 0.5);
+}
+
+}  // namespace
+}  // namespace platform
