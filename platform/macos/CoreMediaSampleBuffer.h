@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
+#include "platform/PcmSamples.h"
 #include "platform/SampleBuffer.h"
 
 // CoreMedia's own opaque struct names, so that this header needs no framework header.
@@ -30,6 +32,8 @@ class CoreMediaSampleBuffer final : public SampleBuffer {
       : sampleBuffer_(sampleBuffer), block_(nullptr) {}
   bool dataIsReady() const override;
   const BlockBuffer* dataBuffer() const override;
+  // None when the buffer has no audio format description.
+  std::optional<AudioStreamDescription> audioFormat() const;
 
  private:
   opaqueCMSampleBuffer* sampleBuffer_;

@@ -2,8 +2,9 @@
 //
 // samples: ScreenCaptureKit calls the stream output on the sample queue with a CMSampleBuffer
 //   that it owns; the adapter borrows it (and its block buffer) only for that call, and only the
-//   three CoreMedia reads below touch it. Walking the pieces of a non-contiguous block buffer is
-//   the core's business.
+//   CoreMedia reads below touch it. Walking the pieces of a non-contiguous block buffer is the
+//   core's business; reading the format description is this file's, deciding what it means is
+//   PcmSamples'.
 
 #include "platform/macos/CoreMediaSampleBuffer.h"
 
@@ -26,6 +27,16 @@ std::int32_t CoreMediaBlockBuffer::dataPointer(std::size_t offset, std::size_t& 
 
 bool CoreMediaSampleBuffer::dataIsReady() const {
   return CMSampleBufferDataIsReady(sampleBuffer_);
+}
+
+std::optional<AudioStreamDescription> CoreMediaSampleBuffer::audioFormat() const {
+  CMFormatDescriptionRef description = CMSampleBufferGetFormatDescription(sampleBuffer_);
+  if (description == nullptr) return std::nullopt;
+  const AudioStreamBasicDescription* basic =
+      CMAudioFormatDescriptionGetStreamBasicDescription(description);
+  if (basic == nullptr) return std::nullopt;
+  return AudioStreamDescription{basic->mFormatID, basic->mFormatFlags, basic->mBytesPerFrame,
+                                basic->mChannelsPerFrame, basic->mBitsPerChannel};
 }
 
 const BlockBuffer* CoreMediaSampleBuffer::dataBuffer() const {

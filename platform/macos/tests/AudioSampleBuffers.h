@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/PcmSamples.h"
+
 struct opaqueCMSampleBuffer;
 
 namespace macos_test {
@@ -23,10 +25,15 @@ class OwnedSampleBuffer {
   opaqueCMSampleBuffer* buffer_;
 };
 
-// Interleaved 32-bit float stereo at 48 kHz whose block buffer is made of `pieces`, in order and
-// without copying; the pieces' total must be a whole number of 8-byte frames.
-OwnedSampleBuffer makeAudioSampleBuffer(const std::vector<std::span<std::byte>>& pieces,
-                                        bool dataReady);
+inline constexpr platform::AudioStreamDescription kFloatStereo = {
+    platform::kLinearPcmFormat, platform::kPcmFlagIsFloat | platform::kPcmFlagIsPacked, 8, 2, 32};
+
+// Audio at 48 kHz in `format` (interleaved 32-bit float stereo unless given) whose block buffer
+// is made of `pieces`, in order and without copying; the pieces' total must be a whole number of
+// frames.
+OwnedSampleBuffer makeAudioSampleBuffer(
+    const std::vector<std::span<std::byte>>& pieces, bool dataReady,
+    const platform::AudioStreamDescription& format = kFloatStereo);
 
 // A sample buffer that carries no data at all.
 OwnedSampleBuffer makeEmptySampleBuffer();

@@ -19,7 +19,8 @@ OwnedSampleBuffer::~OwnedSampleBuffer() {
 }
 
 OwnedSampleBuffer makeAudioSampleBuffer(const std::vector<std::span<std::byte>>& pieces,
-                                        bool dataReady) {
+                                        bool dataReady,
+                                        const platform::AudioStreamDescription& values) {
   CMBlockBufferRef block = nullptr;
   check(CMBlockBufferCreateEmpty(kCFAllocatorDefault, 0, 0, &block), "CMBlockBufferCreateEmpty");
   std::size_t totalBytes = 0;
@@ -32,13 +33,13 @@ OwnedSampleBuffer makeAudioSampleBuffer(const std::vector<std::span<std::byte>>&
 
   AudioStreamBasicDescription format = {};
   format.mSampleRate = 48000;
-  format.mFormatID = kAudioFormatLinearPCM;
-  format.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
-  format.mBytesPerPacket = 8;
+  format.mFormatID = values.formatID;
+  format.mFormatFlags = values.formatFlags;
+  format.mBytesPerPacket = values.bytesPerFrame;
   format.mFramesPerPacket = 1;
-  format.mBytesPerFrame = 8;
-  format.mChannelsPerFrame = 2;
-  format.mBitsPerChannel = 32;
+  format.mBytesPerFrame = values.bytesPerFrame;
+  format.mChannelsPerFrame = values.channelsPerFrame;
+  format.mBitsPerChannel = values.bitsPerChannel;
   CMAudioFormatDescriptionRef description = nullptr;
   check(CMAudioFormatDescriptionCreate(kCFAllocatorDefault, &format, 0, nullptr, 0, nullptr,
                                        nullptr, &description),
