@@ -1,19 +1,25 @@
 // Callbacks from ScreenCaptureKit into the core.
 //
-// create: the service makes one bridge per delegate or output; the C++ stream and recording
-//   output wrappers keep them alive, since the framework holds its delegates weakly.
+// create: the service makes one bridge per delegate or output and keeps a strong reference to
+//   each for the stream's whole life.
 // samples: stream:didOutputSampleBuffer:ofType: runs on the sample queue given with the output;
-//   the buffer is lent to the core for the call, the type passed on by its raw value.
+//   the buffer is lent to the core for the call as floats (see PcmSamples.h), the type passed on
+//   by its raw value.
 // stop / finish: stream:didStopWithError: and the three recording callbacks run on framework
 //   threads and are passed on as they come.
-// A core object that is gone by then is simply not called.
+// Every body runs in its own autorelease pool, so that an hour of callbacks leaves nothing
+// behind, and inside atFrameworkBoundary. A core object that is gone by then is simply not called.
 
 #include "platform/macos/CaptureBridges.h"
 
 #import <ScreenCaptureKit/ScreenCaptureKit.h>
 
+#include "platform/PcmSamples.h"
 #include "platform/macos/CoreMediaSampleBuffer.h"
+#include "platform/macos/FrameworkBoundary.h"
 #include "platform/macos/MacErrors.h"
+
+using platform::macos::atFrameworkBoundary;
 
 @interface TQStreamDelegateBridge : NSObject <SCStreamDelegate>
 - (instancetype)initWithDelegate:(std::weak_ptr<platform::StreamDelegate>)delegate;
@@ -29,33 +35,54 @@
 }
 
 - (void)stream:(SCStream*)stream didStopWithError:(NSError*)error {
-  if (auto delegate = _delegate.lock()) {
-    delegate->streamDidStopWithError(platform::macos::platformError(error));
+  @autoreleasepool {
+    auto delegate = _delegate.lock();
+    if (!delegate) return;
+    atFrameworkBoundary(
+        [&] { delegate->streamDidStopWithError(platform::macos::platformError(error)); },
+        [&](const platform::PlatformError& fault) { delegate->streamDidStopWithError(fault); });
   }
 }
 
 @end
 
 @interface TQStreamOutputBridge : NSObject <SCStreamOutput>
-- (instancetype)initWithOutput:(std::weak_ptr<platform::StreamOutput>)output;
+- (instancetype)initWithOutput:(std::weak_ptr<platform::StreamOutput>)output
+                        faults:(std::weak_ptr<platform::StreamDelegate>)faults;
 @end
 
 @implementation TQStreamOutputBridge {
   std::weak_ptr<platform::StreamOutput> _output;
+  std::weak_ptr<platform::StreamDelegate> _faults;
 }
 
-- (instancetype)initWithOutput:(std::weak_ptr<platform::StreamOutput>)output {
-  if ((self = [super init])) _output = std::move(output);
+- (instancetype)initWithOutput:(std::weak_ptr<platform::StreamOutput>)output
+                        faults:(std::weak_ptr<platform::StreamDelegate>)faults {
+  if ((self = [super init])) {
+    _output = std::move(output);
+    _faults = std::move(faults);
+  }
   return self;
 }
 
 - (void)stream:(SCStream*)stream
     didOutputSampleBuffer:(CMSampleBufferRef)sampleBuffer
                    ofType:(SCStreamOutputType)type {
-  if (auto output = _output.lock()) {
-    const platform::macos::CoreMediaSampleBuffer buffer(sampleBuffer);
-    output->streamDidOutputSampleBuffer(
-        buffer, static_cast<platform::StreamOutputType>(static_cast<std::int64_t>(type)));
+  @autoreleasepool {
+    atFrameworkBoundary(
+        [&] {
+          auto output = _output.lock();
+          if (!output) return;
+          const platform::macos::CoreMediaSampleBuffer buffer(sampleBuffer);
+          const auto format = buffer.audioFormat();
+          const platform::PcmSampleBuffer samples(
+              buffer, format ? platform::sampleEncodingOf(*format) : std::nullopt);
+          output->streamDidOutputSampleBuffer(
+              samples, static_cast<platform::StreamOutputType>(static_cast<std::int64_t>(type)));
+        },
+        [&](const platform::PlatformError& fault) {
+          if (auto faults = _faults.lock()) faults->streamDidStopWithError(fault);
+        });
   }
 }
 
@@ -74,18 +101,35 @@
   return self;
 }
 
+// A fault in any of the three ends the recording as a failure, so that the stop does not wait
+// for a finish that was lost.
+- (void)forward:(void (^)(platform::RecordingOutputDelegate&))event {
+  @autoreleasepool {
+    auto delegate = _delegate.lock();
+    if (!delegate) return;
+    atFrameworkBoundary([&] { event(*delegate); },
+                        [&](const platform::PlatformError& fault) {
+                          delegate->recordingOutputDidFailWithError(fault);
+                        });
+  }
+}
+
 - (void)recordingOutputDidStartRecording:(SCRecordingOutput*)recordingOutput {
-  if (auto delegate = _delegate.lock()) delegate->recordingOutputDidStartRecording();
+  [self forward:^(platform::RecordingOutputDelegate& delegate) {
+    delegate.recordingOutputDidStartRecording();
+  }];
 }
 
 - (void)recordingOutputDidFinishRecording:(SCRecordingOutput*)recordingOutput {
-  if (auto delegate = _delegate.lock()) delegate->recordingOutputDidFinishRecording();
+  [self forward:^(platform::RecordingOutputDelegate& delegate) {
+    delegate.recordingOutputDidFinishRecording();
+  }];
 }
 
 - (void)recordingOutput:(SCRecordingOutput*)recordingOutput didFailWithError:(NSError*)error {
-  if (auto delegate = _delegate.lock()) {
-    delegate->recordingOutputDidFailWithError(platform::macos::platformError(error));
-  }
+  [self forward:^(platform::RecordingOutputDelegate& delegate) {
+    delegate.recordingOutputDidFailWithError(platform::macos::platformError(error));
+  }];
 }
 
 @end
@@ -96,8 +140,9 @@ id<SCStreamDelegate> makeStreamDelegateBridge(std::weak_ptr<StreamDelegate> dele
   return [[TQStreamDelegateBridge alloc] initWithDelegate:std::move(delegate)];
 }
 
-id<SCStreamOutput> makeStreamOutputBridge(std::weak_ptr<StreamOutput> output) {
-  return [[TQStreamOutputBridge alloc] initWithOutput:std::move(output)];
+id<SCStreamOutput> makeStreamOutputBridge(std::weak_ptr<StreamOutput> output,
+                                          std::weak_ptr<StreamDelegate> faults) {
+  return [[TQStreamOutputBridge alloc] initWithOutput:std::move(output) faults:std::move(faults)];
 }
 
 id<SCRecordingOutputDelegate> makeRecordingOutputDelegateBridge(

@@ -10,15 +10,22 @@
 namespace platform::macos {
 
 inline constexpr const char* kToolErrorDomain = "TessaloquinAudioCapture";
-// Codes 1 and 2 of the domain are the capture engine's.
+// The domain's other codes are the capture engine's.
 enum class MacToolError : std::int64_t {
   // A framework call answered NO and left its NSError out parameter nil.
   failureWithoutError = 3,
-  // The core handed back an object (queue, display, filter...) this layer did not make.
+  // An internal fault: the core handed back an object (queue, display, filter...) this layer did
+  // not make.
   foreignObject = 4,
+  // This Mac's recording output cannot write a QuickTime movie with H.264 video.
+  movieFormatUnavailable = 7,
+  // The output path is not valid UTF-8, which is how the framework would read its bytes.
+  outputPathNotUtf8 = 8,
 };
 
 PlatformError toolError(MacToolError code);
+// The internal fault (code 4) for a C++ exception stopped at a framework callback.
+PlatformError exceptionAtBoundary();
 
 }  // namespace platform::macos
 

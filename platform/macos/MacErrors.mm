@@ -18,8 +18,20 @@ PlatformError toolError(MacToolError code) {
     case MacToolError::foreignObject:
       description = "An object handed to the platform layer was not made by it.";
       break;
+    case MacToolError::movieFormatUnavailable:
+      description = "The platform cannot write a QuickTime movie with H.264 video.";
+      break;
+    case MacToolError::outputPathNotUtf8:
+      description = "The output path is not valid UTF-8.";
+      break;
   }
   return PlatformError("NSError", kToolErrorDomain, static_cast<std::int64_t>(code), description);
+}
+
+PlatformError exceptionAtBoundary() {
+  return PlatformError("NSError", kToolErrorDomain,
+                       static_cast<std::int64_t>(MacToolError::foreignObject),
+                       "A C++ exception reached a framework callback.");
 }
 
 PlatformError platformError(NSError* error) {

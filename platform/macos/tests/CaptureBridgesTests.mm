@@ -2,20 +2,27 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
+#include <new>
 #include <optional>
+#include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "AudioSampleBuffers.h"
+#include "capture/AudioStatistics.h"
 #include "platform/macos/CaptureBridges.h"
 
 namespace {
 
 NSError* streamError() {
-  return [NSError errorWithDomain:@"SCStreamErrorDomain"
-                             code:-3805
+  return [NSError errorWithDomain:SCStreamErrorDomain
+                             code:SCStreamErrorSystemStoppedStream
                          userInfo:@{NSLocalizedDescriptionKey : @"The stream stopped."}];
 }
+
+const std::string kStreamErrorDomain = SCStreamErrorDomain.UTF8String;
 
 struct RecordingStreamDelegate : platform::StreamDelegate {
   void streamDidStopWithError(const platform::PlatformError& error) override {
@@ -57,8 +64,8 @@ TEST(CaptureBridges, StreamDelegateBridgePassesTheStopErrorOn) {
   [bridge stream:stream didStopWithError:streamError()];
   ASSERT_EQ(delegate->errors.size(), 1u);
   EXPECT_EQ(delegate->errors[0].typeName(), "NSError");
-  EXPECT_EQ(delegate->errors[0].domain(), "SCStreamErrorDomain");
-  EXPECT_EQ(delegate->errors[0].code(), -3805);
+  EXPECT_EQ(delegate->errors[0].domain(), kStreamErrorDomain);
+  EXPECT_EQ(delegate->errors[0].code(), SCStreamErrorSystemStoppedStream);
   EXPECT_EQ(delegate->errors[0].description(), "The stream stopped.");
 }
 
@@ -77,7 +84,7 @@ TEST(CaptureBridges, BridgesDoNotKeepTheCoreObjectsAlive) {
 
 TEST(CaptureBridges, StreamOutputBridgeLendsTheBufferWithItsRawType) {
   auto output = std::make_shared<RecordingStreamOutput>();
-  id<SCStreamOutput> bridge = platform::macos::makeStreamOutputBridge(output);
+  id<SCStreamOutput> bridge = platform::macos::makeStreamOutputBridge(output, {});
   std::array<std::byte, 16> bytes{};
   const auto sample = macos_test::makeAudioSampleBuffer({bytes}, true);
   SCStream* stream = nil;
@@ -91,6 +98,38 @@ TEST(CaptureBridges, StreamOutputBridgeLendsTheBufferWithItsRawType) {
   for (const std::byte* first : output->firstBytes) EXPECT_EQ(first, bytes.data());
 }
 
+struct MeteringOutput : platform::StreamOutput {
+  void streamDidOutputSampleBuffer(const platform::SampleBuffer& sampleBuffer,
+                                   platform::StreamOutputType) override {
+    statistics.add(sampleBuffer);
+  }
+  capture::AudioStatistics statistics;
+};
+
+// A microphone delivers its native format: the bridge reads it from the buffer itself.
+TEST(CaptureBridges, StreamOutputBridgeMetersIntegerSamplesAtFullScaleOne) {
+  auto output = std::make_shared<MeteringOutput>();
+  id<SCStreamOutput> bridge = platform::macos::makeStreamOutputBridge(output, {});
+  std::array<std::int16_t, 4> values = {16384, -16384, -16384, 16384};
+  const auto bytes = std::as_writable_bytes(std::span(values));
+  const platform::AudioStreamDescription int16Stereo = {
+      platform::kLinearPcmFormat, platform::kPcmFlagIsSignedInteger | platform::kPcmFlagIsPacked, 4,
+      2, 16};
+  const platform::AudioStreamDescription unsigned8Stereo = {platform::kLinearPcmFormat,
+                                                            platform::kPcmFlagIsPacked, 2, 2, 8};
+  SCStream* stream = nil;
+
+  const auto integers = macos_test::makeAudioSampleBuffer({bytes}, true, int16Stereo);
+  [bridge stream:stream didOutputSampleBuffer:integers.get() ofType:SCStreamOutputTypeMicrophone];
+  const capture::LevelReading reading = output->statistics.snapshot(true);
+  EXPECT_EQ(reading.samples, 4u);
+  EXPECT_DOUBLE_EQ(reading.rms, 0.5);
+
+  const auto unknown = macos_test::makeAudioSampleBuffer({bytes}, true, unsigned8Stereo);
+  [bridge stream:stream didOutputSampleBuffer:unknown.get() ofType:SCStreamOutputTypeMicrophone];
+  EXPECT_EQ(output->statistics.snapshot(true).samples, 0u);
+}
+
 TEST(CaptureBridges, RecordingDelegateBridgePassesEachEventToItsOwnCallback) {
   auto delegate = std::make_shared<RecordingOutputEvents>();
   id<SCRecordingOutputDelegate> bridge =
@@ -100,7 +139,50 @@ TEST(CaptureBridges, RecordingDelegateBridgePassesEachEventToItsOwnCallback) {
   [bridge recordingOutput:recordingOutput didFailWithError:streamError()];
   [bridge recordingOutputDidFinishRecording:recordingOutput];
   EXPECT_EQ(delegate->events,
-            (std::vector<std::string>{"start", "fail SCStreamErrorDomain -3805", "finish"}));
+            (std::vector<std::string>{"start", "fail " + kStreamErrorDomain + " -3821", "finish"}));
+}
+
+struct Faulty : platform::StreamOutput,
+                platform::StreamDelegate,
+                platform::RecordingOutputDelegate {
+  void streamDidOutputSampleBuffer(const platform::SampleBuffer&,
+                                   platform::StreamOutputType) override {
+    throw std::runtime_error("sample");
+  }
+  void streamDidStopWithError(const platform::PlatformError& error) override {
+    reported.push_back(error.code());
+    if (error.code() != 4) throw std::runtime_error("stop");
+  }
+  void recordingOutputDidStartRecording() override { throw std::runtime_error("start"); }
+  void recordingOutputDidFinishRecording() override { throw std::bad_alloc(); }
+  void recordingOutputDidFailWithError(const platform::PlatformError& error) override {
+    reported.push_back(error.code());
+    throw std::runtime_error("fail");
+  }
+  std::vector<std::int64_t> reported;
+};
+
+// An exception never reaches the framework: each becomes the internal fault, code 4, told to the
+// delegate that would otherwise never hear of it; a fault while telling it is dropped.
+TEST(CaptureBridges, ExceptionsStopAtTheBridgeAsTheInternalFault) {
+  auto faulty = std::make_shared<Faulty>();
+  id<SCStreamOutput> output = platform::macos::makeStreamOutputBridge(faulty, faulty);
+  id<SCStreamDelegate> streamDelegate = platform::macos::makeStreamDelegateBridge(faulty);
+  id<SCRecordingOutputDelegate> recordingDelegate =
+      platform::macos::makeRecordingOutputDelegateBridge(faulty);
+  std::array<std::byte, 16> bytes{};
+  const auto sample = macos_test::makeAudioSampleBuffer({bytes}, true);
+  SCStream* stream = nil;
+  SCRecordingOutput* recordingOutput = nil;
+
+  [output stream:stream didOutputSampleBuffer:sample.get() ofType:SCStreamOutputTypeAudio];
+  [streamDelegate stream:stream didStopWithError:streamError()];
+  [recordingDelegate recordingOutputDidStartRecording:recordingOutput];
+  [recordingDelegate recordingOutputDidFinishRecording:recordingOutput];
+  [recordingDelegate recordingOutput:recordingOutput didFailWithError:streamError()];
+
+  EXPECT_EQ(faulty->reported, (std::vector<std::int64_t>{4, SCStreamErrorSystemStoppedStream, 4, 4,
+                                                         4, SCStreamErrorSystemStoppedStream, 4}));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #import <Foundation/Foundation.h>
+#import <ScreenCaptureKit/ScreenCaptureKit.h>
 #include <gtest/gtest.h>
 
 #include "platform/macos/MacErrors.h"
@@ -13,13 +14,13 @@ namespace {
 using platform::macos::platformError;
 
 TEST(MacErrors, CarriesTheNSErrorsDomainCodeAndDescription) {
-  NSError* error = [NSError errorWithDomain:@"SCStreamErrorDomain"
-                                       code:-3801
+  NSError* error = [NSError errorWithDomain:SCStreamErrorDomain
+                                       code:SCStreamErrorUserDeclined
                                    userInfo:@{NSLocalizedDescriptionKey : @"Declined."}];
   const platform::PlatformError converted = platformError(error);
   EXPECT_EQ(converted.typeName(), "NSError");
-  EXPECT_EQ(converted.domain(), "SCStreamErrorDomain");
-  EXPECT_EQ(converted.code(), -3801);
+  EXPECT_EQ(converted.domain(), std::string(SCStreamErrorDomain.UTF8String));
+  EXPECT_EQ(converted.code(), SCStreamErrorUserDeclined);
   EXPECT_EQ(converted.description(), "Declined.");
 }
 
