@@ -146,6 +146,7 @@ class ScreenCaptureService {
   virtual std::shared_ptr<Stream> makeStream(std::shared_ptr<ContentFilter> filter,
                                              const StreamConfiguration& configuration,
                                              std::weak_ptr<StreamDelegate> delegate) = 0;
+  // Throws PlatformError when the platform cannot write this file or this kind of movie.
   virtual std::shared_ptr<RecordingOutput> makeRecordingOutput(
       const RecordingOutputConfiguration& configuration,
       std::weak_ptr<RecordingOutputDelegate> delegate) = 0;

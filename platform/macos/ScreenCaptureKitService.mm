@@ -10,7 +10,8 @@
 // stop: the stop completion runs on a framework thread; the recording output's delegate reports
 //   the file's end on its own, possibly first.
 // finish: nothing is torn down here; the wrappers release their framework objects when the core
-//   lets go of them. Completions capture the core's callback, never a wrapper.
+//   lets go of them. Completions capture the core's callback, never a wrapper, and are called
+//   exactly once through atFrameworkBoundary.
 
 #include "platform/macos/ScreenCaptureKitService.h"
 
@@ -24,6 +25,7 @@
 
 #include "platform/macos/CaptureBridges.h"
 #include "platform/macos/FoundationText.h"
+#include "platform/macos/FrameworkBoundary.h"
 #include "platform/macos/Libdispatch.h"
 #include "platform/macos/MacErrors.h"
 
@@ -47,7 +49,8 @@ struct SCKContentFilter final : ContentFilter {
   SCContentFilter* filter;
 };
 
-// The delegate bridge lives here because the recording output holds it only weakly.
+// The headers do not say who retains a recording output's delegate; this keeps the bridge as long
+// as the output.
 struct SCKRecordingOutput final : RecordingOutput {
   SCKRecordingOutput(SCRecordingOutput* output, id<SCRecordingOutputDelegate> bridge)
       : output(output), bridge(bridge) {}
@@ -75,23 +78,35 @@ ShareableContent contentOf(SCShareableContent* content) {
 
 using ErrorBlock = void (^)(NSError*);
 
+// A fault before the completion is called becomes its error; one inside it cannot be reported a
+// second time.
 ErrorBlock completionBlock(ErrorCompletion completion) {
   return ^(NSError* error) {
-    completion(optionalPlatformError(error));
+    bool called = false;
+    atFrameworkBoundary(
+        [&] {
+          auto outcome = optionalPlatformError(error);
+          called = true;
+          completion(std::move(outcome));
+        },
+        [&](const PlatformError& fault) {
+          if (!called) completion(fault);
+        });
   };
 }
 
-// SCStream holds its delegate weakly, and is not documented to keep its outputs; this wrapper
-// keeps every bridge and recording output for as long as the stream lives.
+// The headers do not say who retains a stream's delegate and outputs; this wrapper keeps strong
+// references to every bridge and recording output for the stream's whole life.
 class SCKStream final : public Stream {
  public:
-  SCKStream(SCStream* stream, id<SCStreamDelegate> delegateBridge)
-      : stream_(stream), delegateBridge_(delegateBridge) {}
+  SCKStream(SCStream* stream, id<SCStreamDelegate> delegateBridge,
+            std::weak_ptr<StreamDelegate> delegate)
+      : stream_(stream), delegateBridge_(delegateBridge), delegate_(std::move(delegate)) {}
 
   void addStreamOutput(std::weak_ptr<StreamOutput> output, StreamOutputType type,
                        std::shared_ptr<Queue> sampleHandlerQueue) override {
     dispatch_queue_t queue = nativeQueue(sampleHandlerQueue);
-    id<SCStreamOutput> bridge = makeStreamOutputBridge(std::move(output));
+    id<SCStreamOutput> bridge = makeStreamOutputBridge(std::move(output), delegate_);
     NSError* error = nil;
     const auto outputType = static_cast<SCStreamOutputType>(static_cast<std::int64_t>(type));
     if (![stream_ addStreamOutput:bridge type:outputType sampleHandlerQueue:queue error:&error]) {
@@ -118,17 +133,25 @@ class SCKStream final : public Stream {
  private:
   SCStream* stream_;
   [[maybe_unused]] id<SCStreamDelegate> delegateBridge_;  // only kept alive
+  std::weak_ptr<StreamDelegate> delegate_;  // where the output bridges report their faults
   std::vector<id<SCStreamOutput>> outputBridges_;
   std::vector<std::shared_ptr<RecordingOutput>> recordingOutputs_;
 };
 
+// The framework reads a path's bytes as UTF-8, so other bytes would name another file.
 NSURL* fileURL(const std::filesystem::path& path) {
-  NSString* string =
-      [[NSFileManager defaultManager] stringWithFileSystemRepresentation:path.c_str()
-                                                                  length:path.native().size()];
-  if (string != nil) return [NSURL fileURLWithPath:string];
-  // Bytes that are no text still name a file.
-  return [NSURL fileURLWithFileSystemRepresentation:path.c_str() isDirectory:NO relativeToURL:nil];
+  NSString* string = foundationString(path.native());
+  if (string == nil) throw toolError(MacToolError::outputPathNotUtf8);
+  return [NSURL fileURLWithPath:string isDirectory:NO];
+}
+
+// Without both, the file would not be the movie the tool promises.
+void requireAvailable(SCRecordingOutputConfiguration* configuration, AVFileType fileType,
+                      AVVideoCodecType codecType) {
+  if (![configuration.availableOutputFileTypes containsObject:fileType] ||
+      ![configuration.availableVideoCodecTypes containsObject:codecType]) {
+    throw toolError(MacToolError::movieFormatUnavailable);
+  }
 }
 
 AVFileType fileTypeOf(FileType type) {
@@ -147,6 +170,27 @@ AVVideoCodecType codecTypeOf(VideoCodecType type) {
   return AVVideoCodecTypeH264;
 }
 
+// Content or an error, exactly once; a fault while reading the content becomes the error.
+void deliverContent(const ContentCompletion& completion, SCShareableContent* content,
+                    NSError* error) {
+  bool called = false;
+  atFrameworkBoundary(
+      [&] {
+        std::optional<ShareableContent> delivered;
+        std::optional<PlatformError> failure;
+        if (error != nil) {
+          failure = platformError(error);
+        } else if (content != nil) {
+          delivered = contentOf(content);
+        }
+        called = true;
+        completion(std::move(delivered), std::move(failure));
+      },
+      [&](const PlatformError& fault) {
+        if (!called) completion(std::nullopt, fault);
+      });
+}
+
 class SCKService final : public ScreenCaptureService {
  public:
   std::string errorTypeName() const override { return "NSError"; }
@@ -157,13 +201,7 @@ class SCKService final : public ScreenCaptureService {
         getShareableContentExcludingDesktopWindows:excludingDesktopWindows ? YES : NO
                                onScreenWindowsOnly:onScreenWindowsOnly ? YES : NO
                                  completionHandler:^(SCShareableContent* content, NSError* error) {
-                                   if (error != nil) {
-                                     completion(std::nullopt, platformError(error));
-                                   } else if (content != nil) {
-                                     completion(contentOf(content), std::nullopt);
-                                   } else {
-                                     completion(std::nullopt, std::nullopt);
-                                   }
+                                   deliverContent(completion, content, error);
                                  }];
   }
 
@@ -201,20 +239,23 @@ class SCKService final : public ScreenCaptureService {
     configuration.microphoneCaptureDeviceID =
         values.microphoneCaptureDeviceID ? foundationString(*values.microphoneCaptureDeviceID)
                                          : nil;
-    id<SCStreamDelegate> bridge = makeStreamDelegateBridge(std::move(delegate));
+    id<SCStreamDelegate> bridge = makeStreamDelegateBridge(delegate);
     SCStream* stream = [[SCStream alloc] initWithFilter:contentFilter.filter
                                           configuration:configuration
                                                delegate:bridge];
-    return std::make_shared<SCKStream>(stream, bridge);
+    return std::make_shared<SCKStream>(stream, bridge, std::move(delegate));
   }
 
   std::shared_ptr<RecordingOutput> makeRecordingOutput(
       const RecordingOutputConfiguration& values,
       std::weak_ptr<RecordingOutputDelegate> delegate) override {
     SCRecordingOutputConfiguration* configuration = [[SCRecordingOutputConfiguration alloc] init];
+    const AVFileType fileType = fileTypeOf(values.outputFileType);
+    const AVVideoCodecType codecType = codecTypeOf(values.videoCodecType);
     [configuration setOutputURL:fileURL(values.outputURL)];
-    [configuration setOutputFileType:fileTypeOf(values.outputFileType)];
-    [configuration setVideoCodecType:codecTypeOf(values.videoCodecType)];
+    requireAvailable(configuration, fileType, codecType);
+    [configuration setOutputFileType:fileType];
+    [configuration setVideoCodecType:codecType];
     id<SCRecordingOutputDelegate> bridge = makeRecordingOutputDelegateBridge(std::move(delegate));
     SCRecordingOutput* output = [[SCRecordingOutput alloc] initWithConfiguration:configuration
                                                                         delegate:bridge];
