@@ -111,8 +111,11 @@ class LibdispatchService final : public Dispatch {
  public:
   MainQueue& mainQueue() override { return mainQueue_; }
   std::shared_ptr<Queue> makeSerialQueue(const std::string& label) override {
-    dispatch_queue_attr_t attributes =
-        dispatch_queue_attr_make_with_qos_class(DISPATCH_QUEUE_SERIAL, QOS_CLASS_USER_INITIATED, 0);
+    // ScreenCaptureKit calls back on these queues for hours: a pool per work item keeps what the
+    // framework and the bridges autorelease from piling up.
+    dispatch_queue_attr_t attributes = dispatch_queue_attr_make_with_autorelease_frequency(
+        DISPATCH_QUEUE_SERIAL, DISPATCH_AUTORELEASE_FREQUENCY_WORK_ITEM);
+    attributes = dispatch_queue_attr_make_with_qos_class(attributes, QOS_CLASS_USER_INITIATED, 0);
     return std::make_shared<SerialQueue>(dispatch_queue_create(label.c_str(), attributes));
   }
   std::unique_ptr<RepeatingTimer> makeRepeatingTimer(std::shared_ptr<Queue> queue) override {
