@@ -12,7 +12,7 @@ class BlockBuffer {
   virtual ~BlockBuffer() = default;
   // Points `data` at the byte at `offset` and tells how many bytes lie contiguously behind it
   // (`lengthAtOffset`) and how long the whole data is (`totalLength`). Returns 0 on success,
-  // a platform status otherwise.
+  // a platform status otherwise. The bytes stay valid at least until the next call.
   virtual std::int32_t dataPointer(std::size_t offset, std::size_t& lengthAtOffset,
                                    std::size_t& totalLength, const std::byte*& data) const = 0;
 };

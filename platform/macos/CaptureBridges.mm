@@ -103,7 +103,7 @@ using platform::macos::atFrameworkBoundary;
 
 // A fault in any of the three ends the recording as a failure, so that the stop does not wait
 // for a finish that was lost.
-- (void)forward:(void (^)(platform::RecordingOutputDelegate&))event {
+- (void)passOn:(void (^)(platform::RecordingOutputDelegate&))event {
   @autoreleasepool {
     auto delegate = _delegate.lock();
     if (!delegate) return;
@@ -115,19 +115,19 @@ using platform::macos::atFrameworkBoundary;
 }
 
 - (void)recordingOutputDidStartRecording:(SCRecordingOutput*)recordingOutput {
-  [self forward:^(platform::RecordingOutputDelegate& delegate) {
+  [self passOn:^(platform::RecordingOutputDelegate& delegate) {
     delegate.recordingOutputDidStartRecording();
   }];
 }
 
 - (void)recordingOutputDidFinishRecording:(SCRecordingOutput*)recordingOutput {
-  [self forward:^(platform::RecordingOutputDelegate& delegate) {
+  [self passOn:^(platform::RecordingOutputDelegate& delegate) {
     delegate.recordingOutputDidFinishRecording();
   }];
 }
 
 - (void)recordingOutput:(SCRecordingOutput*)recordingOutput didFailWithError:(NSError*)error {
-  [self forward:^(platform::RecordingOutputDelegate& delegate) {
+  [self passOn:^(platform::RecordingOutputDelegate& delegate) {
     delegate.recordingOutputDidFailWithError(platform::macos::platformError(error));
   }];
 }
