@@ -22,8 +22,9 @@
 
 namespace platform::linux_gst {
 
+// Loop thread only.
 struct DeviceFollower::State {
-  RecordStreams streams;
+  RecordStreams streams;  // set once at creation
   pa_glib_mainloop* pulseLoop = nullptr;
   pa_context* context = nullptr;
   std::uint32_t defaultMonitor = PA_INVALID_INDEX;  // of the default output, as last read
