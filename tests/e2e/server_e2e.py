@@ -18,7 +18,7 @@ import sys
 import tempfile
 import time
 
-from e2e_support import (MICROPHONE_TONE, MIXED_RMS, SAMPLES_PER_SECOND, SYSTEM_RMS, SYSTEM_TONE,
+from e2e_support import (MIXED_RMS, SAMPLES_PER_SECOND, SYSTEM_RMS, SYSTEM_TONE,
                          Failures, Run, SoundServer, add_output, decoded_audio, longest_silence,
                          near, pactl, play_tone, probe_streams, report, require_tools,
                          window_levels)
