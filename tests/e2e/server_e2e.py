@@ -6,7 +6,7 @@ Usage: server_e2e.py PATH-TO-tessaloquin-audio-capture
 Each case runs against its own private PulseAudio server (see e2e_support.py):
 - the default output is switched mid-recording: system audio goes on from the new output;
 - the microphone's input is unloaded mid-recording: the microphone is not moved onto a monitor,
-  so system audio is never recorded twice;
+  so system audio is never recorded twice, and is recorded again when its input comes back;
 - the server is killed mid-recording: stage "stop" fails after SIGINT, and the movie keeps the
   audio that arrived before the kill.
 """
@@ -18,7 +18,7 @@ import sys
 import tempfile
 import time
 
-from e2e_support import (MIXED_RMS, SAMPLES_PER_SECOND, SYSTEM_RMS, SYSTEM_TONE,
+from e2e_support import (MICROPHONE_RMS, MIXED_RMS, SAMPLES_PER_SECOND, SYSTEM_RMS, SYSTEM_TONE,
                          Failures, Run, SoundServer, add_output, decoded_audio, longest_silence,
                          near, pactl, play_tone, probe_streams, report, require_tools,
                          window_levels)
@@ -95,21 +95,35 @@ def microphone_unloaded(f, binary, server, root):
     remap = [line.split()[0] for line in pactl(server, "list", "short", "modules").splitlines()
              if "module-remap-source" in line]
     pactl(server, "unload-module", remap[0])
+    unloaded = time.monotonic() - ready
+    time.sleep(3)
+    unplugged = run.of_kind("level")[-1:]
+    # The input comes back under its name; the server moves the stream back onto it.
+    pactl(server, "load-module", "module-remap-source", "source_name=usb_microphone",
+          "master=microphone_feed.monitor")
+    returned = time.monotonic() - ready
     time.sleep(3)
     status = interrupt(run)
     f.check(status == 0, f"exit status {status}, events {run.kinds()}")
-    last = run.of_kind("level")[-1:]
-    f.check(last and last[0]["microphoneRms"] < 0.01, f"microphone after its input went: {last}")
+    f.check(unplugged and unplugged[0]["microphoneRms"] < 0.01,
+            f"microphone after its input went: {unplugged}")
+    back = run.of_kind("level")[-1:]
+    f.check(back and near(back[0]["microphoneRms"], MICROPHONE_RMS, 0.05),
+            f"microphone after its input came back: {back}")
     levels = inner(window_levels(decoded_audio(path)))
-    f.check(len(levels) >= 45, f"only {len(levels)} windows")
-    # Mixed, then system audio alone; one window may hold the change between them.
+    f.check(len(levels) >= 75, f"only {len(levels)} windows")
+    # Mixed, system audio alone, mixed again; a window may hold a change between them.
     doubled = [(index, round(level, 4)) for index, level in levels
                if level > MIXED_RMS * 1.05 or level < SYSTEM_RMS * 0.95]
     f.check(not doubled, f"windows beyond mix and system audio ({MIXED_RMS:.4f}, "
             f"{SYSTEM_RMS:.4f}): {doubled[:8]}")
-    tail = [level for _, level in levels[-10:]]
-    f.check(all(near(level, SYSTEM_RMS, 0.05) for level in tail),
-            f"the end is not system audio alone: {[round(level, 4) for level in tail]}")
+    alone = [round(level, 4) for index, level in levels
+             if unloaded + EDGE < index / 10 < returned - EDGE]
+    f.check(len(alone) >= 15 and all(near(level, SYSTEM_RMS, 0.05) for level in alone),
+            f"not system audio alone while the input was gone: {alone}")
+    again = [round(level, 4) for index, level in levels if index / 10 > returned + EDGE]
+    f.check(len(again) >= 10 and all(near(level, MIXED_RMS, 0.05) for level in again),
+            f"not mixed again once the input came back: {again}")
 
 
 def server_killed(f, binary, server, root):
