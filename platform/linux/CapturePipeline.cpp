@@ -128,6 +128,19 @@ bool CapturePipeline::isRecordingElement(GstObject* object) {
   return name && std::strncmp(name, kRecordingPrefix, std::strlen(kRecordingPrefix)) == 0;
 }
 
+RecordStreams CapturePipeline::recordStreams() const {
+  auto indexOf = [this](const char* name) -> std::optional<std::uint32_t> {
+    GstElement* source = gst_bin_get_by_name(GST_BIN(pipeline_), name);
+    if (!source) return std::nullopt;
+    guint index = G_MAXUINT;
+    g_object_get(source, "source-output-index", &index, nullptr);
+    gst_object_unref(source);
+    if (index == G_MAXUINT) return std::nullopt;
+    return index;
+  };
+  return {indexOf("system-source"), indexOf("microphone-source")};
+}
+
 GstElement* CapturePipeline::addSource(const char* name, const std::optional<std::string>& device,
                                        const PipelinePlan& plan, StreamOutputType type,
                                        std::vector<OutputTarget> targets) {

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/DeviceFollower.h"
 #include "platform/linux/SampleTap.h"
 
 typedef struct _GstElement GstElement;
@@ -44,6 +45,8 @@ class CapturePipeline {
   CapturePipeline& operator=(const CapturePipeline&) = delete;
 
   GstElement* element() const { return pipeline_; }
+  // The sources' record streams on the sound server; known once the pipeline is PLAYING.
+  RecordStreams recordStreams() const;
   // Whether `object` belongs to the encoding and writing half, whose failures are the
   // recording's rather than the stream's.
   static bool isRecordingElement(GstObject* object);

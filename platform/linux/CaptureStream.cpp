@@ -10,8 +10,14 @@
 // stop:    stopCapture() posts to the loop thread, which sends EOS into the sources; when EOS
 //          has come out of filesink the bus reports it, the pipeline is taken down, the
 //          recording delegate hears the file is finished, then the stop completion runs.
-// finish:  every end (EOS, error, time-out) goes through tearDown(): bus watch and deadline
-//          removed, taps removed, pipeline to NULL and dropped, in that order.
+// failure: a source or mixer that fails ends the recording the way a stop does: the stream
+//          reports the failure at once, EOS is sent into the sources and the movie is finished
+//          with everything that arrived; stop() then reports the stored failure. A failure of
+//          the encoding and writing half cannot be drained and ends the recording at once.
+// follow:  once PLAYING, a DeviceFollower keeps the sources on the default output's monitor and
+//          the microphone off monitors (DeviceFollower.cpp).
+// finish:  every end (EOS, error, time-out) goes through tearDown(): follower, bus watch and
+//          deadline removed, taps removed, pipeline to NULL and dropped, in that order.
 //
 // Threads and ownership: StreamBridge is shared by the stream and every GLib source attached
 // for it (bus watch, deadline), each holding its own copy of the shared pointer; its fields are
@@ -22,6 +28,7 @@
 #include <gst/gst.h>
 
 #include "platform/linux/CapturePipeline.h"
+#include "platform/linux/DeviceFollower.h"
 #include "platform/linux/Errors.h"
 
 namespace platform::linux_gst {
@@ -45,6 +52,8 @@ struct StreamBridge {
   // Loop thread only, from here on.
   Phase phase = Phase::idle;
   std::unique_ptr<CapturePipeline> pipeline;
+  std::unique_ptr<DeviceFollower> follower;
+  bool sourceFailed = false;  // the first source failure has been reported
   std::shared_ptr<GstRecordingOutput> recording;
   GSource* busWatch = nullptr;
   GSource* deadline = nullptr;
@@ -72,6 +81,7 @@ void removeSource(GSource*& source) {
 }
 
 void tearDown(StreamBridge& bridge) {
+  bridge.follower.reset();
   removeSource(bridge.busWatch);
   removeSource(bridge.deadline);
   bridge.pipeline.reset();
@@ -92,15 +102,28 @@ void armDeadline(const Bridge& bridge, GSourceFunc onExpiry) {
   g_source_attach(bridge->deadline, bridge->loop.context());
 }
 
-// A failure after the start: the file cannot be completed any more, so the recording output
-// hears of it too, and nobody waits for a finish that will not come.
-void failRunning(const Bridge& bridge, const PlatformError& error, bool fromRecording) {
+// A failure of the recording half, or a drain that does not end: the file cannot be completed
+// any more, so the recording output hears of it, and nobody waits for a finish that will not
+// come.
+void failRecording(const Bridge& bridge, const PlatformError& error) {
   tearDown(*bridge);
-  if (!fromRecording) {
-    if (auto delegate = bridge->delegate.lock()) delegate->streamDidStopWithError(error);
-  }
   if (bridge->recording) bridge->recording->reportFailed(error);
   complete(bridge->stopCompletion, error);
+}
+
+gboolean onStopDeadline(gpointer data);
+
+// The first failure is the cause (the server went away); the second source's failure and the
+// drain's own errors that follow add nothing.
+void failSource(const Bridge& bridge, const PlatformError& error) {
+  if (!bridge->sourceFailed) {
+    bridge->sourceFailed = true;
+    if (auto delegate = bridge->delegate.lock()) delegate->streamDidStopWithError(error);
+  }
+  if (bridge->phase != Phase::running) return;
+  bridge->phase = Phase::stopping;
+  armDeadline(bridge, onStopDeadline);
+  gst_element_send_event(bridge->pipeline->element(), gst_event_new_eos());
 }
 
 void onError(const Bridge& bridge, GstMessage* message) {
@@ -112,7 +135,11 @@ void onError(const Bridge& bridge, GstMessage* message) {
     tearDown(*bridge);
     complete(bridge->startCompletion, error);
   } else if (bridge->phase == Phase::running || bridge->phase == Phase::stopping) {
-    failRunning(bridge, error, CapturePipeline::isRecordingElement(GST_MESSAGE_SRC(message)));
+    if (CapturePipeline::isRecordingElement(GST_MESSAGE_SRC(message))) {
+      failRecording(bridge, error);
+    } else {
+      failSource(bridge, error);
+    }
   }
 }
 
@@ -126,6 +153,8 @@ void onStateChanged(const Bridge& bridge, GstMessage* message) {
   if (newState != GST_STATE_PLAYING) return;
   removeSource(bridge->deadline);
   bridge->phase = Phase::running;
+  bridge->follower =
+      std::make_unique<DeviceFollower>(bridge->loop, bridge->pipeline->recordStreams());
   if (bridge->recording) bridge->recording->reportStarted();
   complete(bridge->startCompletion, std::nullopt);
 }
@@ -168,10 +197,8 @@ gboolean onStartDeadline(gpointer data) {
 gboolean onStopDeadline(gpointer data) {
   Bridge bridge = *static_cast<Bridge*>(data);
   if (bridge->phase == Phase::stopping) {
-    failRunning(
-        bridge,
-        serviceError(ServiceErrorCode::drainTimedOut, "The recording did not drain in time."),
-        true);
+    failRecording(bridge, serviceError(ServiceErrorCode::drainTimedOut,
+                                       "The recording did not drain in time."));
   }
   return G_SOURCE_REMOVE;
 }

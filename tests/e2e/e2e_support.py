@@ -274,3 +274,38 @@ def report(failures, suite):
         print("FAIL", message)
     print(f"{suite}:", "failed" if failures.messages else "passed")
     sys.exit(1 if failures.messages else 0)
+
+
+def pactl(server, *arguments):
+    """Runs pactl against the private server; returns its standard output."""
+    return subprocess.run(["pactl"] + list(arguments), env=server.env, capture_output=True,
+                          text=True, check=True).stdout
+
+
+def add_output(server, name, description):
+    """Adds a null output (with its monitor) to the private server."""
+    pactl(server, "load-module", "module-null-sink", f"sink_name={name}", "format=float32le",
+          "rate=48000", "channels=2", f"sink_properties=device.description={description}")
+
+
+def play_tone(server, tone, device=None):
+    """Plays `tone` (frequency, amplitude) on `device`, or on the default output, which it then
+    follows; returns the player."""
+    frequency, amplitude = tone
+    sink = ["pulsesink"] + ([f"device={device}"] if device else [])
+    player = subprocess.Popen(
+        ["gst-launch-1.0", "-q", "audiotestsrc", "wave=sine", f"freq={frequency}",
+         f"volume={amplitude}", "is-live=true", "!",
+         "audio/x-raw,format=F32LE,rate=48000,channels=2", "!"] + sink,
+        env=server.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    server.tones.append(player)
+    return player
+
+
+def longest_silence(samples, threshold=0.02):
+    """The longest run of near-zero audio, in seconds; a tone crosses zero in microseconds."""
+    longest = run = 0
+    for value in samples:
+        run = run + 1 if abs(value) < threshold else 0
+        longest = max(longest, run)
+    return longest / SAMPLES_PER_SECOND

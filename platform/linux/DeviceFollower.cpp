@@ -1,0 +1,138 @@
+// Following the user's devices while recording.
+//
+// create:  the capture makes the follower on the loop thread once its pipeline is PLAYING; it
+//          connects a context of its own through PulseAudio's GLib adapter on the loop context.
+// start:   when the context is ready it subscribes to server and source-output events and checks
+//          both streams once (the default output may have changed since the content query).
+// events:  a server event (default output changed) or a move of the system stream re-checks the
+//          system stream: server info, then the default output's monitor, then the stream, which
+//          is moved when it is elsewhere. A change of the microphone's stream re-checks whether
+//          its source is a monitor and mutes or unmutes it accordingly.
+// finish:  destruction clears the callbacks, disconnects (cancelling pending requests, whose
+//          callbacks then never run) and frees the adapter.
+//
+// Threads: every callback runs on the loop thread; the state is touched there only, so there
+// is no lock. Requests are fire and forget: a refused move or mute leaves the stream as it is.
+#include "platform/linux/DeviceFollower.h"
+
+#include <pulse/context.h>
+#include <pulse/glib-mainloop.h>
+#include <pulse/introspect.h>
+#include <pulse/subscribe.h>
+
+namespace platform::linux_gst {
+
+// Loop thread only.
+struct DeviceFollower::State {
+  RecordStreams streams;  // set once at creation
+  pa_glib_mainloop* pulseLoop = nullptr;
+  pa_context* context = nullptr;
+  std::uint32_t defaultMonitor = PA_INVALID_INDEX;  // of the default output, as last read
+  bool mutedMicrophone = false;  // the follower muted the microphone and owes the unmute
+};
+
+namespace {
+
+using State = DeviceFollower::State;
+
+// Requests whose callbacks need nothing more are dropped at once; the context keeps them.
+void release(pa_operation* operation) {
+  if (operation) pa_operation_unref(operation);
+}
+
+void onSystemStream(pa_context* context, const pa_source_output_info* info, int eol, void* data) {
+  auto* state = static_cast<State*>(data);
+  if (eol || !info || state->defaultMonitor == PA_INVALID_INDEX) return;
+  if (info->source == state->defaultMonitor) return;
+  release(pa_context_move_source_output_by_index(context, info->index, state->defaultMonitor,
+                                                 nullptr, nullptr));
+}
+
+void onDefaultOutput(pa_context* context, const pa_sink_info* info, int eol, void* data) {
+  auto* state = static_cast<State*>(data);
+  if (eol || !info || info->monitor_source == PA_INVALID_INDEX) return;
+  state->defaultMonitor = info->monitor_source;
+  release(
+      pa_context_get_source_output_info(context, *state->streams.system, onSystemStream, state));
+}
+
+void onServerInfo(pa_context* context, const pa_server_info* info, void* data) {
+  if (!info || !info->default_sink_name) return;
+  release(
+      pa_context_get_sink_info_by_name(context, info->default_sink_name, onDefaultOutput, data));
+}
+
+void followDefaultOutput(State* state) {
+  if (!state->streams.system) return;
+  release(pa_context_get_server_info(state->context, onServerInfo, state));
+}
+
+void onMicrophoneSource(pa_context* context, const pa_source_info* info, int eol, void* data) {
+  auto* state = static_cast<State*>(data);
+  if (eol || !info) return;
+  const bool onMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+  if (onMonitor == state->mutedMicrophone) return;
+  state->mutedMicrophone = onMonitor;
+  release(pa_context_set_source_output_mute(context, *state->streams.microphone, onMonitor, nullptr,
+                                            nullptr));
+}
+
+void onMicrophoneStream(pa_context* context, const pa_source_output_info* info, int eol,
+                        void* data) {
+  if (eol || !info) return;
+  release(pa_context_get_source_info_by_index(context, info->source, onMicrophoneSource, data));
+}
+
+void keepMicrophoneOffMonitors(State* state) {
+  if (!state->streams.microphone) return;
+  release(pa_context_get_source_output_info(state->context, *state->streams.microphone,
+                                            onMicrophoneStream, state));
+}
+
+void onEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t index, void* data) {
+  auto* state = static_cast<State*>(data);
+  const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+  if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) return;
+  if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
+    followDefaultOutput(state);
+  } else if (facility == PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT) {
+    if (index == state->streams.system) followDefaultOutput(state);
+    if (index == state->streams.microphone) keepMicrophoneOffMonitors(state);
+  }
+}
+
+void onContextState(pa_context* context, void* data) {
+  auto* state = static_cast<State*>(data);
+  if (pa_context_get_state(context) != PA_CONTEXT_READY) return;
+  pa_context_set_subscribe_callback(context, onEvent, state);
+  release(
+      pa_context_subscribe(context,
+                           static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
+                                                               PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT),
+                           nullptr, nullptr));
+  followDefaultOutput(state);
+  keepMicrophoneOffMonitors(state);
+}
+
+}  // namespace
+
+DeviceFollower::DeviceFollower(GLibLoopThread& loop, RecordStreams streams) : state_(new State) {
+  state_->streams = streams;
+  state_->pulseLoop = pa_glib_mainloop_new(loop.context());
+  state_->context =
+      pa_context_new(pa_glib_mainloop_get_api(state_->pulseLoop), "tessaloquin-audio-capture");
+  pa_context_set_state_callback(state_->context, onContextState, state_);
+  // A refusal leaves the context failed, which is all following needs to know.
+  pa_context_connect(state_->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
+}
+
+DeviceFollower::~DeviceFollower() {
+  pa_context_set_state_callback(state_->context, nullptr, nullptr);
+  pa_context_set_subscribe_callback(state_->context, nullptr, nullptr);
+  pa_context_disconnect(state_->context);
+  pa_context_unref(state_->context);
+  pa_glib_mainloop_free(state_->pulseLoop);
+  delete state_;
+}
+
+}  // namespace platform::linux_gst

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "platform/linux/GLibLoopThread.h"
+
+namespace platform::linux_gst {
+
+// The sound server's record streams of a running capture, by source-output index.
+struct RecordStreams {
+  std::optional<std::uint32_t> system;      // the output's monitor
+  std::optional<std::uint32_t> microphone;  // none when the microphone is not recorded
+};
+
+// Keeps a running capture's record streams where the user's sound is, through a subscription to
+// the sound server's events:
+// - system audio is the computer's sound, whichever output plays it: when the default output
+//   changes, the system stream is moved to the new default's monitor;
+// - the microphone never records a monitor: when the server moves its stream onto one (its
+//   input went away and the fallback is a monitor), the stream is muted and records silence,
+//   until the server moves it onto an input again.
+// Following is best effort: when the server cannot be reached the capture itself reports it.
+//
+// Made and destroyed on the loop thread, whose GLib context runs every PulseAudio callback;
+// destruction disconnects and detaches them, and must not happen from within one of them.
+class DeviceFollower {
+ public:
+  DeviceFollower(GLibLoopThread& loop, RecordStreams streams);
+  ~DeviceFollower();
+  DeviceFollower(const DeviceFollower&) = delete;
+  DeviceFollower& operator=(const DeviceFollower&) = delete;
+
+  struct State;
+
+ private:
+  State* state_;
+};
+
+}  // namespace platform::linux_gst
