@@ -155,8 +155,9 @@ void CapturePipeline::addRecording(GstElement* mixer, const std::filesystem::pat
   GstElement* mux = make(pipeline_, "qtmux", p + "mux");
   g_object_set(mux, "fragment-duration", kFragmentDurationMs, nullptr);
   gst_util_set_object_arg(G_OBJECT(mux), "fragment-mode", "first-moov-then-finalise");
-  GstElement* sink = make(pipeline_, "filesink", p + "file");
-  g_object_set(sink, "location", file.c_str(), nullptr);
+  output_ = std::make_unique<OutputFile>(file);
+  GstElement* sink = make(pipeline_, "fdsink", p + "file");
+  g_object_set(sink, "fd", output_->descriptor(), nullptr);
   link(mux, sink);
 
   GstElement* audioConvert = make(pipeline_, "audioconvert", p + "audio-convert");

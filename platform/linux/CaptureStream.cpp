@@ -4,11 +4,12 @@
 // start:   startCapture() fixes the plan (outputs, file) on the caller's thread and posts to the
 //          loop thread, which builds the pipeline, watches its bus and sets it PLAYING. The start
 //          completion runs on the loop thread when the pipeline reports PLAYING, or with the
-//          first error (a missing folder fails here: filesink opens the file on the way up).
+//          first error. Building opens the output file without blocking (OutputFile.h): a
+//          missing folder, a FIFO without a reader or a file another recorder holds fails there.
 // samples: GStreamer's streaming threads copy each converted buffer in the sample taps and post
 //          it to the output's queue (SampleTap.cpp).
 // stop:    stopCapture() posts to the loop thread, which sends EOS into the sources; when EOS
-//          has come out of filesink the bus reports it, the pipeline is taken down, the
+//          has come out of the file sink the bus reports it, the pipeline is taken down, the
 //          recording delegate hears the file is finished, then the stop completion runs.
 // finish:  every end (EOS, error, time-out) goes through tearDown(): bus watch and deadline
 //          removed, taps removed, pipeline to NULL and dropped, in that order.
