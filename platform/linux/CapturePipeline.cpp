@@ -39,6 +39,13 @@ constexpr guint kFragmentDurationMs = 500;
 
 // The smallest frame x264 accepts.
 constexpr int kVideoSide = 16;
+// The muxer waits for a frame of every track before it writes what precedes it, so the frame
+// interval paces the file: at one frame a second the first index came 1.9 s after the start
+// and a movie killed 1 s in was unreadable; at ten, the first comes with the first fragment,
+// 0.5 s in. The last frame also overshoots the audio by at most one interval. A keyframe a
+// second, as before: qtmux also starts a fragment at every keyframe, at a cost in index.
+constexpr int kVideoFramesPerSecond = 10;
+constexpr guint kVideoKeyframeInterval = 10;
 
 GstElement* make(GstElement* pipeline, const char* factory, const std::string& name) {
   GstElement* element = gst_element_factory_make(factory, name.c_str());
@@ -170,15 +177,15 @@ void CapturePipeline::addRecording(GstElement* mixer, const std::filesystem::pat
   g_object_set(video, "is-live", TRUE, nullptr);
   gst_util_set_object_arg(G_OBJECT(video), "pattern", "black");
   GstElement* videoCaps = make(pipeline_, "capsfilter", p + "video-caps");
-  setCaps(videoCaps, gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width",
-                                         G_TYPE_INT, kVideoSide, "height", G_TYPE_INT, kVideoSide,
-                                         "framerate", GST_TYPE_FRACTION, 1, 1, nullptr));
-  // Without zero-latency tuning x264 holds back dozens of frames, which at one frame a second
-  // stalls the muxer for as many seconds.
+  setCaps(videoCaps,
+          gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT,
+                              kVideoSide, "height", G_TYPE_INT, kVideoSide, "framerate",
+                              GST_TYPE_FRACTION, kVideoFramesPerSecond, 1, nullptr));
+  // Without zero-latency tuning x264 holds back dozens of frames, which stall the muxer as long.
   GstElement* videoEncoder = make(pipeline_, "x264enc", p + "video-encoder");
   gst_util_set_object_arg(G_OBJECT(videoEncoder), "tune", "zerolatency");
   gst_util_set_object_arg(G_OBJECT(videoEncoder), "speed-preset", "ultrafast");
-  g_object_set(videoEncoder, "key-int-max", 1u, nullptr);
+  g_object_set(videoEncoder, "key-int-max", kVideoKeyframeInterval, nullptr);
   GstElement* videoParser = make(pipeline_, "h264parse", p + "video-parser");
   GstElement* videoQueue = make(pipeline_, "queue", p + "video-queue");
   linkChain({video, videoCaps, videoEncoder, videoParser, videoQueue, mux});
