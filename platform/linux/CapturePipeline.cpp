@@ -34,18 +34,21 @@ constexpr guint64 kMixerLatencyNs = 500 * GST_MSECOND;
 // Fragments keep a file cut off by a crash readable up to its last complete fragment (each
 // fragment's index follows its data, so the one being written is lost); at a normal end qtmux
 // rewrites the file as an ordinary movie. Unlike robust mode, nothing is reserved up front and
-// no length is too long.
+// no length is too long. qtmux also cuts a fragment at every keyframe, and with every video frame
+// a keyframe (0.1 s apart) each fragment holds one frame and one run of audio; the duration
+// below only bounds fragments while video frames are late. When a track had several runs in a
+// fragment, qtmux 1.22 at times left the sample sizes out of a later one-sample run and the
+// whole file became unreadable: with a keyframe a second, twice in a recording killed after 10
+// minutes; with 100-ms fragments, which also split runs, in every 40-s kill under load.
 constexpr guint kFragmentDurationMs = 500;
 
 // The smallest frame x264 accepts.
 constexpr int kVideoSide = 16;
 // The muxer waits for a frame of every track before it writes what precedes it, so the frame
 // interval paces the file: at one frame a second the first index came 1.9 s after the start
-// and a movie killed 1 s in was unreadable; at ten, the first comes with the first fragment,
-// 0.5 s in. The last frame also overshoots the audio by at most one interval. A keyframe a
-// second, as before: qtmux also starts a fragment at every keyframe, at a cost in index.
+// and a movie killed 1 s in was unreadable; at ten, it comes within 0.1 s. The last frame also
+// overshoots the audio by at most one interval.
 constexpr int kVideoFramesPerSecond = 10;
-constexpr guint kVideoKeyframeInterval = 10;
 
 GstElement* make(GstElement* pipeline, const char* factory, const std::string& name) {
   GstElement* element = gst_element_factory_make(factory, name.c_str());
@@ -185,7 +188,7 @@ void CapturePipeline::addRecording(GstElement* mixer, const std::filesystem::pat
   GstElement* videoEncoder = make(pipeline_, "x264enc", p + "video-encoder");
   gst_util_set_object_arg(G_OBJECT(videoEncoder), "tune", "zerolatency");
   gst_util_set_object_arg(G_OBJECT(videoEncoder), "speed-preset", "ultrafast");
-  g_object_set(videoEncoder, "key-int-max", kVideoKeyframeInterval, nullptr);
+  g_object_set(videoEncoder, "key-int-max", 1u, nullptr);
   GstElement* videoParser = make(pipeline_, "h264parse", p + "video-parser");
   GstElement* videoQueue = make(pipeline_, "queue", p + "video-queue");
   linkChain({video, videoCaps, videoEncoder, videoParser, videoQueue, mux});
