@@ -34,8 +34,9 @@ struct PipelinePlan {
 //   audiomixer ! audioconvert ! avenc_aac ! aacparse ! queue ! qtmux ! fdsink(OutputFile)
 //   videotestsrc(black) ! caps ! x264enc ! h264parse ! queue ! qtmux
 //
-// Built and torn down on the loop thread; building opens the output file. Destruction removes
-// the taps, stops the pipeline (joining its streaming threads), drops it, then closes the file.
+// Built and torn down on the loop thread (a start given up is torn down on GStreamer's thread
+// pool instead); building opens the output file. Destruction removes the taps, stops the
+// pipeline (joining its streaming threads), drops it, then closes the file.
 class CapturePipeline {
  public:
   // Throws PlatformError when an element is missing or cannot be linked, or the output file

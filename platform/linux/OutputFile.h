@@ -10,7 +10,7 @@ namespace platform::linux_gst {
 // A regular file is locked (flock, exclusive) before it is truncated, so a file that another
 // recorder is writing is left as it is; FIFOs and devices such as /dev/null are neither locked
 // nor truncated. Writes then block as usual. Closing, at destruction, releases the lock.
-// Owned by the pipeline that writes it, on the loop thread.
+// Owned by the pipeline that writes it.
 class OutputFile {
  public:
   // Throws PlatformError: the tool's "held by another recorder" when the lock is taken,
