@@ -20,7 +20,8 @@ struct MissingOutput {};
 using CommandLine = std::variant<ProbeRequest, MissingOutput, RunOptions>;
 
 // `arguments` is the whole argument vector, program path included: options are searched from
-// element 0 on. Pure, so the current directory comes in as a parameter.
+// element 0 on. Pure, so the current directory comes in as a parameter; an empty one, for a
+// directory that cannot be determined, leaves a relative output path relative.
 CommandLine parseCommandLine(const std::vector<std::string>& arguments,
                              const std::filesystem::path& currentDirectory);
 

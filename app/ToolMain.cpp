@@ -15,10 +15,12 @@ namespace {
 
 constexpr int kUsageStatus = 2;
 
+// Empty when it cannot be determined (e.g. it was deleted), which leaves a relative output
+// path relative for the session to refuse.
 std::filesystem::path currentDirectory() {
   std::error_code error;
   std::filesystem::path directory = std::filesystem::current_path(error);
-  return error ? std::filesystem::path("/") : directory;
+  return error ? std::filesystem::path() : directory;
 }
 
 platform::Task<int> mainRoutine(std::vector<std::string> arguments,

@@ -48,6 +48,10 @@ CaptureSession::CaptureSession(ConstructionKey, platform::PlatformServices& plat
 platform::Task<void> CaptureSession::start() {
   platform::ScreenCaptureService& service = platform_.screenCapture();
   platform::Queue& mainQueue = platform_.dispatch().mainQueue();
+  // Only a path that names no directory is relative here: the current one could not be found.
+  if (outputURL_.is_relative()) {
+    throw toolError(service, ToolErrorCode::relativeOutputWithoutDirectory);
+  }
   const platform::ShareableContent content = co_await requestShareableContent(service, mainQueue);
   if (content.displays.empty()) throw toolError(service, ToolErrorCode::noDisplay);
 

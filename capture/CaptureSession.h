@@ -35,7 +35,8 @@ class CaptureSession final : public platform::StreamOutput,
                                                 bool captureMicrophone,
                                                 std::optional<std::string> microphoneName);
 
-  // Starts capture and the level timer; throws the failing step's error.
+  // Starts capture and the level timer; throws the failing step's error. A relative output
+  // path (the current directory was unknown) fails before the platform is asked anything.
   platform::Task<void> start();
 
   // The microphone named on the command line, else the platform's default. Prints the

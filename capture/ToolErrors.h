@@ -14,6 +14,10 @@ enum class ToolErrorCode : std::int64_t {
   recordingNotFinished = 2,
   // The platform said it failed but gave no error to say why.
   failureWithoutError = 3,
+  // Another recorder is writing the output file. Raised by the platform, which opens the file.
+  outputFileHeld = 5,
+  // The output path is relative and the current directory cannot be determined.
+  relativeOutputWithoutDirectory = 6,
 };
 
 // The tool's own errors are of the platform's error type, so that a reader sees one kind.

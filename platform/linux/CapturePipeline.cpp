@@ -34,11 +34,21 @@ constexpr guint64 kMixerLatencyNs = 500 * GST_MSECOND;
 // Fragments keep a file cut off by a crash readable up to its last complete fragment (each
 // fragment's index follows its data, so the one being written is lost); at a normal end qtmux
 // rewrites the file as an ordinary movie. Unlike robust mode, nothing is reserved up front and
-// no length is too long.
+// no length is too long. qtmux also cuts a fragment at every keyframe, and with every video frame
+// a keyframe (0.1 s apart) each fragment holds one frame and one run of audio; the duration
+// below only bounds fragments while video frames are late. When a track had several runs in a
+// fragment, qtmux 1.22 at times left the sample sizes out of a later one-sample run and the
+// whole file became unreadable: with a keyframe a second, twice in a recording killed after 10
+// minutes; with 100-ms fragments, which also split runs, in every 40-s kill under load.
 constexpr guint kFragmentDurationMs = 500;
 
 // The smallest frame x264 accepts.
 constexpr int kVideoSide = 16;
+// The muxer waits for a frame of every track before it writes what precedes it, so the frame
+// interval paces the file: at one frame a second the first index came 1.9 s after the start
+// and a movie killed 1 s in was unreadable; at ten, it comes within 0.1 s. The last frame also
+// overshoots the audio by at most one interval.
+constexpr int kVideoFramesPerSecond = 10;
 
 GstElement* make(GstElement* pipeline, const char* factory, const std::string& name) {
   GstElement* element = gst_element_factory_make(factory, name.c_str());
@@ -168,8 +178,9 @@ void CapturePipeline::addRecording(GstElement* mixer, const std::filesystem::pat
   GstElement* mux = make(pipeline_, "qtmux", p + "mux");
   g_object_set(mux, "fragment-duration", kFragmentDurationMs, nullptr);
   gst_util_set_object_arg(G_OBJECT(mux), "fragment-mode", "first-moov-then-finalise");
-  GstElement* sink = make(pipeline_, "filesink", p + "file");
-  g_object_set(sink, "location", file.c_str(), nullptr);
+  output_ = std::make_unique<OutputFile>(file);
+  GstElement* sink = make(pipeline_, "fdsink", p + "file");
+  g_object_set(sink, "fd", output_->descriptor(), nullptr);
   link(mux, sink);
 
   GstElement* audioConvert = make(pipeline_, "audioconvert", p + "audio-convert");
@@ -182,11 +193,11 @@ void CapturePipeline::addRecording(GstElement* mixer, const std::filesystem::pat
   g_object_set(video, "is-live", TRUE, nullptr);
   gst_util_set_object_arg(G_OBJECT(video), "pattern", "black");
   GstElement* videoCaps = make(pipeline_, "capsfilter", p + "video-caps");
-  setCaps(videoCaps, gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width",
-                                         G_TYPE_INT, kVideoSide, "height", G_TYPE_INT, kVideoSide,
-                                         "framerate", GST_TYPE_FRACTION, 1, 1, nullptr));
-  // Without zero-latency tuning x264 holds back dozens of frames, which at one frame a second
-  // stalls the muxer for as many seconds.
+  setCaps(videoCaps,
+          gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT,
+                              kVideoSide, "height", G_TYPE_INT, kVideoSide, "framerate",
+                              GST_TYPE_FRACTION, kVideoFramesPerSecond, 1, nullptr));
+  // Without zero-latency tuning x264 holds back dozens of frames, which stall the muxer as long.
   GstElement* videoEncoder = make(pipeline_, "x264enc", p + "video-encoder");
   gst_util_set_object_arg(G_OBJECT(videoEncoder), "tune", "zerolatency");
   gst_util_set_object_arg(G_OBJECT(videoEncoder), "speed-preset", "ultrafast");

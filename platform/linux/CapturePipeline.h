@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/linux/DeviceFollower.h"
+#include "platform/linux/OutputFile.h"
 #include "platform/linux/SampleTap.h"
 
 typedef struct _GstElement GstElement;
@@ -31,14 +32,16 @@ struct PipelinePlan {
 //
 //   pulsesrc(monitor) ! convert ! F32 caps [tap: audio] ! queue ! audiomixer
 //   pulsesrc(input)   ! convert ! F32 caps [tap: mic]   ! queue ! audiomixer
-//   audiomixer ! audioconvert ! avenc_aac ! aacparse ! queue ! qtmux ! filesink
+//   audiomixer ! audioconvert ! avenc_aac ! aacparse ! queue ! qtmux ! fdsink(OutputFile)
 //   videotestsrc(black) ! caps ! x264enc ! h264parse ! queue ! qtmux
 //
-// Built and torn down on the loop thread. Destruction removes the taps, stops the pipeline
-// (joining its streaming threads) and drops it.
+// Built and torn down on the loop thread (a start given up is torn down on GStreamer's thread
+// pool instead); building opens the output file. Destruction removes the taps, stops the
+// pipeline (joining its streaming threads), drops it, then closes the file.
 class CapturePipeline {
  public:
-  // Throws PlatformError when an element is missing or cannot be linked.
+  // Throws PlatformError when an element is missing or cannot be linked, or the output file
+  // cannot be opened or is held by another recorder.
   static std::unique_ptr<CapturePipeline> build(const PipelinePlan& plan);
   ~CapturePipeline();
   CapturePipeline(const CapturePipeline&) = delete;
@@ -59,6 +62,7 @@ class CapturePipeline {
                         std::vector<OutputTarget> targets);
   void addRecording(GstElement* mixer, const std::filesystem::path& file);
 
+  std::unique_ptr<OutputFile> output_;  // declared first: closed after the pipeline is gone
   GstElement* pipeline_;
   std::vector<std::pair<GstElement*, unsigned long>> taps_;  // element whose src pad is tapped
 };

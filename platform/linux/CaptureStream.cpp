@@ -2,13 +2,15 @@
 //
 // create:  makeStream() stores the output, the configuration and the weak delegate; nothing runs.
 // start:   startCapture() fixes the plan (outputs, file) on the caller's thread and posts to the
-//          loop thread, which builds the pipeline, watches its bus and sets it PLAYING. The start
+//          loop thread, which builds the pipeline, watches its bus, arms the start deadline and
+//          has GStreamer's thread pool set it PLAYING (the sources' connect can block). The start
 //          completion runs on the loop thread when the pipeline reports PLAYING, or with the
-//          first error (a missing folder fails here: filesink opens the file on the way up).
+//          first error, or at the deadline. Building opens the output file without blocking
+//          (OutputFile.h): a missing folder, a FIFO without a reader or a held file fails there.
 // samples: GStreamer's streaming threads copy each converted buffer in the sample taps and post
 //          it to the output's queue (SampleTap.cpp).
 // stop:    stopCapture() posts to the loop thread, which sends EOS into the sources; when EOS
-//          has come out of filesink the bus reports it, the pipeline is taken down, the
+//          has come out of the file sink the bus reports it, the pipeline is taken down, the
 //          recording delegate hears the file is finished, then the stop completion runs.
 // failure: a source or mixer that fails ends the recording the way a stop does: the stream
 //          reports the failure at once, EOS is sent into the sources and the movie is finished
@@ -17,12 +19,14 @@
 // follow:  once PLAYING, a DeviceFollower keeps the sources on the default output's monitor and
 //          the microphone off monitors (DeviceFollower.cpp).
 // finish:  every end (EOS, error, time-out) goes through tearDown(): follower, bus watch and
-//          deadline removed, taps removed, pipeline to NULL and dropped, in that order.
+//          deadline removed, taps removed, pipeline to NULL and dropped, in that order. A start
+//          given up before PLAYING leaves the pipeline to the thread pool, after its state change.
 //
-// Threads and ownership: StreamBridge is shared by the stream and every GLib source attached
-// for it (bus watch, deadline), each holding its own copy of the shared pointer; its fields are
-// touched only on the loop thread, so there is no lock. Completions and delegate calls are made
-// from the loop thread with no lock held. Delegates are held weakly and skipped when gone.
+// Threads and ownership: StreamBridge is shared by the stream, every GLib source attached for
+// it (bus watch, deadline) and the pool's state change, each holding its own copy of the shared
+// pointer; its fields are touched only on the loop thread, so there is no lock. Completions and
+// delegate calls are made from the loop thread with no lock held. Delegates are held weakly and
+// skipped when gone.
 #include "platform/linux/CaptureStream.h"
 
 #include <gst/gst.h>
@@ -71,6 +75,9 @@ gpointer bridgeCopy(const Bridge& bridge) {
 }
 void dropBridgeCopy(gpointer data) {
   delete static_cast<Bridge*>(data);
+}
+const Bridge& bridgeOf(gpointer data) {
+  return *static_cast<Bridge*>(data);
 }
 
 void removeSource(GSource*& source) {
@@ -184,14 +191,49 @@ gboolean onBusMessage(GstBus*, GstMessage* message, gpointer data) {
   return G_SOURCE_CONTINUE;
 }
 
+// Ends a start that has not reached PLAYING. The state change may still run on GStreamer's
+// thread pool, stuck on a sound server that never answers: rather than wait for it here, the
+// pipeline is dropped on that pool, where setting it to NULL waits for the change to return.
+void abandonStart(const Bridge& bridge, const PlatformError& error) {
+  GstElement* element = bridge->pipeline->element();
+  gst_element_call_async(
+      element,
+      [](GstElement*, gpointer pipeline) { delete static_cast<CapturePipeline*>(pipeline); },
+      bridge->pipeline.release(), nullptr);
+  tearDown(*bridge);
+  complete(bridge->startCompletion, error);
+}
+
 gboolean onStartDeadline(gpointer data) {
   Bridge bridge = *static_cast<Bridge*>(data);
   if (bridge->phase == Phase::starting) {
-    tearDown(*bridge);
-    complete(bridge->startCompletion,
-             serviceError(ServiceErrorCode::refusedToStart, "The capture did not start in time."));
+    abandonStart(bridge, serviceError(ServiceErrorCode::refusedToStart,
+                                      "The capture did not start in time."));
   }
   return G_SOURCE_REMOVE;
+}
+
+// The state change failed; its reason, if any, is on the bus unless the watch has taken it.
+void onRefusedToPlay(const Bridge& bridge) {
+  if (bridge->phase != Phase::starting) return;
+  GstBus* bus = gst_element_get_bus(bridge->pipeline->element());
+  GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+  gst_object_unref(bus);
+  if (message) {
+    onError(bridge, message);
+    gst_message_unref(message);
+  } else {
+    tearDown(*bridge);
+    complete(bridge->startCompletion,
+             serviceError(ServiceErrorCode::refusedToStart, "The capture refused to start."));
+  }
+}
+
+// Runs on GStreamer's thread pool: opening the sources talks to the sound server and can block
+// for as long as it does not answer, which must not hold the loop and its start deadline.
+void setPlaying(GstElement* element, gpointer data) {
+  if (gst_element_set_state(element, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) return;
+  bridgeOf(data)->loop.post([bridge = bridgeOf(data)] { onRefusedToPlay(bridge); });
 }
 
 gboolean onStopDeadline(gpointer data) {
@@ -222,30 +264,17 @@ void startOnLoop(const Bridge& bridge, const PipelinePlan& plan, ErrorCompletion
   g_source_set_callback(bridge->busWatch, G_SOURCE_FUNC(onBusMessage), bridgeCopy(bridge),
                         dropBridgeCopy);
   g_source_attach(bridge->busWatch, bridge->loop.context());
-  armDeadline(bridge, onStartDeadline);
-
-  if (gst_element_set_state(bridge->pipeline->element(), GST_STATE_PLAYING) ==
-      GST_STATE_CHANGE_FAILURE) {
-    // The reason is on the bus already; take it now rather than leave it to the watch.
-    GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
-    if (message) {
-      onError(bridge, message);
-      gst_message_unref(message);
-    } else {
-      tearDown(*bridge);
-      complete(bridge->startCompletion,
-               serviceError(ServiceErrorCode::refusedToStart, "The capture refused to start."));
-    }
-  }
   gst_object_unref(bus);
+  armDeadline(bridge, onStartDeadline);
+  gst_element_call_async(bridge->pipeline->element(), setPlaying, bridgeCopy(bridge),
+                         dropBridgeCopy);
 }
 
 void stopOnLoop(const Bridge& bridge, ErrorCompletion completion) {
   if (bridge->phase != Phase::running) {
     if (bridge->phase == Phase::starting) {
-      tearDown(*bridge);
-      complete(bridge->startCompletion, serviceError(ServiceErrorCode::refusedToStart,
-                                                     "The capture was stopped while starting."));
+      abandonStart(bridge, serviceError(ServiceErrorCode::refusedToStart,
+                                        "The capture was stopped while starting."));
     }
     completion(std::nullopt);
     return;

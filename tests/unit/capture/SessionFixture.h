@@ -17,8 +17,9 @@ namespace capture {
 class SessionFixture : public ::testing::Test {
  protected:
   std::shared_ptr<CaptureSession> makeSession(bool captureMicrophone = true,
-                                              std::optional<std::string> microphoneName = {}) {
-    session = CaptureSession::create(platform, "/tmp/recording.mov", captureMicrophone,
+                                              std::optional<std::string> microphoneName = {},
+                                              std::filesystem::path output = "/tmp/recording.mov") {
+    session = CaptureSession::create(platform, std::move(output), captureMicrophone,
                                      std::move(microphoneName));
     return session;
   }

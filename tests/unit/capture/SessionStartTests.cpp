@@ -135,6 +135,12 @@ TEST_F(SessionStart, NoDisplayFailsBeforeChoosingAMicrophone) {
   EXPECT_EQ(platform.audio.discoveries + platform.audio.defaultRequests, 0);
 }
 
+TEST_F(SessionStart, RelativeOutputFailsBeforeThePlatformIsAsked) {
+  makeSession(true, {}, "recording.mov");
+  expectToolError(failureOf(run(session->start())), 6);
+  EXPECT_EQ(platform.capture.contentRequests, 0);
+}
+
 TEST_F(SessionStart, ContentRefusalIsPassedOnUnchanged) {
   platform.capture.contentError =
       scriptedError(-3801, "com.apple.ScreenCaptureKit.SCStreamErrorDomain");
