@@ -168,6 +168,21 @@ def run_plain(f, example, tool, env, path):
     check_movie_readable(f, path)
 
 
+def run_stopped_early(f, example, tool, env, path):
+    """Enter before the tool is ready: the stop waits for "ready" instead of being lost."""
+    process = subprocess.Popen([sys.executable, example, "--output", path, "--tool", tool],
+                               env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    process.stdin.write(b"\n")
+    process.stdin.flush()
+    try:
+        lines = process.communicate(timeout=30)[0].decode().splitlines()
+    except subprocess.TimeoutExpired:
+        process.kill()
+        lines = ["(still running after 30 s)"]
+    f.check(lines and lines[0] == "Stopping...", f"the stop came after ready: {lines}")
+    check_outcome(f, lines, path)
+
+
 def run_in_terminal(f, example, tool, env, path):
     """Under a pseudo-terminal: one redrawn line; Ctrl-C reaches the example, not the tool."""
     pid, master = pty.fork()
@@ -242,6 +257,8 @@ def main():
 
         f.group = "example, plain"
         run_plain(f, example, tool, server.env, os.path.join(root, "plain.mov"))
+        f.group = "example, stopped at once"
+        run_stopped_early(f, example, tool, server.env, os.path.join(root, "early.mov"))
         f.group = "example, terminal"
         run_in_terminal(f, example, tool, server.env, os.path.join(root, "terminal.mov"))
         f.group = "example, killed"
