@@ -137,7 +137,10 @@ def main():
     # Ctrl-C. SimpleQueue.put may be called from a signal handler.
     inbox = queue.SimpleQueue()
     signal.signal(signal.SIGINT, lambda *_: inbox.put(("stop", "")))
-    recorder = Recorder(command)
+    try:
+        recorder = Recorder(command)
+    except OSError as error:
+        sys.exit(f"Cannot start {args.tool}: {error.strerror}. Give its path with --tool.")
     for lines, kind in ((recorder.tool.stdout, "tool"), (sys.stdin, "stop")):
         threading.Thread(target=forward, args=(lines, inbox, kind), daemon=True).start()
 
