@@ -2,14 +2,13 @@
 """End-to-end checks of what an embedding developer uses: the installed tool and the example
 parent, examples/level_meter.py, against a private PulseAudio server.
 
-Usage: embedding_e2e.py PATH-TO-tessaloquin-audio-capture CMAKE BUILD-DIR
+Usage: embedding_e2e.py CMAKE BUILD-DIR
 
 Installs BUILD-DIR into a temporary prefix with CMAKE, probes with the installed tool, then runs
 the installed example with it: not under a terminal, under a pseudo-terminal, and killed.
 """
 
 import ctypes
-import filecmp
 import math
 import os
 import pty
@@ -232,9 +231,9 @@ def run_killed(f, example, tool, env, path):
 
 
 def main():
-    if len(sys.argv) != 4:
+    if len(sys.argv) != 3:
         sys.exit(__doc__)
-    built, cmake, build = sys.argv[1:]
+    cmake, build = sys.argv[1:]
     require_tools()
     root = tempfile.mkdtemp(prefix="tessaloquin-embedding-")
     server = SoundServer(root)
@@ -245,8 +244,7 @@ def main():
         install(f, cmake, build, prefix)
         tool = os.path.join(prefix, "bin", "tessaloquin-audio-capture")
         example = os.path.join(prefix, DOCS, "examples", "level_meter.py")
-        if not f.check(os.path.isfile(tool) and filecmp.cmp(tool, built, shallow=False),
-                       "the installed tool is not the built one"):
+        if not f.check(os.access(tool, os.X_OK), "no tool is installed"):
             report(f, "embedding")
         server.start()
         server.play_tones()
