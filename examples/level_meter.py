@@ -84,18 +84,24 @@ class Recorder:
                                      start_new_session=True)
         self.guard = subprocess.Popen([sys.executable, "-c", GUARD, str(self.tool.pid)],
                                       stdin=subprocess.PIPE, text=True, start_new_session=True)
-        self.ready = False
+        self.listening = False
         self.stop_asked = False
+        self.interrupted = False
 
-    def on_ready(self):
-        self.ready = True
-        if self.stop_asked:
-            self.tool.send_signal(signal.SIGINT)
+    # The tool hears SIGINT only once it waits for it, which it starts just after printing
+    # "ready"; one sent earlier is lost. So a stop goes out with the first level record at the
+    # earliest, a second after "ready".
+    def on_level(self):
+        self.listening = True
+        self._interrupt_if_due()
 
     def ask_stop(self):
         self.stop_asked = True
-        # A SIGINT before "ready" is ignored by the tool, so an early stop waits for it.
-        if self.ready:
+        self._interrupt_if_due()
+
+    def _interrupt_if_due(self):
+        if self.listening and self.stop_asked and not self.interrupted:
+            self.interrupted = True
             self.tool.send_signal(signal.SIGINT)
 
     def finish(self):
@@ -162,9 +168,9 @@ def main():
             if name == "ready":
                 started = time.monotonic()
                 display.say(f"Recording into {args.output}. Press Enter or Ctrl-C to stop.")
-                recorder.on_ready()
             elif name == "level":
                 display.levels(event, time.monotonic() - started)
+                recorder.on_level()
             elif name == "final":
                 display.say("Stopped.")
             elif name == "warning":
