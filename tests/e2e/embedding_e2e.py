@@ -168,7 +168,7 @@ def run_plain(f, example, tool, env, path):
 
 
 def run_stopped_early(f, example, tool, env, path):
-    """Enter before the tool is ready: the stop waits for "ready" instead of being lost."""
+    """Enter before the tool listens for SIGINT: the stop is kept for later, not lost."""
     process = subprocess.Popen([sys.executable, example, "--output", path, "--tool", tool],
                                env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     process.stdin.write(b"\n")
