@@ -55,6 +55,7 @@ class Display:
     def __init__(self):
         self.live = sys.stdout.isatty()
         self.redrawing = False
+        self.started = None  # when "ready" came
 
     def say(self, text):
         if self.redrawing:
@@ -62,8 +63,8 @@ class Display:
             self.redrawing = False
         print(text, flush=True)
 
-    def levels(self, event, elapsed):
-        minutes, seconds = divmod(int(elapsed), 60)
+    def levels(self, event):
+        minutes, seconds = divmod(round(time.monotonic() - self.started), 60)
         text = (f"{minutes:02}:{seconds:02}  system {bar(event['systemRms'])}"
                 f"  microphone {bar(event['microphoneRms'])}")
         if self.live:
@@ -117,6 +118,24 @@ def describe(status):
     return f"exit status {status}: {MEANINGS.get(status, 'unknown')}"
 
 
+def show(event, display, output):
+    name = event["event"]
+    if name == "ready":
+        display.started = time.monotonic()
+        display.say(f"Recording into {output}. Press Enter or Ctrl-C to stop.")
+    elif name == "level":
+        display.levels(event)
+    elif name == "final":
+        display.say("Stopped.")
+    elif name == "warning":
+        display.say(f"Warning: {event['code']}; recording goes on.")
+    elif name == "error":
+        where = f" in stage {event['stage']}" if "stage" in event else ""
+        detail = (f": {event['errorName']} {event['domain']} {event['errorCode']}"
+                  if "domain" in event else "")
+        display.say(f"Error {event['code']}{where}{detail}")
+
+
 def forward(lines, inbox, kind):
     """Puts each line into the inbox, then None. Runs on its own thread, which leaves Ctrl-C to
     the main thread so that it interrupts the main thread's wait."""
@@ -151,7 +170,6 @@ def main():
         threading.Thread(target=forward, args=(lines, inbox, kind), daemon=True).start()
 
     display = Display()
-    started = None
     while True:
         kind, line = inbox.get()
         if kind == "stop" and line is not None:
@@ -164,22 +182,9 @@ def main():
             break
         elif kind == "tool":
             event = json.loads(line)
-            name = event["event"]
-            if name == "ready":
-                started = time.monotonic()
-                display.say(f"Recording into {args.output}. Press Enter or Ctrl-C to stop.")
-            elif name == "level":
-                display.levels(event, time.monotonic() - started)
+            show(event, display, args.output)
+            if event["event"] == "level":
                 recorder.on_level()
-            elif name == "final":
-                display.say("Stopped.")
-            elif name == "warning":
-                display.say(f"Warning: {event['code']}; recording goes on.")
-            elif name == "error":
-                where = f" in stage {event['stage']}" if "stage" in event else ""
-                detail = (f": {event['errorName']} {event['domain']} {event['errorCode']}"
-                          if "domain" in event else "")
-                display.say(f"Error {event['code']}{where}{detail}")
 
     status = recorder.finish()
     if status == 0:
