@@ -1,0 +1,199 @@
+#!/usr/bin/env python3
+"""A parent for tessaloquin-audio-capture: records and shows a live level meter.
+
+Usage: level_meter.py --output PATH [--microphone off] [--microphone-name NAME] [--tool PATH]
+
+Press Enter or Ctrl-C to stop; the movie is complete when the tool says "final". A second
+Enter or Ctrl-C leaves at once; the tool is still interrupted and finishes on its own.
+Python 3 standard library only; copy what you need.
+"""
+
+import argparse
+import json
+import math
+import os
+import queue
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+MEANINGS = {0: "the movie is complete", 1: "a stage failed", 2: "no output path was given"}
+FLOOR_DB = -60.0
+BAR_WIDTH = 20
+
+# Runs beside the tool and outlives this process: when this process is gone without saying
+# "done", however it ended, its end of the pipe closes and the tool is interrupted until it
+# exits. Interrupts are repeated because the tool ignores one that comes while it starts.
+GUARD = """
+import os, signal, sys, time
+if sys.stdin.read() != "done":
+    for _ in range(60):
+        try:
+            os.kill(int(sys.argv[1]), signal.SIGINT)
+        except ProcessLookupError:
+            break
+        time.sleep(1)
+"""
+
+
+def dbfs(rms):
+    """A linear RMS (full scale 1.0) in dB below full scale, kept within FLOOR_DB..0."""
+    return max(FLOOR_DB, min(0.0, 20 * math.log10(rms))) if rms > 0 else FLOOR_DB
+
+
+def bar(rms):
+    db = dbfs(rms)
+    filled = round(BAR_WIDTH * (db - FLOOR_DB) / -FLOOR_DB)
+    return f"[{'#' * filled}{'.' * (BAR_WIDTH - filled)}] {db:6.1f} dB"
+
+
+class Display:
+    """Redraws one line in a terminal; writes plain lines anywhere else."""
+
+    def __init__(self):
+        self.live = sys.stdout.isatty()
+        self.redrawing = False
+        self.started = None  # when "ready" came
+
+    def say(self, text):
+        if self.redrawing:
+            sys.stdout.write("\n")
+            self.redrawing = False
+        print(text, flush=True)
+
+    def levels(self, event):
+        minutes, seconds = divmod(round(time.monotonic() - self.started), 60)
+        text = (f"{minutes:02}:{seconds:02}  system {bar(event['systemRms'])}"
+                f"  microphone {bar(event['microphoneRms'])}")
+        if self.live:
+            sys.stdout.write("\r" + text + "\x1b[K")  # back to column 0, clear the rest
+            sys.stdout.flush()
+            self.redrawing = True
+        else:
+            self.say(text)
+
+
+class Recorder:
+    """The tool, its guard, and the one SIGINT that stops it."""
+
+    def __init__(self, command):
+        # Its own session, hence its own process group: Ctrl-C in the terminal reaches this
+        # process only, which decides when the tool gets its one SIGINT.
+        self.tool = subprocess.Popen(command, stdout=subprocess.PIPE, text=True,
+                                     start_new_session=True)
+        self.guard = subprocess.Popen([sys.executable, "-c", GUARD, str(self.tool.pid)],
+                                      stdin=subprocess.PIPE, text=True, start_new_session=True)
+        self.listening = False
+        self.stop_asked = False
+        self.interrupted = False
+
+    # The tool hears SIGINT only once it waits for it, which it starts just after printing
+    # "ready"; one sent earlier is lost. So a stop goes out with the first level record at the
+    # earliest, a second after "ready".
+    def on_level(self):
+        self.listening = True
+        self._interrupt_if_due()
+
+    def ask_stop(self):
+        self.stop_asked = True
+        self._interrupt_if_due()
+
+    def _interrupt_if_due(self):
+        if self.listening and self.stop_asked and not self.interrupted:
+            self.interrupted = True
+            self.tool.send_signal(signal.SIGINT)
+
+    def finish(self):
+        """Waits for the tool's exit and dismisses the guard; returns the exit status."""
+        status = self.tool.wait()
+        self.guard.communicate("done")
+        return status
+
+
+def describe(status):
+    if status < 0:
+        return f"ended by signal {signal.Signals(-status).name}"
+    return f"exit status {status}: {MEANINGS.get(status, 'unknown')}"
+
+
+def show(event, display, output):
+    name = event["event"]
+    if name == "ready":
+        display.started = time.monotonic()
+        display.say(f"Recording into {output}. Press Enter or Ctrl-C to stop.")
+    elif name == "level":
+        display.levels(event)
+    elif name == "final":
+        display.say("Stopped.")
+    elif name == "warning":
+        display.say(f"Warning: {event['code']}; recording goes on.")
+    elif name == "error":
+        where = f" in stage {event['stage']}" if "stage" in event else ""
+        detail = (f": {event['errorName']} {event['domain']} {event['errorCode']}"
+                  if "domain" in event else "")
+        display.say(f"Error {event['code']}{where}{detail}")
+
+
+def forward(lines, inbox, kind):
+    """Puts each line into the inbox, then None. Runs on its own thread, which leaves Ctrl-C to
+    the main thread so that it interrupts the main thread's wait."""
+    signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+    for line in lines:
+        inbox.put((kind, line))
+    inbox.put((kind, None))
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Record with a live level meter.")
+    parser.add_argument("--output", required=True)
+    parser.add_argument("--microphone")
+    parser.add_argument("--microphone-name")
+    parser.add_argument("--tool", default="tessaloquin-audio-capture")
+    args = parser.parse_args()
+    command = [args.tool, "--output", args.output]
+    if args.microphone is not None:
+        command += ["--microphone", args.microphone]
+    if args.microphone_name is not None:
+        command += ["--microphone-name", args.microphone_name]
+
+    # Everything the main thread reacts to, one at a time: the tool's lines, Enter presses and
+    # Ctrl-C. SimpleQueue.put may be called from a signal handler.
+    inbox = queue.SimpleQueue()
+    signal.signal(signal.SIGINT, lambda *_: inbox.put(("stop", "")))
+    try:
+        recorder = Recorder(command)
+    except OSError as error:
+        sys.exit(f"Cannot start {args.tool}: {error.strerror}. Give its path with --tool.")
+    for lines, kind in ((recorder.tool.stdout, "tool"), (sys.stdin, "stop")):
+        threading.Thread(target=forward, args=(lines, inbox, kind), daemon=True).start()
+
+    display = Display()
+    while True:
+        kind, line = inbox.get()
+        if kind == "stop" and line is not None:
+            if recorder.stop_asked:
+                display.say("Leaving without waiting; the tool is interrupted and ends alone.")
+                sys.exit(130)
+            recorder.ask_stop()
+            display.say("Stopping...")
+        elif kind == "tool" and line is None:
+            break
+        elif kind == "tool":
+            event = json.loads(line)
+            show(event, display, args.output)
+            if event["event"] == "level":
+                recorder.on_level()
+
+    status = recorder.finish()
+    if status == 0:
+        size = os.path.getsize(args.output)
+        display.say(f"Done: {args.output}, {size} bytes; {describe(status)}")
+    else:
+        display.say(f"Failed: {describe(status)}")
+    sys.exit(status if status >= 0 else 128 - status)
+
+
+if __name__ == "__main__":
+    main()
