@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 
 #include "platform/linux/Errors.h"
 
@@ -36,6 +37,16 @@ constexpr guint64 kMixerLatencyNs = 500 * GST_MSECOND;
 // rewrites the file as an ordinary movie. Unlike robust mode, nothing is reserved up front and
 // no length is too long.
 constexpr guint kFragmentDurationMs = 500;
+
+// AAC encoders in order of preference, by CPU, memory and quality measured in bench/ (see
+// docs/linux-recording.md); the first one installed is used. voaacenc takes 16-bit stereo only:
+// without its caps it negotiates mono, and audioconvert saturates a mix above full scale there.
+struct AudioEncoder {
+  const char* factory;
+  const char* inputFormat;  // null: whatever the encoder negotiates
+};
+constexpr AudioEncoder kAudioEncoders[] = {{"voaacenc", "S16LE"}, {"avenc_aac", nullptr}};
+constexpr gint kAudioBitrate = 128000;
 
 // The smallest frame x264 accepts.
 constexpr int kVideoSide = 16;
@@ -72,6 +83,16 @@ GstCaps* rawAudioCaps(const PipelinePlan& plan) {
   return gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT,
                              plan.sampleRate, "channels", G_TYPE_INT, plan.channelCount, "layout",
                              G_TYPE_STRING, "interleaved", nullptr);
+}
+
+const AudioEncoder& installedAudioEncoder() {
+  for (const AudioEncoder& encoder : kAudioEncoders) {
+    if (GstElementFactory* factory = gst_element_factory_find(encoder.factory)) {
+      gst_object_unref(factory);
+      return encoder;
+    }
+  }
+  return kAudioEncoders[std::size(kAudioEncoders) - 1];  // fails in make() with its name
 }
 
 }  // namespace
@@ -160,10 +181,18 @@ void CapturePipeline::addRecording(GstElement* mixer, const std::filesystem::pat
   link(mux, sink);
 
   GstElement* audioConvert = make(pipeline_, "audioconvert", p + "audio-convert");
-  GstElement* encoder = make(pipeline_, "avenc_aac", p + "audio-encoder");
+  GstElement* encoderCaps = make(pipeline_, "capsfilter", p + "audio-encoder-caps");
+  const AudioEncoder& chosen = installedAudioEncoder();
+  if (chosen.inputFormat) {
+    setCaps(encoderCaps,
+            gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, chosen.inputFormat,
+                                "channels", G_TYPE_INT, 2, nullptr));
+  }
+  GstElement* encoder = make(pipeline_, chosen.factory, p + "audio-encoder");
+  g_object_set(encoder, "bitrate", kAudioBitrate, nullptr);
   GstElement* parser = make(pipeline_, "aacparse", p + "audio-parser");
   GstElement* audioQueue = make(pipeline_, "queue", p + "audio-queue");
-  linkChain({mixer, audioConvert, encoder, parser, audioQueue, mux});
+  linkChain({mixer, audioConvert, encoderCaps, encoder, parser, audioQueue, mux});
 
   GstElement* video = make(pipeline_, "videotestsrc", p + "video-source");
   g_object_set(video, "is-live", TRUE, nullptr);
