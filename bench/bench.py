@@ -8,7 +8,8 @@ Starts a private PulseAudio server with a 440 Hz system tone and a 1 kHz microph
 N times in turn (each repetition starting one subject later), records S seconds with each
 subject and prints medians (min–max) and the ratio to ffmpeg. --busy N keeps N busy loops
 running beside the recordings; --also adds another build of the tool, e.g. an older one, as
-a column of its own. Then reports each AAC encoder's quality (bench/quality.py).
+a column of its own. Then reports each AAC encoder's quality (bench/quality.py) and what the
+video encoder costs (bench/video.py).
 """
 
 import argparse
@@ -21,6 +22,7 @@ import tempfile
 
 from subjects import median_line, subjects
 from quality import print_quality
+from video import print_video
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from e2e_support import SoundServer, require_tools  # noqa: E402
@@ -124,6 +126,7 @@ def main():
                         arguments.busy)
         if not arguments.skip_quality:
             print_quality(root, arguments.bitrate or [128000])
+            print_video()
     finally:
         for process in busy:
             process.kill()
