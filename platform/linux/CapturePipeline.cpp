@@ -38,14 +38,18 @@ constexpr guint64 kMixerLatencyNs = 500 * GST_MSECOND;
 // no length is too long.
 constexpr guint kFragmentDurationMs = 500;
 
-// AAC encoders in order of preference, by CPU, memory and quality measured in bench/ (see
-// docs/linux-recording.md); the first one installed is used. voaacenc takes 16-bit stereo only:
-// without its caps it negotiates mono, and audioconvert saturates a mix above full scale there.
+// AAC encoders in order of preference; the first one installed is used (docs/linux-recording.md
+// has the measurements). voaacenc costs less than half the CPU and memory of avenc_aac, but its
+// frames are all of one or two sizes, which breaks qtmux's fragments: a fragment's last frame,
+// written apart from the others after a video frame, is indexed with no size when it is as large
+// as the fragment's first, and the file of a killed recording cannot be read (3 of 7 kills).
+// voaacenc takes 16-bit stereo only: without its caps it negotiates mono, and audioconvert
+// saturates a mix above full scale there.
 struct AudioEncoder {
   const char* factory;
   const char* inputFormat;  // null: whatever the encoder negotiates
 };
-constexpr AudioEncoder kAudioEncoders[] = {{"voaacenc", "S16LE"}, {"avenc_aac", nullptr}};
+constexpr AudioEncoder kAudioEncoders[] = {{"avenc_aac", nullptr}, {"voaacenc", "S16LE"}};
 constexpr gint kAudioBitrate = 128000;
 
 // The smallest frame x264 accepts.
