@@ -19,7 +19,7 @@ MICROPHONE_SOURCE = "usb_microphone"
 
 # The tool's pipeline settings (platform/linux/CapturePipeline.cpp), for gst-launch-1.0.
 SOURCE_BUFFER_US = 200000
-SOURCE_LATENCY_US = 20000
+SOURCE_LATENCY_US = 50000
 MIXER_LATENCY_NS = 500000000
 AUDIO_ENCODER = "avenc_aac bitrate=128000"
 VIDEO_ENCODER = "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=1"
