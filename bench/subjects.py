@@ -29,7 +29,7 @@ def gst_pipeline(path, encoder=AUDIO_ENCODER, video_encoder=VIDEO_ENCODER):
     def source(device):
         return (f"pulsesrc device={device} buffer-time={SOURCE_BUFFER_US} "
                 f"latency-time={SOURCE_LATENCY_US} ! audioconvert ! audioresample ! "
-                "audio/x-raw,format=F32LE,rate=48000,channels=2,layout=interleaved ! queue ! mix. ")
+                "audio/x-raw,format=F32LE,rate=48000,channels=2,layout=interleaved ! mix. ")
     return ("gst-launch-1.0 -q -e "
             f"audiomixer name=mix latency={MIXER_LATENCY_NS} start-time-selection=first ! "
             f"audioconvert ! {encoder} ! aacparse ! queue ! "

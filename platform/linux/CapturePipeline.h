@@ -28,9 +28,9 @@ struct PipelinePlan {
 
 // The GStreamer pipeline of one capture:
 //
-//   pulsesrc(monitor) ! convert ! F32 caps [tap: audio] ! queue ! audiomixer
-//   pulsesrc(input)   ! convert ! F32 caps [tap: mic]   ! queue ! audiomixer
-//   audiomixer ! audioconvert ! avenc_aac ! aacparse ! queue ! qtmux ! filesink
+//   pulsesrc(monitor) ! convert ! F32 caps [tap: audio] ! audiomixer
+//   pulsesrc(input)   ! convert ! F32 caps [tap: mic]   ! audiomixer
+//   audiomixer ! audioconvert ! caps ! avenc_aac ! aacparse ! queue ! qtmux ! filesink
 //   videotestsrc(black) ! caps ! x264enc ! h264parse ! queue ! qtmux
 //
 // Built and torn down on the loop thread. Destruction removes the taps, stops the pipeline
