@@ -30,7 +30,7 @@ constexpr const char* kRecordingPrefix = "recording-";
 // extra latency must cover a whole buffer-time plus scheduling delays under load.
 // Reads of 50 ms rather than 20 wake the tool and the server 20 times a second per source
 // instead of 50: measured, about a quarter less CPU in the tool and a fifth of the server's
-// extra share, for about 30 ms more between SIGINT and "final"; 100-ms reads save little more
+// extra share, for about 40 ms more between SIGINT and "final"; 100-ms reads save little more
 // and slow the start and the stop further.
 constexpr gint64 kSourceBufferTimeUs = 200000;
 constexpr gint64 kSourceLatencyTimeUs = 50000;
@@ -46,7 +46,7 @@ constexpr guint kFragmentDurationMs = 500;
 // has the measurements). voaacenc costs less than half the CPU and memory of avenc_aac, but its
 // frames are all of one or two sizes, which breaks qtmux's fragments: a fragment's last frame,
 // written apart from the others after a video frame, is indexed with no size when it is as large
-// as the fragment's first, and the file of a killed recording cannot be read (3 of 7 kills).
+// as the fragment's first, and the file of a killed recording cannot be read (6 of 17 kills).
 // voaacenc takes 16-bit stereo only: without its caps it negotiates mono, and audioconvert
 // saturates a mix above full scale there.
 struct AudioEncoder {
