@@ -13,8 +13,9 @@ struct LevelReading {
 };
 
 // Accumulates one audio source's 32-bit float sample values between readings. Buffers are added
-// on the session's sample queue; readings come from the same queue (level ticks) and from the
-// stopping coroutine, hence the lock. No code holds two accumulators' locks at once.
+// one at a time on the thread the platform delivers them on; readings come from the sample queue
+// (level ticks) and from the stopping coroutine, hence the lock. No code holds two accumulators'
+// locks at once.
 class AudioStatistics {
  public:
   // Adds every whole 32-bit value of the buffer's data, walking its contiguous pieces; a buffer

@@ -20,7 +20,8 @@ namespace capture {
 // Lifecycle: create → start() → (samples and a level record every second) → stop() → final
 // record. The run driver owns the session and calls start() once and, after it succeeded, stop()
 // once; both run on the main queue and continue there after every service completion.
-// Threads: sample buffers and level ticks run on `sampleQueue_`; the delegate callbacks on
+// Threads: sample buffers run where the platform delivers them (see StreamOutput), level ticks
+// on `sampleQueue_`; the delegate callbacks on
 // service threads; the finish time-out on the shared background queue. Callbacks that can
 // outlive the session (level ticks, the time-out) hold it weakly; the service holds its
 // delegates weakly.
@@ -51,7 +52,7 @@ class CaptureSession final : public platform::StreamOutput,
   platform::Task<bool> waitForRecordingFinish(double seconds);
   void resumeFinishWaiter(bool finished);
 
-  // Runs on sampleQueue_.
+  // Runs where StreamOutput says; touches only the accumulators, under their locks.
   void streamDidOutputSampleBuffer(const platform::SampleBuffer& sampleBuffer,
                                    platform::StreamOutputType type) override;
   // These run on service threads.

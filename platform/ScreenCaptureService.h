@@ -18,8 +18,8 @@ namespace platform {
 // of its GStreamer counterpart on Linux. Objects the service hands out are opaque to the core.
 //
 // Threads: completions and delegate callbacks arrive on threads of the service's choosing, except
-// sample buffers, which arrive on the queue given with their stream output. Every completion is
-// called exactly once. Delegates are held weakly: the service never keeps them alive.
+// sample buffers (see StreamOutput). Every completion is called exactly once. Delegates are held
+// weakly: the service never keeps them alive.
 
 class Display {
  public:
@@ -83,7 +83,9 @@ struct RecordingOutputConfiguration {
 class StreamOutput {
  public:
   virtual ~StreamOutput() = default;
-  // Runs on the queue the output was added with.
+  // Runs on the queue the output was added with or, where the platform can meter in place
+  // (Linux), on its streaming thread; either way one buffer at a time per output type, while
+  // buffers of the other type may be handled at the same time.
   virtual void streamDidOutputSampleBuffer(const SampleBuffer& sampleBuffer,
                                            StreamOutputType type) = 0;
 };

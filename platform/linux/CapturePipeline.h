@@ -30,9 +30,9 @@ struct PipelinePlan {
 
 // The GStreamer pipeline of one capture:
 //
-//   pulsesrc(monitor) ! convert ! F32 caps [tap: audio] ! queue ! audiomixer
-//   pulsesrc(input)   ! convert ! F32 caps [tap: mic]   ! queue ! audiomixer
-//   audiomixer ! audioconvert ! avenc_aac ! aacparse ! queue ! qtmux ! fdsink(OutputFile)
+//   pulsesrc(monitor) ! convert ! F32 caps [tap: audio] ! audiomixer
+//   pulsesrc(input)   ! convert ! F32 caps [tap: mic]   ! audiomixer
+//   audiomixer ! audioconvert ! caps ! avenc_aac ! aacparse ! queue ! qtmux ! fdsink(OutputFile)
 //   videotestsrc(black) ! caps ! x264enc ! h264parse ! queue ! qtmux
 //
 // Built and torn down on the loop thread (a start given up is torn down on GStreamer's thread

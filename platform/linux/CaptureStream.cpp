@@ -7,8 +7,8 @@
 //          completion runs on the loop thread when the pipeline reports PLAYING, or with the
 //          first error, or at the deadline. Building opens the output file without blocking
 //          (OutputFile.h): a missing folder, a FIFO without a reader or a held file fails there.
-// samples: GStreamer's streaming threads copy each converted buffer in the sample taps and post
-//          it to the output's queue (SampleTap.cpp).
+// samples: GStreamer's streaming threads lend each converted buffer to the outputs in place, in
+//          the sample taps (SampleTap.cpp); the outputs' queues are not used.
 // stop:    stopCapture() posts to the loop thread, which sends EOS into the sources; when EOS
 //          has come out of the file sink the bus reports it, the pipeline is taken down, the
 //          recording delegate hears the file is finished, then the stop completion runs.
@@ -296,9 +296,9 @@ CaptureStream::CaptureStream(GLibLoopThread& loop, std::shared_ptr<const PulseDi
       bridge_(std::make_shared<StreamBridge>(loop, std::move(delegate))) {}
 
 void CaptureStream::addStreamOutput(std::weak_ptr<StreamOutput> output, StreamOutputType type,
-                                    std::shared_ptr<Queue> sampleHandlerQueue) {
+                                    std::shared_ptr<Queue> /*unused: metered in place*/) {
   std::lock_guard lock(setupLock_);
-  OutputTarget target{std::move(output), std::move(sampleHandlerQueue)};
+  OutputTarget target{std::move(output)};
   if (type == StreamOutputType::audio) {
     systemTargets_.push_back(std::move(target));
   } else if (type == StreamOutputType::microphone) {

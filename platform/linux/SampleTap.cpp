@@ -1,14 +1,15 @@
 // Sample delivery from GStreamer to the stream outputs.
 //
 // create:  installed on a source's converted pad while the pipeline is built (loop thread).
-// samples: the probe runs on the source's streaming thread: it copies the buffer and posts it to
-//          each output's queue, where the output is locked and called, or skipped when gone.
+// samples: the probe runs on the source's streaming thread: it maps the buffer and calls each
+//          output with a view of it, in place, rather than copying it to another thread; the
+//          outputs only meter, under their own short locks. Gone outputs are skipped.
 // finish:  the pipeline removes the probe before it is dropped; GStreamer then frees the tap.
 #include "platform/linux/SampleTap.h"
 
 #include <gst/gst.h>
 
-#include "platform/linux/CopiedSampleBuffer.h"
+#include "platform/linux/BorrowedSampleBuffer.h"
 
 namespace platform::linux_gst {
 
@@ -24,15 +25,11 @@ GstPadProbeReturn onBuffer(GstPad*, GstPadProbeInfo* info, gpointer data) {
   GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
   GstMapInfo map;
   if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) return GST_PAD_PROBE_OK;
-  auto* first = reinterpret_cast<const std::byte*>(map.data);
-  auto sample =
-      std::make_shared<const CopiedSampleBuffer>(std::vector<std::byte>(first, first + map.size));
-  gst_buffer_unmap(buffer, &map);
+  const BorrowedSampleBuffer sample({reinterpret_cast<const std::byte*>(map.data), map.size});
   for (const auto& target : tap->targets) {
-    target.queue->post([output = target.output, sample, type = tap->type] {
-      if (auto strong = output.lock()) strong->streamDidOutputSampleBuffer(*sample, type);
-    });
+    if (auto output = target.output.lock()) output->streamDidOutputSampleBuffer(sample, tap->type);
   }
+  gst_buffer_unmap(buffer, &map);
   return GST_PAD_PROBE_OK;
 }
 

@@ -112,9 +112,10 @@ def microphone_unloaded(f, binary, server, root):
             f"microphone after its input came back: {back}")
     levels = inner(window_levels(decoded_audio(path)))
     f.check(len(levels) >= 75, f"only {len(levels)} windows")
-    # Mixed, system audio alone, mixed again; a window may hold a change between them.
+    # Mixed, system audio alone, mixed again; a window may hold a change between them. System
+    # audio recorded twice would sum to 2 * SYSTEM_RMS, far above the margin over the mix.
     doubled = [(index, round(level, 4)) for index, level in levels
-               if level > MIXED_RMS * 1.05 or level < SYSTEM_RMS * 0.95]
+               if level > MIXED_RMS * 1.15 or level < SYSTEM_RMS * 0.95]
     f.check(not doubled, f"windows beyond mix and system audio ({MIXED_RMS:.4f}, "
             f"{SYSTEM_RMS:.4f}): {doubled[:8]}")
     alone = [round(level, 4) for index, level in levels

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/linux/CopiedSampleBuffer.h"
+#include "platform/linux/BorrowedSampleBuffer.h"
 
 namespace platform::linux_gst {
 namespace {
@@ -13,8 +13,9 @@ std::vector<std::byte> floats(std::initializer_list<float> values) {
   return bytes;
 }
 
-TEST(CopiedSampleBuffer, IsReadyAndHandsOutItsDataInOnePiece) {
-  CopiedSampleBuffer buffer(floats({0.5f, -0.25f, 1.0f}));
+TEST(BorrowedSampleBuffer, IsReadyAndHandsOutItsDataInOnePiece) {
+  const auto bytes = floats({0.5f, -0.25f, 1.0f});
+  BorrowedSampleBuffer buffer(bytes);
   EXPECT_TRUE(buffer.dataIsReady());
   const BlockBuffer* block = buffer.dataBuffer();
   ASSERT_NE(block, nullptr);
@@ -33,16 +34,17 @@ TEST(CopiedSampleBuffer, IsReadyAndHandsOutItsDataInOnePiece) {
   EXPECT_EQ(totalLength, 12u);
 }
 
-TEST(CopiedSampleBuffer, RefusesOffsetsAtOrPastTheEnd) {
-  CopiedSampleBuffer buffer(floats({1.0f}));
+TEST(BorrowedSampleBuffer, RefusesOffsetsAtOrPastTheEnd) {
+  const auto bytes = floats({1.0f});
+  BorrowedSampleBuffer buffer(bytes);
   std::size_t lengthAtOffset = 0, totalLength = 0;
   const std::byte* data = nullptr;
   EXPECT_NE(buffer.dataBuffer()->dataPointer(4, lengthAtOffset, totalLength, data), 0);
   EXPECT_NE(buffer.dataBuffer()->dataPointer(5, lengthAtOffset, totalLength, data), 0);
 }
 
-TEST(CopiedSampleBuffer, EmptyDataHasLengthZero) {
-  CopiedSampleBuffer buffer({});
+TEST(BorrowedSampleBuffer, EmptyDataHasLengthZero) {
+  BorrowedSampleBuffer buffer({});
   std::size_t lengthAtOffset = 7, totalLength = 7;
   const std::byte* data = nullptr;
   EXPECT_EQ(buffer.dataBuffer()->dataPointer(0, lengthAtOffset, totalLength, data), 0);
