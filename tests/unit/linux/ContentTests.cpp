@@ -28,31 +28,24 @@ std::vector<std::string> monitorsOf(const ShareableContent& content) {
   return names;
 }
 
-TEST(Content, DefaultOutputComesFirstThenTheOthersInServerOrder) {
-  EXPECT_EQ(monitorsOf(contentOf(snapshot())),
-            (std::vector<std::string>{"hdmi.monitor", "speakers.monitor", "headset.monitor"}));
-}
-
-TEST(Content, OutputsWithoutMonitorAreLeftOutAndNoOutputMeansNoDisplay) {
-  ServerSnapshot server = snapshot();
-  server.sinks = {{"no_monitor", "Odd Output", ""}};
-  EXPECT_TRUE(contentOf(server).displays.empty());
-  server.sinks.clear();
-  EXPECT_TRUE(contentOf(server).displays.empty());
-}
-
-TEST(Content, DefaultOutputThatCannotBeCapturedIsNotInvented) {
-  ServerSnapshot server = snapshot();
-  server.defaultSinkName = "no_monitor";
-  EXPECT_EQ(monitorsOf(contentOf(server)),
-            (std::vector<std::string>{"speakers.monitor", "hdmi.monitor", "headset.monitor"}));
-}
-
-TEST(Content, ClientsBecomeApplicationsWithTheirProcessIDs) {
-  auto content = contentOf(snapshot());
-  ASSERT_EQ(content.applications.size(), 2u);
-  EXPECT_EQ(content.applications[0]->processID(), 412);
-  EXPECT_EQ(content.applications[1]->processID(), 17);
+// The default output first, then the others that can be captured, in the server's order.
+TEST(Content, DisplaysAreTheOutputsWithAMonitor) {
+  const struct {
+    std::string defaultSink;
+    std::vector<ServerSnapshot::Sink> sinks;
+    std::vector<std::string> monitors;
+  } cases[] = {
+      {"hdmi", snapshot().sinks, {"hdmi.monitor", "speakers.monitor", "headset.monitor"}},
+      {"no_monitor", snapshot().sinks, {"speakers.monitor", "hdmi.monitor", "headset.monitor"}},
+      {"no_monitor", {{"no_monitor", "Odd Output", ""}}, {}},
+      {"hdmi", {}, {}},
+  };
+  for (const auto& [defaultSink, sinks, monitors] : cases) {
+    ServerSnapshot server = snapshot();
+    server.defaultSinkName = defaultSink;
+    server.sinks = sinks;
+    EXPECT_EQ(monitorsOf(contentOf(server)), monitors) << defaultSink;
+  }
 }
 
 TEST(Microphones, AreTheInputsThatAreNotMonitorsInServerOrder) {

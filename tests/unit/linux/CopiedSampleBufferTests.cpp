@@ -2,52 +2,26 @@
 
 #include <cstring>
 
+#include "capture/AudioStatistics.h"
 #include "platform/linux/CopiedSampleBuffer.h"
 
 namespace platform::linux_gst {
 namespace {
 
-std::vector<std::byte> floats(std::initializer_list<float> values) {
+capture::LevelReading readingOf(std::vector<float> values) {
   std::vector<std::byte> bytes(values.size() * sizeof(float));
-  std::memcpy(bytes.data(), values.begin(), bytes.size());
-  return bytes;
+  std::memcpy(bytes.data(), values.data(), bytes.size());
+  capture::AudioStatistics statistics;
+  statistics.add(CopiedSampleBuffer(std::move(bytes)));
+  return statistics.snapshot(false);
 }
 
-TEST(CopiedSampleBuffer, IsReadyAndHandsOutItsDataInOnePiece) {
-  CopiedSampleBuffer buffer(floats({0.5f, -0.25f, 1.0f}));
-  EXPECT_TRUE(buffer.dataIsReady());
-  const BlockBuffer* block = buffer.dataBuffer();
-  ASSERT_NE(block, nullptr);
-
-  std::size_t lengthAtOffset = 0, totalLength = 0;
-  const std::byte* data = nullptr;
-  ASSERT_EQ(block->dataPointer(0, lengthAtOffset, totalLength, data), 0);
-  EXPECT_EQ(totalLength, 12u);
-  EXPECT_EQ(lengthAtOffset, 12u);
-  float second = 0;
-  std::memcpy(&second, data + 4, sizeof second);
-  EXPECT_EQ(second, -0.25f);
-
-  ASSERT_EQ(block->dataPointer(8, lengthAtOffset, totalLength, data), 0);
-  EXPECT_EQ(lengthAtOffset, 4u);
-  EXPECT_EQ(totalLength, 12u);
-}
-
-TEST(CopiedSampleBuffer, RefusesOffsetsAtOrPastTheEnd) {
-  CopiedSampleBuffer buffer(floats({1.0f}));
-  std::size_t lengthAtOffset = 0, totalLength = 0;
-  const std::byte* data = nullptr;
-  EXPECT_NE(buffer.dataBuffer()->dataPointer(4, lengthAtOffset, totalLength, data), 0);
-  EXPECT_NE(buffer.dataBuffer()->dataPointer(5, lengthAtOffset, totalLength, data), 0);
-}
-
-TEST(CopiedSampleBuffer, EmptyDataHasLengthZero) {
-  CopiedSampleBuffer buffer({});
-  std::size_t lengthAtOffset = 7, totalLength = 7;
-  const std::byte* data = nullptr;
-  EXPECT_EQ(buffer.dataBuffer()->dataPointer(0, lengthAtOffset, totalLength, data), 0);
-  EXPECT_EQ(totalLength, 0u);
-  EXPECT_EQ(lengthAtOffset, 0u);
+// The way from GStreamer's copy to the meters, whole and empty.
+TEST(CopiedSampleBuffer, IsMeteredWholeAndEmptyAsNothing) {
+  const capture::LevelReading reading = readingOf({0.5f, -0.5f, 0.5f, -0.5f, 0.5f});
+  EXPECT_EQ(reading.samples, 5u);
+  EXPECT_DOUBLE_EQ(reading.rms, 0.5);
+  EXPECT_EQ(readingOf({}).samples, 0u);
 }
 
 }  // namespace

@@ -17,13 +17,5 @@ TEST(Errors, GErrorsKeepTheirDomainCodeAndMessage) {
   EXPECT_EQ(converted.description(), "Could not open file for writing.");
 }
 
-TEST(Errors, TheServicesOwnErrorsAreGErrorsInTheirOwnDomain) {
-  PlatformError error = serviceError(ServiceErrorCode::drainTimedOut, "late");
-  EXPECT_EQ(error.typeName(), "GError");
-  EXPECT_EQ(error.domain(), "TessaloquinAudioCapture.Linux");
-  EXPECT_EQ(error.code(), 5);
-  EXPECT_EQ(error.description(), "late");
-}
-
 }  // namespace
 }  // namespace platform::linux_gst
