@@ -1,4 +1,4 @@
-#include <functional>
+#include <optional>
 #include <thread>
 
 #include "SessionFixture.h"
@@ -11,7 +11,21 @@ using test_support::Completion;
 using test_support::FinishOnStop;
 using test_support::scriptedError;
 using test_support::ScriptedPlatform;
-using Script = std::function<void(ScriptedPlatform&)>;
+
+platform::PlatformError failure(std::int64_t code) {
+  return scriptedError(code, "Failure");
+}
+
+// How a recording ends, as the service tells it; codes are of failure().
+struct Ending {
+  FinishOnStop onStop = FinishOnStop::afterStopCompletes;  // fail: with code 28
+  bool finishedBeforeStop = false;
+  std::optional<std::int64_t> streamFailedBeforeStop{};
+  std::optional<std::int64_t> recordingFailedBeforeStop{};
+  std::optional<std::int64_t> stopError{};
+  bool stopAnsweredLate = false;                           // by a service thread
+  enum { nothing, finish, fail } duringTheWait = nothing;  // fail: with code 28
+};
 
 struct Stopped {
   test_support::Outcome<events::EventRecord> outcome;
@@ -19,67 +33,62 @@ struct Stopped {
   std::vector<std::chrono::nanoseconds> timeouts;
 };
 
-// A started session, `before` applied, stopped while `service` runs on a thread of its own. The
-// wait for the file keeps its whole 15 seconds when the service acts, so that an event that
-// should have ended the wait and did not shows in `took`; else it is cut to 30 ms.
-Stopped stopWith(const Script& before, const Script& service = nullptr) {
+// Stops a started session that ends as told. The wait for the file keeps its whole 15 seconds
+// when something happens during it, so that an event that did not end the wait shows in
+// `took`; else it is cut to 30 ms.
+Stopped stopWith(const Ending& ending) {
   ScriptedPlatform platform;
-  platform.scriptedDispatch.delayScale = service ? 1.0 : 0.002;
+  platform.scriptedDispatch.delayScale = ending.duringTheWait ? 1.0 : 0.002;
   auto session = CaptureSession::create(platform, "/tmp/recording.mov", true, std::nullopt);
   EXPECT_TRUE(std::holds_alternative<std::monostate>(
       test_support::runOnMainQueue(platform, session->start())));
-  before(platform);
-  std::jthread serviceThread;
-  if (service) serviceThread = std::jthread([&] { service(platform); });
+  auto& service = platform.capture;
+  service.finishOnStop = ending.onStop;
+  service.failureOnStop = failure(28);
+  if (ending.finishedBeforeStop) service.recordingFinishes();
+  if (ending.streamFailedBeforeStop)
+    service.streamStopsWithError(failure(*ending.streamFailedBeforeStop));
+  if (ending.recordingFailedBeforeStop)
+    service.recordingFails(failure(*ending.recordingFailedBeforeStop));
+  if (ending.stopError) service.stopError = failure(*ending.stopError);
+  if (ending.stopAnsweredLate) service.held = {Completion::stop};
+  std::jthread serviceThread([&] {
+    if (ending.stopAnsweredLate) service.complete(Completion::stop);
+    if (!ending.duringTheWait) return;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (platform.scriptedDispatch.delaysScheduled == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+    if (ending.duringTheWait == Ending::finish) service.recordingFinishes();
+    if (ending.duringTheWait == Ending::fail) service.recordingFails(failure(28));
+  });
   const auto began = std::chrono::steady_clock::now();
   auto outcome = test_support::runOnMainQueue(platform, session->stop());
   return {std::move(outcome), std::chrono::steady_clock::now() - began,
           platform.scriptedDispatch.requestedDelays};
 }
 
-// Once the stop waits for the file, or after five seconds if it never does.
-void awaitFinishWait(ScriptedPlatform& platform) {
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (platform.scriptedDispatch.delaysScheduled == 0 &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::yield();
-  }
-}
-
 TEST(RecordingCompletion, FinishOrderings) {
   const struct {
     const char* ordering;
-    Script before;
-    Script service;
+    Ending ending;
     bool finished;
   } cases[] = {
-      {"finish after the stop completes", [](auto&) {}, nullptr, true},
-      {"finish before the stop completes",
-       [](auto& p) { p.capture.finishOnStop = FinishOnStop::beforeStopCompletes; }, nullptr, true},
-      {"finish before the stop",
-       [](auto& p) {
-         p.capture.recordingFinishes();
-         p.capture.finishOnStop = FinishOnStop::never;
-       },
-       nullptr, true},
-      {"finish during the wait", [](auto& p) { p.capture.finishOnStop = FinishOnStop::never; },
-       [](auto& p) {
-         awaitFinishWait(p);
-         p.capture.recordingFinishes();
-       },
+      {"finish after the stop completes", {}, true},
+      {"finish before the stop completes", {.onStop = FinishOnStop::beforeStopCompletes}, true},
+      {"finish before the stop", {.onStop = FinishOnStop::never, .finishedBeforeStop = true}, true},
+      {"finish during the wait",
+       {.onStop = FinishOnStop::never, .duringTheWait = Ending::finish},
        true},
-      {"stop completion answered late",
-       [](auto& p) {
-         p.capture.held = {Completion::stop};
-         p.capture.finishOnStop = FinishOnStop::beforeStopCompletes;
-       },
-       [](auto& p) { p.capture.complete(Completion::stop); }, true},
-      {"started but never finished", [](auto& p) { p.capture.finishOnStop = FinishOnStop::never; },
-       nullptr, false},
+      {"stop answered late",
+       {.onStop = FinishOnStop::beforeStopCompletes, .stopAnsweredLate = true},
+       true},
+      {"started but never finished", {.onStop = FinishOnStop::never}, false},
   };
-  for (const auto& [ordering, before, service, finished] : cases) {
+  for (const auto& [ordering, ending, finished] : cases) {
     SCOPED_TRACE(ordering);
-    const Stopped stopped = stopWith(before, service);
+    const Stopped stopped = stopWith(ending);
     if (finished) {
       EXPECT_TRUE(std::holds_alternative<events::EventRecord>(stopped.outcome));
       EXPECT_LT(stopped.took, 5s);
@@ -91,45 +100,27 @@ TEST(RecordingCompletion, FinishOrderings) {
 }
 
 TEST(RecordingCompletion, Failures) {
-  const auto e = [](std::int64_t code) { return scriptedError(code, "Failure"); };
   const struct {
-    const char* failure;
-    Script before;
-    Script service;
+    const char* what;
+    Ending ending;
     std::int64_t expectedCode;
   } cases[] = {
-      {"recording fails at the stop",
-       [&](auto& p) {
-         p.capture.finishOnStop = FinishOnStop::fail;
-         p.capture.failureOnStop = e(28);
-       },
-       nullptr, 28},
+      {"recording fails at the stop", {.onStop = FinishOnStop::fail}, 28},
       {"recording fails during the wait",
-       [](auto& p) { p.capture.finishOnStop = FinishOnStop::never; },
-       [&](auto& p) {
-         awaitFinishWait(p);
-         p.capture.recordingFails(e(28));
-       },
+       {.onStop = FinishOnStop::never, .duringTheWait = Ending::fail},
        28},
-      {"stop fails though the file finished", [&](auto& p) { p.capture.stopError = e(-3808); },
-       nullptr, -3808},
-      {"stream failed while recording, then the stop",
-       [&](auto& p) {
-         p.capture.streamStopsWithError(e(-3821));
-         p.capture.stopError = e(-3808);
-       },
-       nullptr, -3821},
+      {"stop fails though the file finished", {.stopError = -3808}, -3808},
+      {"stream failed, then the stop",
+       {.streamFailedBeforeStop = -3821, .stopError = -3808},
+       -3821},
       {"stream failed, then the recording",
-       [&](auto& p) {
-         p.capture.streamStopsWithError(e(1));
-         p.capture.recordingFails(e(2));
-       },
-       nullptr, 2},
+       {.streamFailedBeforeStop = 1, .recordingFailedBeforeStop = 2},
+       2},
   };
-  for (const auto& [failure, before, service, expectedCode] : cases) {
-    SCOPED_TRACE(failure);
-    const Stopped stopped = stopWith(before, service);
-    expectSameError(failureOf(stopped.outcome), e(expectedCode));
+  for (const auto& [what, ending, expectedCode] : cases) {
+    SCOPED_TRACE(what);
+    const Stopped stopped = stopWith(ending);
+    expectSameError(failureOf(stopped.outcome), failure(expectedCode));
     EXPECT_LT(stopped.took, 5s);
   }
 }

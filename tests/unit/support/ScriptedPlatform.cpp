@@ -18,34 +18,6 @@ void drain(platform::Queue& queue) {
   drained.get_future().wait();
 }
 
-// --- ScriptedCapture -------------------------------------------------------------------------
-
-class ScriptedCapture::ScriptedStream final : public platform::Stream {
- public:
-  explicit ScriptedStream(ScriptedCapture& capture) : capture_(capture) {}
-
-  void addStreamOutput(std::weak_ptr<platform::StreamOutput> output, StreamOutputType type,
-                       std::shared_ptr<platform::Queue> queue) override {
-    if (auto refusal = capture_.refusedOutputs.find(type);
-        refusal != capture_.refusedOutputs.end()) {
-      throw refusal->second;
-    }
-    capture_.outputs.push_back({type, std::move(output), std::move(queue)});
-  }
-  void addRecordingOutput(std::shared_ptr<platform::RecordingOutput>) override {
-    if (capture_.recordingOutputRefusal) throw *capture_.recordingOutputRefusal;
-  }
-  void startCapture(platform::ErrorCompletion completion) override {
-    capture_.startCapture(std::move(completion));
-  }
-  void stopCapture(platform::ErrorCompletion completion) override {
-    capture_.stopCapture(std::move(completion));
-  }
-
- private:
-  ScriptedCapture& capture_;
-};
-
 platform::ShareableContent ScriptedCapture::contentWith(
     int displayCount, const std::vector<std::int32_t>& processIDs) {
   platform::ShareableContent content;
@@ -99,13 +71,27 @@ std::shared_ptr<platform::ContentFilter> ScriptedCapture::makeContentFilter(
   return filter;
 }
 
+// The double is its own stream, which lives as long as every session made over it.
 std::shared_ptr<platform::Stream> ScriptedCapture::makeStream(
     std::shared_ptr<platform::ContentFilter>, const platform::StreamConfiguration& configuration,
     std::weak_ptr<platform::StreamDelegate> delegate) {
   this->configuration = configuration;
   std::lock_guard guard(lock_);
   streamDelegate_ = std::move(delegate);
-  return std::make_shared<ScriptedStream>(*this);
+  return std::shared_ptr<platform::Stream>(std::shared_ptr<void>(), this);
+}
+
+void ScriptedCapture::addStreamOutput(std::weak_ptr<platform::StreamOutput> output,
+                                      StreamOutputType type,
+                                      std::shared_ptr<platform::Queue> queue) {
+  if (auto refusal = refusedOutputs.find(type); refusal != refusedOutputs.end()) {
+    throw refusal->second;
+  }
+  outputs.push_back({type, std::move(output), std::move(queue)});
+}
+
+void ScriptedCapture::addRecordingOutput(std::shared_ptr<platform::RecordingOutput>) {
+  if (recordingOutputRefusal) throw *recordingOutputRefusal;
 }
 
 std::shared_ptr<platform::RecordingOutput> ScriptedCapture::makeRecordingOutput(
@@ -135,16 +121,10 @@ void ScriptedCapture::stopCapture(platform::ErrorCompletion completion) {
 }
 
 void ScriptedCapture::endRecordingAsScripted() {
-  switch (finishOnStop) {
-    case FinishOnStop::beforeStopCompletes:
-    case FinishOnStop::afterStopCompletes:
-      recordingFinishes();
-      break;
-    case FinishOnStop::fail:
-      recordingFails(failureOnStop.value_or(scriptedError(-50, "Recording")));
-      break;
-    case FinishOnStop::never:
-      break;
+  if (finishOnStop == FinishOnStop::fail) {
+    recordingFails(failureOnStop.value_or(scriptedError(-50, "Recording")));
+  } else if (finishOnStop != FinishOnStop::never) {
+    recordingFinishes();
   }
 }
 
@@ -160,18 +140,18 @@ void ScriptedCapture::deliverSamples(StreamOutputType type, const ScriptedSample
   drain(*target->queue);
 }
 
-std::shared_ptr<platform::StreamDelegate> ScriptedCapture::streamDelegate() {
-  std::lock_guard guard(lock_);
-  return streamDelegate_.lock();
+void ScriptedCapture::streamStopsWithError(const PlatformError& error) {
+  std::shared_ptr<platform::StreamDelegate> delegate;
+  {
+    std::lock_guard guard(lock_);
+    delegate = streamDelegate_.lock();
+  }
+  if (delegate) delegate->streamDidStopWithError(error);
 }
 
 std::shared_ptr<platform::RecordingOutputDelegate> ScriptedCapture::recordingDelegate() {
   std::lock_guard guard(lock_);
   return recordingDelegate_.lock();
-}
-
-void ScriptedCapture::streamStopsWithError(const PlatformError& error) {
-  if (auto delegate = streamDelegate()) delegate->streamDidStopWithError(error);
 }
 
 void ScriptedCapture::recordingFinishes() {

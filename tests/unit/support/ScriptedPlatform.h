@@ -65,7 +65,7 @@ struct AddedOutput {
   std::shared_ptr<platform::Queue> queue;
 };
 
-class ScriptedCapture final : public platform::ScreenCaptureService {
+class ScriptedCapture final : public platform::ScreenCaptureService, public platform::Stream {
  public:
   static platform::ShareableContent contentWith(int displayCount,
                                                 const std::vector<std::int32_t>& processIDs);
@@ -101,7 +101,7 @@ class ScriptedCapture final : public platform::ScreenCaptureService {
   void recordingFinishes();
   void recordingFails(const platform::PlatformError& error);
 
-  // --- the service ---
+  // --- the service and its stream ---
   std::string errorTypeName() const override { return "ScriptedError"; }
   void getShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
                            platform::ContentCompletion completion) override;
@@ -117,15 +117,16 @@ class ScriptedCapture final : public platform::ScreenCaptureService {
       const platform::RecordingOutputConfiguration& configuration,
       std::weak_ptr<platform::RecordingOutputDelegate> delegate) override;
 
- private:
-  class ScriptedStream;
-  friend class ScriptedStream;
+  void addStreamOutput(std::weak_ptr<platform::StreamOutput> output,
+                       platform::StreamOutputType type,
+                       std::shared_ptr<platform::Queue> queue) override;
+  void addRecordingOutput(std::shared_ptr<platform::RecordingOutput> output) override;
+  void startCapture(platform::ErrorCompletion completion) override;
+  void stopCapture(platform::ErrorCompletion completion) override;
 
+ private:
   void reply(Completion which, std::function<void()> answer);
-  void startCapture(platform::ErrorCompletion completion);
-  void stopCapture(platform::ErrorCompletion completion);
   void endRecordingAsScripted();
-  std::shared_ptr<platform::StreamDelegate> streamDelegate();
   std::shared_ptr<platform::RecordingOutputDelegate> recordingDelegate();
 
   std::mutex lock_;  // tests answer and fire events from threads of their own
