@@ -172,52 +172,6 @@ TYPED_TEST_P(DispatchContract, TimerFiresOnItsQueueFromTheFirstDelayEveryInterva
   EXPECT_EQ(this->firings, kWanted);
 }
 
-TYPED_TEST_P(DispatchContract, TimerFiresNoMoreAfterItsDestruction) {
-  Latch fired;
-  this->timer->schedule(0ms, 1ms);
-  this->timer->setEventHandler([&] {
-    if (++this->firings == 1) fired.set();
-  });
-  this->timer->activate();
-  ASSERT_TRUE(fired.reached());
-  this->timer.reset();
-  ASSERT_TRUE(drainWithin(*this->queue));
-  const int firingsAtDestruction = this->firings;
-  ASSERT_TRUE(this->settle());
-  EXPECT_EQ(this->firings, firingsAtDestruction);
-}
-
-// A busy queue must not pile up firings (a burst of empty levels), nor run one that was waiting
-// when the timer was cancelled (it would reset what the final record reports).
-TYPED_TEST_P(DispatchContract, FiringsWaitingOnABusyQueueMergeIntoOneThatCancelSkips) {
-  this->timer->setEventHandler([this] { ++this->firings; });
-  const auto holdQueue = [this](int& firingsWhenHeld) {
-    auto gate = std::make_shared<Latch>();
-    this->queue->post([this, gate, &firingsWhenHeld] {
-      firingsWhenHeld = this->firings;
-      gate->reached();
-    });
-    return gate;
-  };
-  int firingsWhenHeld = -1;
-  auto gate = holdQueue(firingsWhenHeld);
-  this->timer->schedule(0ms, 1ms);
-  this->timer->activate();
-  std::this_thread::sleep_for(100ms);  // about a hundred deadlines pass while the queue is held
-  int firingsBeforeLaterWork = -1;
-  this->queue->post([&] { firingsBeforeLaterWork = this->firings; });
-  gate->set();
-  ASSERT_TRUE(drainWithin(*this->queue));
-  EXPECT_EQ(firingsBeforeLaterWork, 1);
-
-  gate = holdQueue(firingsWhenHeld);
-  std::this_thread::sleep_for(30ms);
-  this->timer->cancel();
-  gate->set();
-  ASSERT_TRUE(this->settle());
-  EXPECT_EQ(this->firings, firingsWhenHeld);
-}
-
 TYPED_TEST_P(DispatchContract, RunAfterWaitsTheDelayAndRunsOffTheCallingThread) {
   Latch ran;
   std::chrono::steady_clock::duration waited{};
@@ -264,8 +218,6 @@ REGISTER_TYPED_TEST_SUITE_P(DispatchContract,
                             SerialQueueRunsEachPostersWorkInOrderOnAThreadOfItsOwn,
                             MainQueueRunsWorkFromAnyThreadOnTheRunningThreadUntilQuit,
                             TimerFiresOnItsQueueFromTheFirstDelayEveryIntervalUntilCancelled,
-                            TimerFiresNoMoreAfterItsDestruction,
-                            FiringsWaitingOnABusyQueueMergeIntoOneThatCancelSkips,
                             RunAfterWaitsTheDelayAndRunsOffTheCallingThread,
                             InterruptSourceReportsSigintOnTheMainQueue);
 
