@@ -32,25 +32,17 @@ std::string capturedText(Action action) {
   return capture.text();
 }
 
-TEST(EmitEvent, WritesEachRecordAsOneLineAndNothingAtAllForUnserialisableOnes) {
-  const std::string text = capturedText([] {
-    emitEvent(EventRecord("ready"));
-    emitEvent(EventRecord("level").set("systemRms", std::numeric_limits<double>::quiet_NaN()));
-    emitEvent(EventRecord("warning").set("code", "bad \xC0\xAF text"));
-    emitEvent(EventRecord("warning").set("\xED\xA0\x80", "key is a surrogate"));
-    emitEvent(EventRecord("error").set("code", "missing_output"));
-  });
-  EXPECT_EQ(text, "{\"event\":\"ready\"}\n{\"event\":\"error\",\"code\":\"missing_output\"}\n");
-}
-
 // Reads what reaches a pipe on standard output, as the parent would, for at most five seconds or
-// until a whole line has come; the test itself never flushes.
+// until a whole line has come; the test itself never flushes. Records without a JSON form leave
+// nothing at all.
 TEST(EmitEvent, EachLineReachesAReaderOfStandardOutputWithoutAFlush) {
   ASSERT_TRUE(blockBuffered);
   int pipeEnds[2];
   ASSERT_EQ(::pipe(pipeEnds), 0);
   const int savedStdout = ::dup(STDOUT_FILENO);
   ::dup2(pipeEnds[1], STDOUT_FILENO);
+  emitEvent(EventRecord("level").set("systemRms", std::numeric_limits<double>::quiet_NaN()));
+  emitEvent(EventRecord("warning").set("code", "bad \xC0\xAF text"));
   emitEvent(EventRecord("ready"));
   std::string received;
   pollfd reader{pipeEnds[0], POLLIN, 0};
@@ -62,7 +54,7 @@ TEST(EmitEvent, EachLineReachesAReaderOfStandardOutputWithoutAFlush) {
   }
   ::dup2(savedStdout, STDOUT_FILENO);
   for (const int fd : {savedStdout, pipeEnds[0], pipeEnds[1]}) ::close(fd);
-  EXPECT_TRUE(received.ends_with("{\"event\":\"ready\"}\n")) << received;
+  EXPECT_EQ(received, "{\"event\":\"ready\"}\n");
 }
 
 TEST(EmitError, WritesTheStageAndThePlatformFieldsButNotTheDescription) {
