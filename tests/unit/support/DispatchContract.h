@@ -1,14 +1,9 @@
 #pragma once
 
-// What every dispatch service promises, written once as a typed test suite. Each
-// implementation's tests instantiate it with a traits type:
-//
-//   struct Posix {
-//     static std::unique_ptr<platform::Dispatch> make();
-//     static void interrupt(pthread_t mainThread);  // sends SIGINT as the service can see it
-//   };
+// What every dispatch service promises, written once. Each implementation's tests instantiate
+// it with a traits type that has `static std::unique_ptr<platform::Dispatch> make()` and
+// `static void interrupt(pthread_t mainThread)` (SIGINT, sent so that the service sees it):
 //   INSTANTIATE_TYPED_TEST_SUITE_P(Posix, DispatchContract, ::testing::Types<Posix>);
-//
 // The tests run on the process's main thread, which libdispatch's main queue requires.
 
 #include <gtest/gtest.h>
