@@ -35,14 +35,6 @@ TEST(AudioStatistics, ClosedFormLevelsWithNonFiniteValuesAsSilence) {
   EXPECT_EQ(zeros.rms, 0.0);
 }
 
-TEST(AudioStatistics, TrailingPartialValueIsIgnored) {
-  auto bytes = ScriptedSampleBuffer::bytesOf({1.0f, 1.0f, 1.0f});
-  bytes.resize(10);
-  EXPECT_EQ(readingOf(ScriptedSampleBuffer::ofBytes(bytes)).samples, 2U);
-  bytes.resize(3);
-  EXPECT_EQ(readingOf(ScriptedSampleBuffer::ofBytes(bytes)).samples, 0U);
-}
-
 TEST(AudioStatistics, UnreadableBuffersAddNothing) {
   auto notReady = ScriptedSampleBuffer::ofFloats({1.0f});
   notReady.ready = false;
