@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstddef>
 
 #include "capture/AudioStatistics.h"
 #include "platform/linux/CopiedSampleBuffer.h"
@@ -9,8 +9,8 @@ namespace platform::linux_gst {
 namespace {
 
 capture::LevelReading readingOf(std::vector<float> values) {
-  std::vector<std::byte> bytes(values.size() * sizeof(float));
-  std::memcpy(bytes.data(), values.data(), bytes.size());
+  const auto* first = reinterpret_cast<const std::byte*>(values.data());
+  std::vector<std::byte> bytes(first, first + values.size() * sizeof(float));
   capture::AudioStatistics statistics;
   statistics.add(CopiedSampleBuffer(std::move(bytes)));
   return statistics.snapshot(false);
