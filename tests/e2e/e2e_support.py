@@ -213,7 +213,8 @@ def record(binary, env, output, seconds, extra=()):
 
 def check_event_stream(f, run, status, expect_microphone):
     kinds = run.kinds()
-    f.check(status == 0, f"exit status {status}, expected 0; stderr: {run.stderr!r}")
+    f.check(status == 0, f"exit status {status}, expected 0")
+    f.check(run.stderr == "", f"standard error is not empty: {run.stderr!r}")
     f.check(not run.bad_lines, f"lines that are not JSON: {run.bad_lines}")
     f.check(kinds and kinds[0] in ("ready", "warning"), f"first events {kinds[:2]}")
     f.check("ready" in kinds, "no ready event")
@@ -235,6 +236,14 @@ def check_event_stream(f, run, status, expect_microphone):
         else:
             f.check(level["microphoneSamples"] == 0 and level["microphoneRms"] == 0,
                     f"microphone metered while off: {level}")
+    # What arrived since the last level: at most a second's worth, with the first level's
+    # backlog as tolerance for a recording stopped before its first level.
+    for final in run.of_kind("final"):
+        for source in ("system", "microphone"):
+            f.check(final[f"{source}Samples"] <= 1.5 * SAMPLES_PER_SECOND,
+                    f"final {source}Samples {final[f'{source}Samples']}")
+        if not expect_microphone:
+            f.check(final["microphoneSamples"] == 0, f"microphone in final while off: {final}")
 
 
 def check_movie(f, path, span, expected_rms):

@@ -1,3 +1,4 @@
+#include <optional>
 #include <thread>
 
 #include "SessionFixture.h"
@@ -5,101 +6,130 @@
 namespace capture {
 namespace {
 
+using namespace std::chrono_literals;
+using test_support::Completion;
 using test_support::FinishOnStop;
-using test_support::Reply;
 using test_support::scriptedError;
+using test_support::ScriptedPlatform;
 
-class RecordingCompletion : public SessionFixture {
- protected:
-  void SetUp() override {
-    platform.scriptedDispatch.delayScale = 0.002;  // the 15-second wait becomes 30 ms
-    makeSession();
-    startOrFail();
-  }
+platform::PlatformError failure(std::int64_t code) {
+  return scriptedError(code, "Failure");
+}
 
-  test_support::Outcome<events::EventRecord> stop() { return run(session->stop()); }
-
-  // Makes `event` happen on a service thread once the session waits for the file.
-  template <typename Event>
-  std::jthread onceWaiting(Event event) {
-    return std::jthread([this, event] {
-      while (platform.scriptedDispatch.delaysScheduled == 0) std::this_thread::yield();
-      event();
-    });
-  }
-
-  static bool succeeded(const test_support::Outcome<events::EventRecord>& outcome) {
-    return std::holds_alternative<events::EventRecord>(outcome);
-  }
+// How a recording ends, as the service tells it; codes are of failure().
+struct Ending {
+  FinishOnStop onStop = FinishOnStop::afterStopCompletes;  // fail: with code 28
+  bool finishedBeforeStop = false;
+  std::optional<std::int64_t> streamFailedBeforeStop{};
+  std::optional<std::int64_t> recordingFailedBeforeStop{};
+  std::optional<std::int64_t> stopError{};
+  bool stopAnsweredLate = false;                           // by a service thread
+  enum { nothing, finish, fail } duringTheWait = nothing;  // fail: with code 28
 };
 
-TEST_F(RecordingCompletion, FinishAfterStopCompletesGivesTheFinalRecord) {
-  platform.capture.stopReply = Reply::fromAnotherThread;
-  EXPECT_TRUE(succeeded(stop()));
+struct Stopped {
+  test_support::Outcome<events::EventRecord> outcome;
+  std::chrono::steady_clock::duration took;
+  std::vector<std::chrono::nanoseconds> timeouts;
+};
+
+// Stops a started session that ends as told. The wait for the file keeps its whole 15 seconds
+// when something happens during it, so that an event that did not end the wait shows in
+// `took`; else it is cut to 30 ms.
+Stopped stopWith(const Ending& ending) {
+  ScriptedPlatform platform;
+  platform.scriptedDispatch.delayScale = ending.duringTheWait ? 1.0 : 0.002;
+  auto session = CaptureSession::create(platform, "/tmp/recording.mov", true, std::nullopt);
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(
+      test_support::runOnMainQueue(platform, session->start())));
+  auto& service = platform.capture;
+  service.finishOnStop = ending.onStop;
+  service.failureOnStop = failure(28);
+  if (ending.finishedBeforeStop) service.recordingFinishes();
+  if (ending.streamFailedBeforeStop)
+    service.streamStopsWithError(failure(*ending.streamFailedBeforeStop));
+  if (ending.recordingFailedBeforeStop)
+    service.recordingFails(failure(*ending.recordingFailedBeforeStop));
+  if (ending.stopError) service.stopError = failure(*ending.stopError);
+  if (ending.stopAnsweredLate) service.held = {Completion::stop};
+  std::jthread serviceThread([&] {
+    if (ending.stopAnsweredLate) service.complete(Completion::stop);
+    if (!ending.duringTheWait) return;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (platform.scriptedDispatch.delaysScheduled == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+    if (ending.duringTheWait == Ending::finish) service.recordingFinishes();
+    if (ending.duringTheWait == Ending::fail) service.recordingFails(failure(28));
+  });
+  const auto began = std::chrono::steady_clock::now();
+  auto outcome = test_support::runOnMainQueue(platform, session->stop());
+  return {std::move(outcome), std::chrono::steady_clock::now() - began,
+          platform.scriptedDispatch.requestedDelays};
 }
 
-TEST_F(RecordingCompletion, FinishDuringTheWaitEndsItAtOnce) {
-  platform.capture.finishOnStop = FinishOnStop::never;
-  platform.scriptedDispatch.delayScale = 1.0;  // a finish that did not end the wait would hang
-  auto service = onceWaiting([this] { platform.capture.recordingFinishes(); });
-  EXPECT_TRUE(succeeded(stop()));
-  EXPECT_EQ(platform.capture.stopCalls, 1);
-  EXPECT_EQ(platform.scriptedDispatch.requestedDelays,
-            std::vector<std::chrono::nanoseconds>{std::chrono::seconds(15)});
+TEST(RecordingCompletion, FinishOrderings) {
+  const struct {
+    const char* ordering;
+    Ending ending;
+    bool finished;
+  } cases[] = {
+      {"finish after the stop completes", {}, true},
+      {"finish before the stop completes", {.onStop = FinishOnStop::beforeStopCompletes}, true},
+      {"finish before the stop", {.onStop = FinishOnStop::never, .finishedBeforeStop = true}, true},
+      {"finish during the wait",
+       {.onStop = FinishOnStop::never, .duringTheWait = Ending::finish},
+       true},
+      {"stop answered late",
+       {.onStop = FinishOnStop::beforeStopCompletes, .stopAnsweredLate = true},
+       true},
+      {"started but never finished", {.onStop = FinishOnStop::never}, false},
+  };
+  for (const auto& [ordering, ending, finished] : cases) {
+    SCOPED_TRACE(ordering);
+    const Stopped stopped = stopWith(ending);
+    if (finished) {
+      EXPECT_TRUE(std::holds_alternative<events::EventRecord>(stopped.outcome));
+      EXPECT_LT(stopped.took, 5s);
+    } else {
+      expectSameError(failureOf(stopped.outcome), ownError(2));
+      EXPECT_EQ(stopped.timeouts, std::vector<std::chrono::nanoseconds>{15s});
+    }
+  }
 }
 
-TEST_F(RecordingCompletion, FinishBeforeStopCompletesSucceedsWithoutATimeout) {
-  platform.capture.finishOnStop = FinishOnStop::beforeStopCompletes;
-  EXPECT_TRUE(succeeded(stop()));
-  EXPECT_TRUE(platform.scriptedDispatch.requestedDelays.empty());
+TEST(RecordingCompletion, Failures) {
+  const struct {
+    const char* what;
+    Ending ending;
+    std::int64_t expectedCode;
+  } cases[] = {
+      {"recording fails at the stop", {.onStop = FinishOnStop::fail}, 28},
+      {"recording fails during the wait",
+       {.onStop = FinishOnStop::never, .duringTheWait = Ending::fail},
+       28},
+      {"stop fails though the file finished", {.stopError = -3808}, -3808},
+      {"stream failed, then the stop",
+       {.streamFailedBeforeStop = -3821, .stopError = -3808},
+       -3821},
+      {"stream failed, then the recording",
+       {.streamFailedBeforeStop = 1, .recordingFailedBeforeStop = 2},
+       2},
+  };
+  for (const auto& [what, ending, expectedCode] : cases) {
+    SCOPED_TRACE(what);
+    const Stopped stopped = stopWith(ending);
+    expectSameError(failureOf(stopped.outcome), failure(expectedCode));
+    EXPECT_LT(stopped.took, 5s);
+  }
 }
 
-TEST_F(RecordingCompletion, TimeoutGivesUnfinishedFile) {
-  platform.capture.finishOnStop = FinishOnStop::never;
-  expectToolError(failureOf(stop()), 2);
-}
+using RecordingCompletionRace = SessionFixture;
 
-TEST_F(RecordingCompletion, RecordingFailureIsThrown) {
-  platform.capture.finishOnStop = FinishOnStop::fail;
-  platform.capture.failureOnStop = scriptedError(28, "g-file-error-quark");
-  expectSameError(failureOf(stop()), scriptedError(28, "g-file-error-quark"));
-}
-
-TEST_F(RecordingCompletion, RecordingFailureDuringTheWaitEndsItAtOnce) {
-  platform.capture.finishOnStop = FinishOnStop::never;
-  platform.scriptedDispatch.delayScale = 1.0;
-  auto service = onceWaiting([this] { platform.capture.recordingFails(scriptedError(28)); });
-  expectSameError(failureOf(stop()), scriptedError(28));
-}
-
-TEST_F(RecordingCompletion, StopErrorFailsTheStopEvenThoughTheFileFinished) {
-  platform.capture.stopError = scriptedError(-3808);
-  expectSameError(failureOf(stop()), scriptedError(-3808));
-}
-
-TEST_F(RecordingCompletion, StreamFailureWhileRecordingFailsTheStopLater) {
-  platform.capture.streamStopsWithError(scriptedError(-3821));
-  platform.capture.stopError = scriptedError(-3808);  // never replaces a stored failure
-  expectSameError(failureOf(stop()), scriptedError(-3821));
-}
-
-TEST_F(RecordingCompletion, LaterFailureCallbackWins) {
-  platform.capture.streamStopsWithError(scriptedError(1));
-  platform.capture.recordingFails(scriptedError(2));
-  expectSameError(failureOf(stop()), scriptedError(2));
-}
-
-TEST_F(RecordingCompletion, FinishBeforeStopIsRememberedAndRepeatedFinishesAreHarmless) {
-  platform.capture.recordingFinishes();
-  platform.capture.recordingFinishes();
-  platform.capture.finishOnStop = FinishOnStop::afterStopCompletes;
-  EXPECT_TRUE(succeeded(stop()));
-  EXPECT_TRUE(platform.scriptedDispatch.requestedDelays.empty());
-}
-
-TEST_F(RecordingCompletion, FinishAfterTheTimeoutResumedButBeforeTheFlagIsReadCounts) {
-  platform.capture.finishOnStop = FinishOnStop::never;
-  platform.scriptedDispatch.delayScale = 1.0;
+TEST_F(RecordingCompletionRace, FinishAfterTheTimeoutResumedButBeforeTheFlagIsReadCounts) {
+  session = CaptureSession::create(platform, "/tmp/recording.mov", false, std::nullopt);
+  startOrFail();
   // The main thread is kept busy past the time-out, so the waiter's continuation is queued
   // behind this item, which reports the finish only after the time-out has resumed the waiter.
   platform.dispatch().mainQueue().post([this] {
@@ -108,42 +138,6 @@ TEST_F(RecordingCompletion, FinishAfterTheTimeoutResumedButBeforeTheFlagIsReadCo
   });
   auto outcome = run(session->waitForRecordingFinish(0.02));
   EXPECT_EQ(std::get<bool>(outcome), true);
-}
-
-TEST_F(RecordingCompletion, CallbacksAfterTheDecisionResumeNothing) {
-  EXPECT_TRUE(succeeded(stop()));
-  platform.capture.recordingFinishes();
-  platform.capture.streamStopsWithError(scriptedError(9));
-  // A second stop asks the stream again, finds the file ended, and reports the stored failure.
-  expectSameError(failureOf(stop()), scriptedError(9));
-  EXPECT_EQ(platform.capture.stopCalls, 2);
-}
-
-TEST_F(RecordingCompletion, SecondStopAfterSuccessBuildsTheFinalRecordAgain) {
-  EXPECT_TRUE(succeeded(stop()));
-  EXPECT_TRUE(succeeded(stop()));
-  EXPECT_EQ(platform.capture.stopCalls, 2);
-}
-
-TEST_F(RecordingCompletion, TimeoutAfterTheSessionIsGoneDoesNothing) {
-  platform.scriptedDispatch.delayScale = 0.01;  // 150 ms
-  EXPECT_TRUE(succeeded(stop()));
-  const std::weak_ptr<CaptureSession> weakSession = session;
-  session.reset();
-  EXPECT_TRUE(weakSession.expired());  // the pending time-out must not keep it alive
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-}
-
-TEST_F(RecordingCompletion, StopCompletionHeldUntilLateStillEndsTheStop) {
-  platform.capture.stopReply = Reply::never;
-  platform.capture.finishOnStop = FinishOnStop::beforeStopCompletes;
-  std::thread lateService([this] {
-    while (platform.capture.stopCalls == 0) std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    platform.capture.completeStop();
-  });
-  EXPECT_TRUE(succeeded(stop()));
-  lateService.join();
 }
 
 }  // namespace

@@ -56,10 +56,9 @@ platform::PlatformError failureOf(const Outcome& outcome) {
   return error ? *error : platform::PlatformError("none", "none", 0, "no failure");
 }
 
-inline void expectToolError(const platform::PlatformError& error, std::int64_t code) {
-  EXPECT_EQ(error.typeName(), "ScriptedError");
-  EXPECT_EQ(error.domain(), "TessaloquinAudioCapture");
-  EXPECT_EQ(error.code(), code);
+// An error of the tool's own domain, as the scripted service makes it.
+inline platform::PlatformError ownError(std::int64_t code) {
+  return test_support::scriptedError(code, "TessaloquinAudioCapture");
 }
 
 inline void expectSameError(const platform::PlatformError& actual,

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -17,6 +20,10 @@ namespace {
 using nlohmann::json;
 using test_support::StdoutCapture;
 
+// The parent reads standard output through a pipe, for which stdio buffers whole blocks; so do
+// these tests, whatever they run from. Set before any output, as the C library requires.
+const bool blockBuffered = std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ) == 0;
+
 // The capture ends before the caller asserts, so failure messages still reach the terminal.
 template <typename Action>
 std::string capturedText(Action action) {
@@ -25,39 +32,45 @@ std::string capturedText(Action action) {
   return capture.text();
 }
 
-TEST(EmitEvent, WritesEachRecordAsOneLineAndNothingAtAllForUnserialisableOnes) {
-  const std::string text = capturedText([] {
-    emitEvent(EventRecord("ready"));
-    emitEvent(EventRecord("level").set("systemRms", std::numeric_limits<double>::quiet_NaN()));
-    emitEvent(EventRecord("warning").set("code", "bad \xC0\xAF text"));
-    emitEvent(EventRecord("warning").set("\xED\xA0\x80", "key is a surrogate"));
-    emitEvent(EventRecord("error").set("code", "missing_output"));
-  });
-  EXPECT_EQ(text, "{\"event\":\"ready\"}\n{\"event\":\"error\",\"code\":\"missing_output\"}\n");
+// Reads what reaches a pipe on standard output, as the parent would, for at most five seconds or
+// until a whole line has come; the test itself never flushes. Records without a JSON form leave
+// nothing at all.
+TEST(EmitEvent, EachLineReachesAReaderOfStandardOutputWithoutAFlush) {
+  ASSERT_TRUE(blockBuffered);
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  const int savedStdout = ::dup(STDOUT_FILENO);
+  ::dup2(pipeEnds[1], STDOUT_FILENO);
+  emitEvent(EventRecord("level").set("systemRms", std::numeric_limits<double>::quiet_NaN()));
+  emitEvent(EventRecord("warning").set("code", "bad \xC0\xAF text"));
+  emitEvent(EventRecord("ready"));
+  std::string received;
+  pollfd reader{pipeEnds[0], POLLIN, 0};
+  while (!received.ends_with('\n') && ::poll(&reader, 1, 5000) == 1) {
+    char buffer[256];
+    const ssize_t count = ::read(pipeEnds[0], buffer, sizeof buffer);
+    if (count <= 0) break;
+    received.append(buffer, static_cast<std::size_t>(count));
+  }
+  ::dup2(savedStdout, STDOUT_FILENO);
+  for (const int fd : {savedStdout, pipeEnds[0], pipeEnds[1]}) ::close(fd);
+  EXPECT_EQ(received, "{\"event\":\"ready\"}\n");
 }
 
-TEST(EmitError, WritesExactlySixKeysWithTheStageAndThePlatformFieldsButNotTheMessage) {
-  const struct {
-    platform::PlatformError error;
-    std::string stage;
-  } cases[] = {
-      {{"NSError", "com.example.Dom\xC3\xA4ne", -3801, "The user declined TCCs for application."},
-       "probe"},
-      {{"GError", "TessaloquinAudioCapture", 2, "The recording file was not finished."}, "stop"},
-  };
-  for (const auto& [error, stage] : cases) {
-    const std::string text = capturedText([&] { emitError(error, stage); });
-    ASSERT_TRUE(text.ends_with('\n')) << text;
-    EXPECT_EQ(text.find(error.what()), std::string::npos);
-    const json object = json::parse(text);
-    EXPECT_EQ(object, (json{{"event", "error"},
-                            {"code", "capture_failed"},
-                            {"stage", stage},
-                            {"errorName", error.typeName()},
-                            {"domain", error.domain()},
-                            {"errorCode", error.code()}}));
-    EXPECT_TRUE(object.at("errorCode").is_number_integer());
-  }
+TEST(EmitError, WritesTheStageAndThePlatformFieldsButNotTheDescription) {
+  const platform::PlatformError error("NSError", "com.example.Dom\xC3\xA4ne", -3801,
+                                      "The user declined TCCs for application.");
+  const std::string text = capturedText([&] { emitError(error, "probe"); });
+  ASSERT_TRUE(text.ends_with('\n')) << text;
+  EXPECT_EQ(text.find(error.what()), std::string::npos);
+  const json object = json::parse(text);
+  EXPECT_EQ(object, (json{{"event", "error"},
+                          {"code", "capture_failed"},
+                          {"stage", "probe"},
+                          {"errorName", "NSError"},
+                          {"domain", "com.example.Dom\xC3\xA4ne"},
+                          {"errorCode", -3801}}));
+  EXPECT_TRUE(object.at("errorCode").is_number_integer());
 }
 
 TEST(EmitEvent, LinesFromManyThreadsNeverInterleave) {

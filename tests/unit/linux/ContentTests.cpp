@@ -28,50 +28,41 @@ std::vector<std::string> monitorsOf(const ShareableContent& content) {
   return names;
 }
 
-TEST(Content, DefaultOutputComesFirstThenTheOthersInServerOrder) {
-  EXPECT_EQ(monitorsOf(contentOf(snapshot())),
-            (std::vector<std::string>{"hdmi.monitor", "speakers.monitor", "headset.monitor"}));
+// The default output first, then the others that can be captured, in the server's order.
+TEST(Content, DisplaysAreTheOutputsWithAMonitor) {
+  const struct {
+    std::string defaultSink;
+    std::vector<ServerSnapshot::Sink> sinks;
+    std::vector<std::string> monitors;
+  } cases[] = {
+      {"hdmi", snapshot().sinks, {"hdmi.monitor", "speakers.monitor", "headset.monitor"}},
+      {"no_monitor", snapshot().sinks, {"speakers.monitor", "hdmi.monitor", "headset.monitor"}},
+      {"no_monitor", {{"no_monitor", "Odd Output", ""}}, {}},
+      {"hdmi", {}, {}},
+  };
+  for (const auto& [defaultSink, sinks, monitors] : cases) {
+    ServerSnapshot server = snapshot();
+    server.defaultSinkName = defaultSink;
+    server.sinks = sinks;
+    EXPECT_EQ(monitorsOf(contentOf(server)), monitors) << defaultSink;
+  }
 }
 
-TEST(Content, OutputsWithoutMonitorAreLeftOutAndNoOutputMeansNoDisplay) {
+// The inputs that are not monitors, in the server's order; the default unless it is a monitor.
+TEST(Microphones, AreTheInputsThatAreNotMonitors) {
   ServerSnapshot server = snapshot();
-  server.sinks = {{"no_monitor", "Odd Output", ""}};
-  EXPECT_TRUE(contentOf(server).displays.empty());
-  server.sinks.clear();
-  EXPECT_TRUE(contentOf(server).displays.empty());
-}
-
-TEST(Content, DefaultOutputThatCannotBeCapturedIsNotInvented) {
-  ServerSnapshot server = snapshot();
-  server.defaultSinkName = "no_monitor";
-  EXPECT_EQ(monitorsOf(contentOf(server)),
-            (std::vector<std::string>{"speakers.monitor", "hdmi.monitor", "headset.monitor"}));
-}
-
-TEST(Content, ClientsBecomeApplicationsWithTheirProcessIDs) {
-  auto content = contentOf(snapshot());
-  ASSERT_EQ(content.applications.size(), 2u);
-  EXPECT_EQ(content.applications[0]->processID(), 412);
-  EXPECT_EQ(content.applications[1]->processID(), 17);
-}
-
-TEST(Microphones, AreTheInputsThatAreNotMonitorsInServerOrder) {
-  auto devices = microphonesOf(snapshot());
-  ASSERT_EQ(devices.size(), 2u);
-  EXPECT_EQ(devices[0].uniqueID, "builtin_mic");
-  EXPECT_EQ(devices[0].localizedName, "Built-in Microphone");
-  EXPECT_EQ(devices[1].uniqueID, "usb_mic");
-  EXPECT_EQ(devices[1].localizedName, "USB Desk Microphone");
-}
-
-TEST(Microphones, DefaultIsTheServersDefaultInputUnlessItIsAMonitor) {
-  ServerSnapshot server = snapshot();
-  ASSERT_TRUE(defaultMicrophoneOf(server).has_value());
-  EXPECT_EQ(defaultMicrophoneOf(server)->uniqueID, "usb_mic");
-  server.defaultSourceName = "speakers.monitor";
-  EXPECT_FALSE(defaultMicrophoneOf(server).has_value());
-  server.defaultSourceName = "";
-  EXPECT_FALSE(defaultMicrophoneOf(server).has_value());
+  std::vector<std::pair<std::string, std::string>> devices;
+  for (const auto& device : microphonesOf(server)) {
+    devices.emplace_back(device.uniqueID, device.localizedName);
+  }
+  EXPECT_EQ(devices,
+            (std::vector<std::pair<std::string, std::string>>{
+                {"builtin_mic", "Built-in Microphone"}, {"usb_mic", "USB Desk Microphone"}}));
+  EXPECT_EQ(defaultMicrophoneOf(server).value_or(AudioCaptureDevice{}).uniqueID, "usb_mic");
+  for (const std::string name : {"speakers.monitor", ""}) {
+    server.defaultSourceName = name;
+    EXPECT_FALSE(defaultMicrophoneOf(server).has_value()) << name;
+  }
 }
 
 }  // namespace

@@ -18,40 +18,6 @@ void drain(platform::Queue& queue) {
   drained.get_future().wait();
 }
 
-// --- ScriptedCapture -------------------------------------------------------------------------
-
-class ScriptedCapture::ScriptedStream final : public platform::Stream {
- public:
-  explicit ScriptedStream(ScriptedCapture& capture) : capture_(capture) {}
-
-  void addStreamOutput(std::weak_ptr<platform::StreamOutput> output, StreamOutputType type,
-                       std::shared_ptr<platform::Queue> queue) override {
-    if (auto refusal = capture_.refusedOutputs.find(type);
-        refusal != capture_.refusedOutputs.end()) {
-      throw refusal->second;
-    }
-    capture_.outputs.push_back({type, std::move(output), std::move(queue)});
-  }
-  void addRecordingOutput(std::shared_ptr<platform::RecordingOutput>) override {
-    if (capture_.recordingOutputRefusal) throw *capture_.recordingOutputRefusal;
-    capture_.recordingOutputAdded = true;
-  }
-  void startCapture(platform::ErrorCompletion completion) override {
-    capture_.startCapture(std::move(completion));
-  }
-  void stopCapture(platform::ErrorCompletion completion) override {
-    capture_.stopCapture(std::move(completion));
-  }
-
- private:
-  ScriptedCapture& capture_;
-};
-
-ScriptedCapture::~ScriptedCapture() {
-  std::lock_guard guard(threadsLock_);
-  for (auto& thread : threads_) thread.join();
-}
-
 platform::ShareableContent ScriptedCapture::contentWith(
     int displayCount, const std::vector<std::int32_t>& processIDs) {
   platform::ShareableContent content;
@@ -64,35 +30,34 @@ platform::ShareableContent ScriptedCapture::contentWith(
   return content;
 }
 
-void ScriptedCapture::reply(Reply mode, std::function<void()> answer, std::function<void()>& held) {
-  switch (mode) {
-    case Reply::immediately:
-      answer();
-      break;
-    case Reply::fromAnotherThread: {
-      std::lock_guard guard(threadsLock_);
-      threads_.emplace_back([answer = std::move(answer)] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        answer();
-      });
-      break;
-    }
-    case Reply::never:
-      held = std::move(answer);
-      break;
-  }
+void ScriptedCapture::reply(Completion which, std::function<void()> answer) {
+  if (!held.contains(which)) return answer();
+  std::lock_guard guard(lock_);
+  waiting_[which] = std::move(answer);
+  heldChanged_.notify_all();
 }
 
-void ScriptedCapture::getShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
-                                          platform::ContentCompletion completion) {
-  contentArguments.emplace_back(excludingDesktopWindows, onScreenWindowsOnly);
-  reply(
-      contentReply,
-      [completion = std::move(completion), content = content, error = contentError] {
-        completion(content, error);
-      },
-      heldContent_);
+bool ScriptedCapture::awaitHeld(Completion which) {
+  std::unique_lock guard(lock_);
+  return heldChanged_.wait_for(guard, std::chrono::seconds(10),
+                               [&] { return waiting_.contains(which); });
+}
+
+void ScriptedCapture::complete(Completion which) {
+  if (!awaitHeld(which)) return;
+  std::function<void()> answer;
+  {
+    std::lock_guard guard(lock_);
+    answer = std::move(waiting_[which]);
+    waiting_.erase(which);
+  }
+  answer();
+}
+
+void ScriptedCapture::getShareableContent(bool, bool, platform::ContentCompletion completion) {
   ++contentRequests;
+  reply(Completion::content, [completion = std::move(completion), content = content,
+                              error = contentError] { completion(content, error); });
 }
 
 std::shared_ptr<platform::ContentFilter> ScriptedCapture::makeContentFilter(
@@ -106,65 +71,61 @@ std::shared_ptr<platform::ContentFilter> ScriptedCapture::makeContentFilter(
   return filter;
 }
 
+// The double is its own stream, which lives as long as every session made over it.
 std::shared_ptr<platform::Stream> ScriptedCapture::makeStream(
     std::shared_ptr<platform::ContentFilter>, const platform::StreamConfiguration& configuration,
     std::weak_ptr<platform::StreamDelegate> delegate) {
   this->configuration = configuration;
-  std::lock_guard guard(delegatesLock_);
+  std::lock_guard guard(lock_);
   streamDelegate_ = std::move(delegate);
-  return std::make_shared<ScriptedStream>(*this);
+  return std::shared_ptr<platform::Stream>(std::shared_ptr<void>(), this);
+}
+
+void ScriptedCapture::addStreamOutput(std::weak_ptr<platform::StreamOutput> output,
+                                      StreamOutputType type,
+                                      std::shared_ptr<platform::Queue> queue) {
+  if (auto refusal = refusedOutputs.find(type); refusal != refusedOutputs.end()) {
+    throw refusal->second;
+  }
+  outputs.push_back({type, std::move(output), std::move(queue)});
+}
+
+void ScriptedCapture::addRecordingOutput(std::shared_ptr<platform::RecordingOutput>) {
+  if (recordingOutputRefusal) throw *recordingOutputRefusal;
 }
 
 std::shared_ptr<platform::RecordingOutput> ScriptedCapture::makeRecordingOutput(
     const platform::RecordingOutputConfiguration& configuration,
     std::weak_ptr<platform::RecordingOutputDelegate> delegate) {
   recordingConfiguration = configuration;
-  std::lock_guard guard(delegatesLock_);
+  std::lock_guard guard(lock_);
   recordingDelegate_ = std::move(delegate);
   return std::make_shared<platform::RecordingOutput>();
 }
 
+// A successful start begins the file, which the recording output reports at once.
 void ScriptedCapture::startCapture(platform::ErrorCompletion completion) {
-  reply(
-      startReply, [completion = std::move(completion), error = startError] { completion(error); },
-      heldStart_);
-  ++startCalls;  // after a held completion is in place, for tests that wait on the count
+  if (!startError) {
+    if (auto delegate = recordingDelegate()) delegate->recordingOutputDidStartRecording();
+  }
+  reply(Completion::start,
+        [completion = std::move(completion), error = startError] { completion(error); });
 }
 
 void ScriptedCapture::stopCapture(platform::ErrorCompletion completion) {
-  reply(
-      stopReply,
-      [this, completion = std::move(completion), error = stopError] {
-        if (finishOnStop == FinishOnStop::beforeStopCompletes) endRecordingAsScripted();
-        completion(error);
-        if (finishOnStop != FinishOnStop::beforeStopCompletes) endRecordingAsScripted();
-      },
-      heldStop_);
-  ++stopCalls;
+  reply(Completion::stop, [this, completion = std::move(completion), error = stopError] {
+    if (finishOnStop == FinishOnStop::beforeStopCompletes) endRecordingAsScripted();
+    completion(error);
+    if (finishOnStop != FinishOnStop::beforeStopCompletes) endRecordingAsScripted();
+  });
 }
 
 void ScriptedCapture::endRecordingAsScripted() {
-  switch (finishOnStop) {
-    case FinishOnStop::beforeStopCompletes:
-    case FinishOnStop::afterStopCompletes:
-      recordingFinishes();
-      break;
-    case FinishOnStop::fail:
-      recordingFails(failureOnStop.value_or(scriptedError(-50, "Recording")));
-      break;
-    case FinishOnStop::never:
-      break;
+  if (finishOnStop == FinishOnStop::fail) {
+    recordingFails(failureOnStop.value_or(scriptedError(-50, "Recording")));
+  } else if (finishOnStop != FinishOnStop::never) {
+    recordingFinishes();
   }
-}
-
-void ScriptedCapture::completeContent() {
-  std::exchange(heldContent_, nullptr)();
-}
-void ScriptedCapture::completeStart() {
-  std::exchange(heldStart_, nullptr)();
-}
-void ScriptedCapture::completeStop() {
-  std::exchange(heldStop_, nullptr)();
 }
 
 void ScriptedCapture::deliverSamples(StreamOutputType type, const ScriptedSampleBuffer& buffer) {
@@ -179,18 +140,18 @@ void ScriptedCapture::deliverSamples(StreamOutputType type, const ScriptedSample
   drain(*target->queue);
 }
 
-std::shared_ptr<platform::StreamDelegate> ScriptedCapture::streamDelegate() {
-  std::lock_guard guard(delegatesLock_);
-  return streamDelegate_.lock();
+void ScriptedCapture::streamStopsWithError(const PlatformError& error) {
+  std::shared_ptr<platform::StreamDelegate> delegate;
+  {
+    std::lock_guard guard(lock_);
+    delegate = streamDelegate_.lock();
+  }
+  if (delegate) delegate->streamDidStopWithError(error);
 }
 
 std::shared_ptr<platform::RecordingOutputDelegate> ScriptedCapture::recordingDelegate() {
-  std::lock_guard guard(delegatesLock_);
+  std::lock_guard guard(lock_);
   return recordingDelegate_.lock();
-}
-
-void ScriptedCapture::streamStopsWithError(const PlatformError& error) {
-  if (auto delegate = streamDelegate()) delegate->streamDidStopWithError(error);
 }
 
 void ScriptedCapture::recordingFinishes() {
@@ -203,47 +164,24 @@ void ScriptedCapture::recordingFails(const PlatformError& error) {
 
 // --- timers and dispatch ---------------------------------------------------------------------
 
-void ManualTimer::schedule(std::chrono::nanoseconds firstDelay, std::chrono::nanoseconds interval) {
-  firstDelay_ = firstDelay;
-  interval_ = interval;
-}
-
-void ManualTimer::setEventHandler(platform::Work handler) {
-  handler_ = std::move(handler);
-  handlerBeforeActivation_ = !active_;
-}
-
 void ManualTimer::fire() {
-  if (!active_ || cancelled_) return;
+  if (!active_) return;
   queue_->post(handler_);
   drain(*queue_);
 }
-
-namespace {
 
 // The session owns its timer alone; the test keeps a view of it to fire it.
 class TimerHandle final : public platform::RepeatingTimer {
  public:
   explicit TimerHandle(std::shared_ptr<ManualTimer> timer) : timer_(std::move(timer)) {}
-  void schedule(std::chrono::nanoseconds first, std::chrono::nanoseconds interval) override {
-    timer_->schedule(first, interval);
-  }
-  void setEventHandler(platform::Work handler) override {
-    timer_->setEventHandler(std::move(handler));
-  }
-  void activate() override { timer_->activate(); }
-  void cancel() override { timer_->cancel(); }
+  void schedule(std::chrono::nanoseconds, std::chrono::nanoseconds) override {}
+  void setEventHandler(platform::Work handler) override { timer_->handler_ = std::move(handler); }
+  void activate() override { timer_->active_ = true; }
+  void cancel() override { timer_->active_ = false; }
 
  private:
   std::shared_ptr<ManualTimer> timer_;
 };
-
-}  // namespace
-
-std::shared_ptr<platform::Queue> ScriptedDispatch::makeSerialQueue(const std::string& label) {
-  queueLabels.push_back(label);
-  return posix_.makeSerialQueue(label);
-}
 
 std::unique_ptr<platform::RepeatingTimer> ScriptedDispatch::makeRepeatingTimer(
     std::shared_ptr<platform::Queue> queue) {

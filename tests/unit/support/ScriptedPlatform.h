@@ -6,25 +6,27 @@
 //   ScriptedPlatform platform;
 //   platform.capture.content = ScriptedCapture::contentWith(2, {getpid()});  // what is listed
 //   platform.capture.refusedOutputs[StreamOutputType::microphone] = someError;
-//   platform.capture.startReply = Reply::fromAnotherThread;              // or failing: startError
-//   platform.capture.finishOnStop = FinishOnStop::beforeStopCompletes;   // or never, fail...
-//   platform.audio.microphones = {{"id-1", "Desk Mic"}};
+//   platform.capture.startError = someError;
+//   platform.capture.finishOnStop = FinishOnStop::beforeStopCompletes;   // or never, fail
+//   platform.capture.held = {Completion::stop};  // answered late, by the test:
 //   ... run the session or the tool on platform.dispatch().mainQueue() ...
+//   platform.capture.complete(Completion::stop);                   // from a thread of the test
 //   platform.capture.deliverSamples(StreamOutputType::audio, buffer);    // on the sample queue
 //   platform.capture.recordingFinishes();  streamStopsWithError(e);  recordingFails(e);
-//   platform.timers.back()->fire();                                    // a level tick
+//   platform.scriptedDispatch.timers.back()->fire();                     // a level tick
 //
 // It records what the session asked for: content requests, the filter, the configuration, the
-// outputs and their queues, the recording configuration, start and stop calls, time-outs asked.
+// outputs and their queues, the recording configuration and the time-outs.
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
+#include <set>
 #include <vector>
 
 #include "ScriptedSampleBuffer.h"
@@ -35,12 +37,8 @@ namespace test_support {
 
 platform::PlatformError scriptedError(std::int64_t code, const std::string& domain = "Scripted");
 
-// How the service answers a call with a completion.
-enum class Reply {
-  immediately,        // on the calling thread, before the call returns
-  fromAnotherThread,  // a little later, from a thread of the double's own
-  never,              // held until the test calls the matching complete...() method
-};
+// The service's calls that answer through a completion.
+enum class Completion { content, start, stop };
 
 // What the recording output does when the stream is stopped.
 enum class FinishOnStop { beforeStopCompletes, afterStopCompletes, never, fail };
@@ -67,41 +65,35 @@ struct AddedOutput {
   std::shared_ptr<platform::Queue> queue;
 };
 
-class ScriptedCapture final : public platform::ScreenCaptureService {
+class ScriptedCapture final : public platform::ScreenCaptureService, public platform::Stream {
  public:
-  ~ScriptedCapture() override;
-
   static platform::ShareableContent contentWith(int displayCount,
                                                 const std::vector<std::int32_t>& processIDs);
 
-  // --- knobs ---
+  // --- knobs, set before the run ---
   std::optional<platform::ShareableContent> content = contentWith(1, {});
   std::optional<platform::PlatformError> contentError;
-  Reply contentReply = Reply::immediately;
   std::map<platform::StreamOutputType, platform::PlatformError> refusedOutputs;
   std::optional<platform::PlatformError> recordingOutputRefusal;
   std::optional<platform::PlatformError> startError;
-  Reply startReply = Reply::immediately;
   std::optional<platform::PlatformError> stopError;
-  Reply stopReply = Reply::immediately;
   FinishOnStop finishOnStop = FinishOnStop::afterStopCompletes;
   std::optional<platform::PlatformError> failureOnStop;  // with FinishOnStop::fail
+  std::set<Completion> held;  // answered only by complete(); the others at once
 
   // --- what was asked ---
   std::atomic<int> contentRequests = 0;
-  std::vector<std::pair<bool, bool>> contentArguments;
   std::shared_ptr<ScriptedFilter> filter;
   std::optional<platform::StreamConfiguration> configuration;
   std::vector<AddedOutput> outputs;
   std::optional<platform::RecordingOutputConfiguration> recordingConfiguration;
-  bool recordingOutputAdded = false;
-  std::atomic<int> startCalls = 0;
-  std::atomic<int> stopCalls = 0;
 
   // --- events the test makes happen, as the service would ---
-  void completeContent();
-  void completeStart();
-  void completeStop();
+  // Whether the session called for `which` (held) within ten seconds; a fault that never calls
+  // fails the test instead of hanging it.
+  bool awaitHeld(Completion which);
+  // Answers `which` on the calling thread once it is held.
+  void complete(Completion which);
   // Posts the buffer to the queue of the output registered for `type` (or, for a type nobody
   // registered, of the first output) and waits until the session has handled it.
   void deliverSamples(platform::StreamOutputType type, const ScriptedSampleBuffer& buffer);
@@ -109,7 +101,7 @@ class ScriptedCapture final : public platform::ScreenCaptureService {
   void recordingFinishes();
   void recordingFails(const platform::PlatformError& error);
 
-  // --- the service ---
+  // --- the service and its stream ---
   std::string errorTypeName() const override { return "ScriptedError"; }
   void getShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
                            platform::ContentCompletion completion) override;
@@ -125,70 +117,48 @@ class ScriptedCapture final : public platform::ScreenCaptureService {
       const platform::RecordingOutputConfiguration& configuration,
       std::weak_ptr<platform::RecordingOutputDelegate> delegate) override;
 
- private:
-  class ScriptedStream;
-  friend class ScriptedStream;
+  void addStreamOutput(std::weak_ptr<platform::StreamOutput> output,
+                       platform::StreamOutputType type,
+                       std::shared_ptr<platform::Queue> queue) override;
+  void addRecordingOutput(std::shared_ptr<platform::RecordingOutput> output) override;
+  void startCapture(platform::ErrorCompletion completion) override;
+  void stopCapture(platform::ErrorCompletion completion) override;
 
-  void reply(Reply mode, std::function<void()> answer, std::function<void()>& held);
-  void startCapture(platform::ErrorCompletion completion);
-  void stopCapture(platform::ErrorCompletion completion);
+ private:
+  void reply(Completion which, std::function<void()> answer);
   void endRecordingAsScripted();
-  std::shared_ptr<platform::StreamDelegate> streamDelegate();
   std::shared_ptr<platform::RecordingOutputDelegate> recordingDelegate();
 
-  std::mutex delegatesLock_;  // tests fire delegate events from threads of their own
-  std::weak_ptr<platform::StreamDelegate> streamDelegate_;              // guarded by delegatesLock_
-  std::weak_ptr<platform::RecordingOutputDelegate> recordingDelegate_;  // guarded by delegatesLock_
-  std::function<void()> heldContent_;
-  std::function<void()> heldStart_;
-  std::function<void()> heldStop_;
-  std::mutex threadsLock_;
-  std::vector<std::thread> threads_;  // guarded by threadsLock_; joined on destruction
+  std::mutex lock_;  // tests answer and fire events from threads of their own
+  std::condition_variable heldChanged_;
+  std::map<Completion, std::function<void()>> waiting_;                 // guarded by lock_
+  std::weak_ptr<platform::StreamDelegate> streamDelegate_;              // guarded by lock_
+  std::weak_ptr<platform::RecordingOutputDelegate> recordingDelegate_;  // guarded by lock_
 };
 
 class ScriptedAudioDevices final : public platform::AudioDeviceDiscovery {
  public:
   std::vector<platform::AudioCaptureDevice> devices;
   std::optional<platform::AudioCaptureDevice> defaultDevice;
-  int discoveries = 0;
-  int defaultRequests = 0;
 
-  std::vector<platform::AudioCaptureDevice> microphones() override {
-    ++discoveries;
-    return devices;
-  }
+  std::vector<platform::AudioCaptureDevice> microphones() override { return devices; }
   std::optional<platform::AudioCaptureDevice> defaultAudioDevice() override {
-    ++defaultRequests;
     return defaultDevice;
   }
 };
 
-// A timer that fires only when the test says so.
-class ManualTimer final : public platform::RepeatingTimer {
+// A timer that fires only when the test says so, and only while active and not cancelled.
+class ManualTimer {
  public:
   explicit ManualTimer(std::shared_ptr<platform::Queue> queue) : queue_(std::move(queue)) {}
-  void schedule(std::chrono::nanoseconds firstDelay, std::chrono::nanoseconds interval) override;
-  void setEventHandler(platform::Work handler) override;
-  void activate() override { active_ = true; }
-  void cancel() override { cancelled_ = true; }
-
   // Posts one firing to the timer's queue and waits until it has run.
   void fire();
-  bool active() const { return active_; }
-  bool cancelled() const { return cancelled_; }
-  std::chrono::nanoseconds firstDelay() const { return firstDelay_; }
-  std::chrono::nanoseconds interval() const { return interval_; }
-  bool handlerSetBeforeActivation() const { return handlerBeforeActivation_; }
-  const std::shared_ptr<platform::Queue>& queue() const { return queue_; }
 
  private:
+  friend class TimerHandle;
   std::shared_ptr<platform::Queue> queue_;
-  platform::Work handler_;
-  std::chrono::nanoseconds firstDelay_{};
-  std::chrono::nanoseconds interval_{};
-  std::atomic<bool> active_ = false;
-  std::atomic<bool> cancelled_ = false;
-  bool handlerBeforeActivation_ = false;
+  platform::Work handler_;            // set before activation
+  std::atomic<bool> active_ = false;  // activated and not cancelled
 };
 
 // The portable dispatch service with manual timers and time-outs shortened by `delayScale`.
@@ -198,10 +168,11 @@ class ScriptedDispatch final : public platform::Dispatch {
   std::vector<std::chrono::nanoseconds> requestedDelays;  // main queue only
   std::atomic<int> delaysScheduled = 0;                   // for other threads to wait on
   std::vector<std::shared_ptr<ManualTimer>> timers;
-  std::vector<std::string> queueLabels;
 
   platform::MainQueue& mainQueue() override { return posix_.mainQueue(); }
-  std::shared_ptr<platform::Queue> makeSerialQueue(const std::string& label) override;
+  std::shared_ptr<platform::Queue> makeSerialQueue(const std::string& label) override {
+    return posix_.makeSerialQueue(label);
+  }
   std::unique_ptr<platform::RepeatingTimer> makeRepeatingTimer(
       std::shared_ptr<platform::Queue> queue) override;
   void runAfter(std::chrono::nanoseconds delay, platform::Work work) override;
@@ -215,7 +186,7 @@ class ScriptedDispatch final : public platform::Dispatch {
 
 class ScriptedPlatform final : public platform::PlatformServices {
  public:
-  // Destroyed last: the capture double's threads may still complete onto the main queue.
+  // Destroyed last: work the capture double answered may still be queued on it.
   ScriptedDispatch scriptedDispatch;
   ScriptedCapture capture;
   ScriptedAudioDevices audio;

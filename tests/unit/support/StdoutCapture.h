@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -47,15 +48,9 @@ class StdoutCapture {
 
   // The captured text split at each '\n'; a trailing piece without one is kept as a last line.
   std::vector<std::string> lines() const {
-    const std::string captured = text();
+    std::istringstream captured(text());
     std::vector<std::string> result;
-    std::size_t start = 0;
-    while (start < captured.size()) {
-      std::size_t end = captured.find('\n', start);
-      if (end == std::string::npos) end = captured.size();
-      result.push_back(captured.substr(start, end - start));
-      start = end + 1;
-    }
+    for (std::string line; std::getline(captured, line);) result.push_back(line);
     return result;
   }
 
