@@ -12,6 +12,8 @@ const char* descriptionOf(ToolErrorCode code) {
       return "The recording file was not finished.";
     case ToolErrorCode::failureWithoutError:
       return "The platform reported a failure without an error.";
+    case ToolErrorCode::resourceRefused:
+      return "The system refused a resource the tool needs.";
   }
   return "";
 }

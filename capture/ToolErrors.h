@@ -14,6 +14,8 @@ enum class ToolErrorCode : std::int64_t {
   recordingNotFinished = 2,
   // The platform said it failed but gave no error to say why.
   failureWithoutError = 3,
+  // The system refused a resource the tool needs, such as a file descriptor.
+  resourceRefused = 9,
 };
 
 // The tool's own errors are of the platform's error type, so that a reader sees one kind.
