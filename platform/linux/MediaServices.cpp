@@ -12,7 +12,9 @@
 // the caller's thread.
 #include "platform/linux/MediaServices.h"
 
+#include <fcntl.h>
 #include <gst/gst.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <system_error>
@@ -43,9 +45,36 @@ void silenceLibraryLogging() {
   if (std::FILE* sink = fopencookie(nullptr, "w", discard)) stderr = sink;
 }
 
+// The registry scanner that gst_init starts when its cache is stale (always, without a home
+// folder) prints on the descriptor it inherits, so descriptor 2 points at /dev/null meanwhile.
+class DescriptorTwoSilenced {
+ public:
+  DescriptorTwoSilenced() : saved_(::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0)) {
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null != -1) {
+      ::dup2(null, STDERR_FILENO);
+      ::close(null);
+    }
+  }
+  ~DescriptorTwoSilenced() {
+    if (saved_ == -1) return;
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+  }
+  DescriptorTwoSilenced(const DescriptorTwoSilenced&) = delete;
+  DescriptorTwoSilenced& operator=(const DescriptorTwoSilenced&) = delete;
+
+ private:
+  const int saved_;
+};
+
 void initialiseGStreamer() {
   GError* error = nullptr;
-  if (!gst_init_check(nullptr, nullptr, &error)) {
+  const bool initialised = [&] {
+    DescriptorTwoSilenced silenced;
+    return gst_init_check(nullptr, nullptr, &error);
+  }();
+  if (!initialised) {
     PlatformError failure =
         error ? fromGError(error)
               : serviceError(ServiceErrorCode::mediaUnavailable, "GStreamer did not initialise.");
