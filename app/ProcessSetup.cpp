@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "app/CommandLine.h"
+#include "events/EventStream.h"
 
 namespace app {
 
@@ -12,6 +13,22 @@ void prepareProcess(const std::vector<std::string>& arguments) {
   if (!std::holds_alternative<RunOptions>(parseCommandLine(arguments, {}))) return;
   std::signal(SIGINT, SIG_IGN);
   std::signal(SIGPIPE, SIG_IGN);
+}
+
+int reportMissingPlatform(const std::vector<std::string>& arguments,
+                          const platform::PlatformError& error) {
+  const CommandLine commandLine = parseCommandLine(arguments, {});
+  int status = 1;
+  if (std::holds_alternative<ProbeRequest>(commandLine)) {
+    events::emitError(error, "probe");
+  } else if (std::holds_alternative<RunOptions>(commandLine)) {
+    events::emitError(error, "start");
+  } else {
+    events::emitEvent(events::EventRecord("error").set("code", "missing_output"));
+    status = 2;
+  }
+  events::flushEvents();
+  return status;
 }
 
 }  // namespace app

@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,7 +10,12 @@
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv, argv + argc);
   app::prepareProcess(arguments);
-  const auto platform = platform::makeSystemPlatform();
+  std::unique_ptr<platform::PlatformServices> platform;
+  try {
+    platform = platform::makeSystemPlatform();
+  } catch (const platform::PlatformError& error) {
+    std::_Exit(app::reportMissingPlatform(arguments, error));
+  }
   const int status = app::runTool(arguments, *platform);
   // Capture threads may still be running: end without tearing anything down, as every record
   // has already been written.

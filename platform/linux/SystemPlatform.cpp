@@ -2,7 +2,8 @@
 // GStreamer for capture and recording, both in the media module (MediaServices.cpp).
 //
 // create:  makeSystemPlatform() makes only the dispatch service, so that the process reaches its
-//          run within milliseconds and a usage error costs nothing more.
+//          run within milliseconds and a usage error costs nothing more. It throws PlatformError
+//          when even the dispatch service's few descriptors are refused.
 // start:   the first content query (the probe's, or the start's first step) checks that enough
 //          descriptors are left and loads the media module, on the caller's thread. When either
 //          fails, the query fails with the reason, and so does the stage; otherwise every call
@@ -43,6 +44,7 @@ PlatformError loaderError(ServiceErrorCode code, const std::string& description)
 // A recording with a microphone holds 25 descriptors at its peak, 18 more than when the first
 // query starts; the rest is room for what a server or an output may add.
 constexpr int kDescriptorsNeeded = 40;
+constexpr int kDescriptorsForDispatch = 5;
 
 // GLib ends the process when it cannot make a descriptor, so what a recording needs is claimed
 // once, up front, and given back.
@@ -58,12 +60,14 @@ bool descriptorsLeft(int count) {
   return enough;
 }
 
+PlatformError tooFewDescriptors() {
+  return loaderError(ServiceErrorCode::descriptorsRefused,
+                     "Too few file descriptors are left for a recording.");
+}
+
 // The module lies beside the executable.
 MediaServices* loadMedia() {
-  if (!descriptorsLeft(kDescriptorsNeeded)) {
-    throw loaderError(ServiceErrorCode::descriptorsRefused,
-                      "Too few file descriptors are left for a recording.");
-  }
+  if (!descriptorsLeft(kDescriptorsNeeded)) throw tooFewDescriptors();
   std::error_code ignored;
   const auto module =
       std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path() / kMediaModuleName;
@@ -156,6 +160,9 @@ class LinuxPlatform final : public PlatformServices {
 }  // namespace
 
 std::unique_ptr<PlatformServices> makeSystemPlatform() {
+  // Two self-pipes for the main queue and a descriptor to watch the parent, checked here so that
+  // a lack of them is a clear error rather than an exception out of a half-made object.
+  if (!descriptorsLeft(kDescriptorsForDispatch)) throw tooFewDescriptors();
   return std::make_unique<LinuxPlatform>();
 }
 
