@@ -44,7 +44,9 @@ PlatformError loaderError(ServiceErrorCode code, const std::string& description)
 // A recording with a microphone holds 25 descriptors at its peak, 18 more than when the first
 // query starts; the rest is room for what a server or an output may add.
 constexpr int kDescriptorsNeeded = 40;
-constexpr int kDescriptorsForDispatch = 5;
+// The dispatch service holds five (two self-pipes and the parent watch); the loader and a
+// sanitizer's runtime open a few more for a moment.
+constexpr int kDescriptorsForDispatch = 8;
 
 // GLib ends the process when it cannot make a descriptor, so what a recording needs is claimed
 // once, up front, and given back.
@@ -160,8 +162,8 @@ class LinuxPlatform final : public PlatformServices {
 }  // namespace
 
 std::unique_ptr<PlatformServices> makeSystemPlatform() {
-  // Two self-pipes for the main queue and a descriptor to watch the parent, checked here so that
-  // a lack of them is a clear error rather than an exception out of a half-made object.
+  // Checked here so that a lack is a clear error rather than an exception out of a half-made
+  // object.
   if (!descriptorsLeft(kDescriptorsForDispatch)) throw tooFewDescriptors();
   return std::make_unique<LinuxPlatform>();
 }
