@@ -110,39 +110,39 @@ def records_in(path):
 
 
 def parent_exits(f, binary, env, root):
-    """A parent that ends without SIGINT: the tool stops as if it had come."""
+    """A parent that ends without SIGINT, during the start or while recording: the tool stops as
+    if SIGINT had come."""
     # Orphans come to this process, which can then see how they end.
     ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
-    path = os.path.join(root, "orphan.mov")
-    records = os.path.join(root, "orphan.jsonl")
-    intermediate = subprocess.Popen(
-        [sys.executable, "-c",
-         "import subprocess, sys\n"
-         "tool = subprocess.Popen(sys.argv[1:-1], stdout=open(sys.argv[-1], 'w'))\n"
-         "print(tool.pid, flush=True)\n"
-         "sys.stdin.read()\n",
-         binary, "--output", path, "--microphone", "off", records],
-        env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-    pid = int(intermediate.stdout.readline())
-    deadline = time.monotonic() + 20
-    while time.monotonic() < deadline and "ready" not in open(records).read():
-        time.sleep(0.05)
-    time.sleep(2)
-    intermediate.stdin.close()  # the intermediate parent ends here
-    parent_gone = time.monotonic()
-    intermediate.wait()
-    status = wait_reaped(pid, 20)
-    stopped = time.monotonic() - parent_gone
-    if status is None:
-        os.kill(pid, signal.SIGKILL)
-        wait_reaped(pid, 5)
-    f.check(status == 0, f"orphaned tool: status {status}")
-    f.check(stopped < 5, f"the tool stopped {stopped:.1f} s after its parent")
-    kinds = [event.get("event") for event in records_in(records)]
-    f.check(kinds[:1] == ["ready"] and kinds[-1:] == ["final"], f"orphan's records {kinds}")
-    info = probe_streams(path)
-    f.check(info is not None and float(info["format"].get("duration", 0)) > 2,
-            f"the orphan's movie: {info and info['format']}")
+    for when in ("starting", "recording"):
+        path = os.path.join(root, f"orphan-{when}.mov")
+        records = os.path.join(root, f"orphan-{when}.jsonl")
+        intermediate = subprocess.Popen(
+            [sys.executable, "-c",
+             "import subprocess, sys\n"
+             "tool = subprocess.Popen(sys.argv[1:-1], stdout=open(sys.argv[-1], 'w'))\n"
+             "print(tool.pid, flush=True)\n"
+             "sys.stdin.read()\n",
+             binary, "--output", path, "--microphone", "off", records],
+            env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        pid = int(intermediate.stdout.readline())
+        if when == "starting":
+            time.sleep(0.2)  # past the tool's first steps, short of ready
+        else:
+            deadline = time.monotonic() + 20
+            while time.monotonic() < deadline and "ready" not in open(records).read():
+                time.sleep(0.05)
+            time.sleep(2)
+        intermediate.stdin.close()  # the intermediate parent ends here
+        intermediate.wait()
+        status = wait_reaped(pid, 20)
+        if status is None:
+            os.kill(pid, signal.SIGKILL)
+            wait_reaped(pid, 5)
+        kinds = [event.get("event") for event in records_in(records)]
+        f.check(status == 0 and kinds[:1] == ["ready"] and kinds[-1:] == ["final"],
+                f"parent gone while {when}: status {status}, records {kinds}")
+        f.check(probe_streams(path) is not None, f"parent gone while {when}: no movie")
 
 
 def worker_thread_parent(f, binary, env, root):
