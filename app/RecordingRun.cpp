@@ -2,10 +2,12 @@
 
 #include <csignal>
 #include <memory>
+#include <system_error>
 #include <utility>
 
 #include "app/StageOutcome.h"
 #include "capture/CaptureSession.h"
+#include "capture/ToolErrors.h"
 #include "events/EventStream.h"
 #include "platform/OneShotWaiter.h"
 
@@ -13,17 +15,22 @@ namespace app {
 
 namespace {
 
-// Resolves once, on the first SIGINT after activation; later ones do nothing.
+// Resolves once, on the first SIGINT after activation or when the parent goes away, whichever
+// comes first; later ones do nothing.
 platform::OneShotWaiter<> armStopRequest(platform::SignalSource& interrupts,
+                                         platform::ParentExitSource& parentExit,
                                          platform::Queue& mainQueue) {
   platform::OneShotWaiter<> stopRequested("stop request", mainQueue);
-  // The source may copy its handler, so the flag lives outside it. Main queue only.
+  // The sources may copy their handlers, so the flag lives outside them. Main queue only.
   auto requested = std::make_shared<bool>(false);
-  interrupts.setEventHandler([stopRequested, requested]() mutable {
+  auto request = [stopRequested, requested]() mutable {
     if (std::exchange(*requested, true)) return;
     stopRequested.resume();
-  });
+  };
+  interrupts.setEventHandler(request);
+  parentExit.setEventHandler(request);
   interrupts.activate();
+  parentExit.activate();
   return stopRequested;
 }
 
@@ -31,9 +38,21 @@ platform::OneShotWaiter<> armStopRequest(platform::SignalSource& interrupts,
 
 platform::Task<int> runRecording(const RunOptions& options, platform::PlatformServices& platform) {
   platform::Dispatch& dispatch = platform.dispatch();
+  // The process entry has done so already; an in-process run relies on this one.
   std::signal(SIGINT, SIG_IGN);
   // Never cancelled: SIGINT stays ignored, also while the stop runs.
   const std::unique_ptr<platform::SignalSource> interrupts = dispatch.makeInterruptSource();
+  std::unique_ptr<platform::ParentExitSource> parentExit;
+  try {
+    parentExit = dispatch.makeParentExitSource();
+  } catch (const std::system_error&) {
+  }
+  if (!parentExit) {
+    events::emitError(
+        capture::toolError(platform.screenCapture(), capture::ToolErrorCode::resourceRefused),
+        "start");
+    co_return 1;
+  }
 
   const auto session = capture::CaptureSession::create(
       platform, options.outputURL, options.captureMicrophone, options.microphoneName);
@@ -42,9 +61,11 @@ platform::Task<int> runRecording(const RunOptions& options, platform::PlatformSe
     events::emitError(*startFailure, "start");
     co_return 1;
   }
-  events::emitEvent(events::EventRecord("ready"));
 
-  const auto stopRequested = armStopRequest(*interrupts, dispatch.mainQueue());
+  // Armed before "ready", so that a parent which stops the run the moment it reads "ready" is
+  // heard; the handlers run on this thread, so not before the driver waits.
+  const auto stopRequested = armStopRequest(*interrupts, *parentExit, dispatch.mainQueue());
+  events::emitEvent(events::EventRecord("ready"));
   co_await stopRequested;
 
   auto stopped = co_await outcomeOf(session->stop());

@@ -45,6 +45,8 @@ int runTool(const std::vector<std::string>& arguments, platform::PlatformService
     });
   });
   mainQueue.run();
+  // The last record (final or error) must be out before the caller ends the process.
+  events::flushEvents();
   return status;
 }
 

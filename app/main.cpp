@@ -1,17 +1,23 @@
-#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/ProcessSetup.h"
 #include "app/ToolMain.h"
 #include "platform/PlatformServices.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv, argv + argc);
-  const auto platform = platform::makeSystemPlatform();
+  app::prepareProcess(arguments);
+  std::unique_ptr<platform::PlatformServices> platform;
+  try {
+    platform = platform::makeSystemPlatform();
+  } catch (const platform::PlatformError& error) {
+    std::_Exit(app::reportMissingPlatform(arguments, error));
+  }
   const int status = app::runTool(arguments, *platform);
   // Capture threads may still be running: end without tearing anything down, as every record
-  // has already been flushed.
-  std::fflush(stdout);
+  // has already been written.
   std::_Exit(status);
 }

@@ -16,6 +16,8 @@ const char* descriptionOf(ToolErrorCode code) {
       return "The output file is being written by another recorder.";
     case ToolErrorCode::relativeOutputWithoutDirectory:
       return "The output path is relative and the current directory is unknown.";
+    case ToolErrorCode::resourceRefused:
+      return "The system refused a resource the tool needs.";
   }
   return "";
 }

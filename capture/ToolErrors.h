@@ -18,6 +18,8 @@ enum class ToolErrorCode : std::int64_t {
   outputFileHeld = 5,
   // The output path is relative and the current directory cannot be determined.
   relativeOutputWithoutDirectory = 6,
+  // The system refused a resource the tool needs, such as a file descriptor.
+  resourceRefused = 9,
 };
 
 // The tool's own errors are of the platform's error type, so that a reader sees one kind.

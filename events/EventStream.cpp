@@ -1,21 +1,22 @@
 #include "events/EventStream.h"
 
-#include <cstdio>
+#include <unistd.h>
+
 #include <optional>
 #include <string>
 
 #include "events/JsonWriter.h"
+#include "events/LineWriter.h"
 
 namespace events {
 namespace {
 
-// Whole line in one write under the stream's own lock, so lines from different threads never
-// interleave and the reader sees each one as soon as it is complete.
-void writeLine(const std::string& line) {
-  flockfile(stdout);
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
-  funlockfile(stdout);
+// One writer for the whole process, so that records keep their order. Never destroyed: the
+// process ends by _Exit once flushEvents() has returned, and a writer thread blocked on a reader
+// that stopped reading must not hold up the exit of an in-process run.
+LineWriter& standardOutput() {
+  static LineWriter* const writer = new LineWriter(STDOUT_FILENO);
+  return *writer;
 }
 
 }  // namespace
@@ -26,7 +27,7 @@ void emitEvent(const EventRecord& record) {
     std::optional<std::string> json = serializeJsonObject(record);
     if (!json) return;
     json->push_back('\n');
-    writeLine(*json);
+    standardOutput().write(std::move(*json));
   } catch (...) {
   }
 }
@@ -39,6 +40,10 @@ void emitError(const platform::PlatformError& error, std::string_view stage) {
       .set("domain", error.domain())
       .set("errorCode", error.code());
   emitEvent(record);
+}
+
+void flushEvents() {
+  standardOutput().drain();
 }
 
 }  // namespace events

@@ -89,10 +89,9 @@ class Recorder:
         self.stop_asked = False
         self.interrupted = False
 
-    # The tool hears SIGINT only once it waits for it, which it starts just after printing
-    # "ready"; one sent earlier is lost. So a stop goes out with the first level record at the
-    # earliest, a second after "ready".
-    def on_level(self):
+    # The tool listens for SIGINT from "ready" on; one sent during its start is lost. So a stop
+    # asked earlier goes out when "ready" comes.
+    def on_ready(self):
         self.listening = True
         self._interrupt_if_due()
 
@@ -183,8 +182,8 @@ def main():
         elif kind == "tool":
             event = json.loads(line)
             show(event, display, args.output)
-            if event["event"] == "level":
-                recorder.on_level()
+            if event["event"] == "ready":
+                recorder.on_ready()
 
     status = recorder.finish()
     if status == 0:

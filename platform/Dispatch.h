@@ -49,7 +49,19 @@ class SignalSource {
   virtual void activate() = 0;
 };
 
-// The queues, timers and signal source of the platform's dispatch service.
+// Reports on the main queue that the process's parent has ended: the process that was the parent
+// when the source was made, not the thread of it that started this one, so a parent's worker
+// thread that ends stops nothing. Created inactive; a parent that ended before activate() is
+// reported at once. The handler may be called more than once.
+class ParentExitSource {
+ public:
+  virtual ~ParentExitSource() = default;
+  // Set before activate(); runs on the main queue.
+  virtual void setEventHandler(Work handler) = 0;
+  virtual void activate() = 0;
+};
+
+// The queues, timers and event sources of the platform's dispatch service.
 class Dispatch {
  public:
   virtual ~Dispatch() = default;
@@ -62,6 +74,9 @@ class Dispatch {
   virtual void runAfter(std::chrono::nanoseconds delay, Work work) = 0;
   // A SIGINT source reporting on the main queue, inactive.
   virtual std::unique_ptr<SignalSource> makeInterruptSource() = 0;
+  // A parent-exit source reporting on the main queue, inactive. Throws std::system_error when the
+  // system refuses what the watch needs (a descriptor).
+  virtual std::unique_ptr<ParentExitSource> makeParentExitSource() = 0;
 };
 
 }  // namespace platform

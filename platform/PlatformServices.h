@@ -18,7 +18,8 @@ class PlatformServices {
   virtual Dispatch& dispatch() = 0;
 };
 
-// The services of the platform this executable is built for.
+// The services of the platform this executable is built for. Throws PlatformError when the system
+// refuses what even the dispatch service needs.
 std::unique_ptr<PlatformServices> makeSystemPlatform();
 
 }  // namespace platform

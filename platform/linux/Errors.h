@@ -21,6 +21,8 @@ enum class ServiceErrorCode : std::int64_t {
   refusedToStart = 4,
   drainTimedOut = 5,
   foreignObject = 6,
+  descriptorsRefused = 11,
+  mediaUnavailable = 12,
 };
 
 // The few failures this layer meets that are the tool's own to report, numbered as in

@@ -1,47 +1,177 @@
 // The Linux platform: PulseAudio (or PipeWire's pulse server) for content and devices,
-// GStreamer for capture and recording.
+// GStreamer for capture and recording, both in the media module (MediaServices.cpp).
 //
-// create:  makeSystemPlatform() initialises GStreamer and starts the loop thread, a private GLib
-//          main context that every content query, bus watch and pipeline state change runs on.
-// start:   streams build and start their pipelines on the loop thread (CaptureStream.cpp).
-// samples: streaming threads copy audio buffers and post them to the consumer's queues.
-// stop:    EOS is sent from the loop thread; the bus reports the end of the file there.
-// finish:  the platform outlives every session; destroying it quits and joins the loop thread.
+// create:  makeSystemPlatform() makes only the dispatch service, so that the process reaches its
+//          run within milliseconds and a usage error costs nothing more. It throws PlatformError
+//          when even the dispatch service's few descriptors are refused.
+// start:   the first content query (the probe's, or the start's first step) checks that enough
+//          descriptors are left and loads the media module, on the caller's thread. When either
+//          fails, the query fails with the reason, and so does the stage; otherwise every call
+//          goes to the module's services from then on.
+// finish:  the platform and the module live until the process ends.
 //
-// Device discovery is synchronous by contract and runs its own short-lived PulseAudio loop on
-// the caller's thread. The dispatch service is the POSIX one.
-#include <gst/gst.h>
+// The dispatch service is the POSIX one.
+#include <dlfcn.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <vector>
 
 #include "platform/PlatformServices.h"
-#include "platform/linux/GLibLoopThread.h"
-#include "platform/linux/GstScreenCapture.h"
-#include "platform/linux/PulseDeviceDiscovery.h"
+#include "platform/linux/Errors.h"
+#include "platform/linux/MediaServices.h"
 #include "platform/posix/PosixDispatch.h"
 
 namespace platform {
 
 namespace {
 
+using linux_gst::MediaServices;
+using linux_gst::ServiceErrorCode;
+
+constexpr const char* kMediaModuleName = TESSALOQUIN_MEDIA_MODULE;
+constexpr const char* kInstalledMediaFolder = TESSALOQUIN_INSTALLED_MEDIA_FOLDER;
+
+// Errors.cpp is the module's, so that this side needs no GLib.
+PlatformError loaderError(ServiceErrorCode code, const std::string& description) {
+  return PlatformError(linux_gst::kErrorTypeName, linux_gst::kServiceErrorDomain,
+                       static_cast<std::int64_t>(code), description);
+}
+
+// A recording with a microphone holds 25 descriptors at its peak, 18 more than when the first
+// query starts; the rest is room for what a server or an output may add.
+constexpr int kDescriptorsNeeded = 40;
+// The dispatch service holds five (two self-pipes and the parent watch); the loader and a
+// sanitizer's runtime open a few more for a moment.
+constexpr int kDescriptorsForDispatch = 8;
+
+// GLib ends the process when it cannot make a descriptor, so what a recording needs is claimed
+// once, up front, and given back.
+bool descriptorsLeft(int count) {
+  std::vector<int> claimed;
+  for (int index = 0; index < count; ++index) {
+    const int fd = ::eventfd(0, EFD_CLOEXEC);
+    if (fd == -1) break;
+    claimed.push_back(fd);
+  }
+  const bool enough = static_cast<int>(claimed.size()) == count;
+  for (const int fd : claimed) ::close(fd);
+  return enough;
+}
+
+PlatformError tooFewDescriptors() {
+  return loaderError(ServiceErrorCode::descriptorsRefused,
+                     "Too few file descriptors are left for a recording.");
+}
+
+// The module lies beside the executable in a build folder, and in its own library folder, at a
+// fixed place relative to the executable, once installed.
+std::filesystem::path mediaModulePath() {
+  std::error_code ignored;
+  const auto folder = std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
+  const auto beside = folder / kMediaModuleName;
+  if (std::filesystem::exists(beside, ignored)) return beside;
+  return folder / kInstalledMediaFolder / kMediaModuleName;
+}
+
+MediaServices* loadMedia() {
+  if (!descriptorsLeft(kDescriptorsNeeded)) throw tooFewDescriptors();
+  void* handle = ::dlopen(mediaModulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* entry = handle ? ::dlsym(handle, "tessaloquinMakeMediaServices") : nullptr;
+  if (entry == nullptr) {
+    throw loaderError(ServiceErrorCode::mediaUnavailable, ::dlerror());
+  }
+  return reinterpret_cast<MediaServices* (*)()>(entry)();
+}
+
+// Hands every call to the media module's service, loading the module on the first content query.
+// Until a query has succeeded nothing else is called: the core asks for content first.
+class LazyScreenCapture final : public ScreenCaptureService {
+ public:
+  std::string errorTypeName() const override { return linux_gst::kErrorTypeName; }
+
+  void getShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
+                           ContentCompletion completion) override {
+    std::call_once(loaded_, [this] {
+      try {
+        media_ = loadMedia();
+      } catch (const PlatformError& error) {
+        failure_ = error;
+      }
+    });
+    if (media_ == nullptr) {
+      completion(std::nullopt, failure_);
+      return;
+    }
+    media_->screenCapture().getShareableContent(excludingDesktopWindows, onScreenWindowsOnly,
+                                                std::move(completion));
+  }
+  std::shared_ptr<ContentFilter> makeContentFilter(
+      std::shared_ptr<const Display> display,
+      std::vector<std::shared_ptr<const RunningApplication>> excludingApplications) override {
+    return media_->screenCapture().makeContentFilter(std::move(display),
+                                                     std::move(excludingApplications));
+  }
+  std::shared_ptr<Stream> makeStream(std::shared_ptr<ContentFilter> filter,
+                                     const StreamConfiguration& configuration,
+                                     std::weak_ptr<StreamDelegate> delegate) override {
+    return media_->screenCapture().makeStream(std::move(filter), configuration,
+                                              std::move(delegate));
+  }
+  std::shared_ptr<RecordingOutput> makeRecordingOutput(
+      const RecordingOutputConfiguration& configuration,
+      std::weak_ptr<RecordingOutputDelegate> delegate) override {
+    return media_->screenCapture().makeRecordingOutput(configuration, std::move(delegate));
+  }
+
+  // Null until a content query has loaded the module.
+  MediaServices* media() const { return media_; }
+
+ private:
+  std::once_flag loaded_;
+  // Written once under loaded_, read-only after; the core calls nothing else before that.
+  MediaServices* media_ = nullptr;
+  std::optional<PlatformError> failure_;
+};
+
+// The microphones, once a content query has loaded the module; none before.
+class LazyAudioDevices final : public AudioDeviceDiscovery {
+ public:
+  explicit LazyAudioDevices(const LazyScreenCapture& capture) : capture_(capture) {}
+  std::vector<AudioCaptureDevice> microphones() override {
+    return capture_.media() ? capture_.media()->audioDevices().microphones()
+                            : std::vector<AudioCaptureDevice>{};
+  }
+  std::optional<AudioCaptureDevice> defaultAudioDevice() override {
+    return capture_.media() ? capture_.media()->audioDevices().defaultAudioDevice() : std::nullopt;
+  }
+
+ private:
+  const LazyScreenCapture& capture_;
+};
+
 class LinuxPlatform final : public PlatformServices {
  public:
-  LinuxPlatform() : screenCapture_(loop_) {}
-
   ScreenCaptureService& screenCapture() override { return screenCapture_; }
   AudioDeviceDiscovery& audioDevices() override { return audioDevices_; }
   Dispatch& dispatch() override { return dispatch_; }
 
  private:
-  // Declared first so that it is destroyed last.
   posix::PosixDispatch dispatch_;
-  linux_gst::GLibLoopThread loop_;
-  linux_gst::GstScreenCapture screenCapture_;
-  linux_gst::PulseDeviceDiscovery audioDevices_;
+  LazyScreenCapture screenCapture_;
+  LazyAudioDevices audioDevices_{screenCapture_};
 };
 
 }  // namespace
 
 std::unique_ptr<PlatformServices> makeSystemPlatform() {
-  gst_init(nullptr, nullptr);
+  // Checked here so that a lack is a clear error rather than an exception out of a half-made
+  // object.
+  if (!descriptorsLeft(kDescriptorsForDispatch)) throw tooFewDescriptors();
   return std::make_unique<LinuxPlatform>();
 }
 

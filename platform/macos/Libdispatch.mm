@@ -3,7 +3,7 @@
 // create: the serial queue, timer and SIGINT source wrap libdispatch objects; sources are created
 //   inactive, as libdispatch makes them.
 // start: activate() hands a source to libdispatch; from then on its handler runs on the source's
-//   queue: the sample queue for the level timer, the main queue for SIGINT.
+//   queue: the sample queue for the level timer, the main queue for SIGINT and the parent's exit.
 // run: the main queue is libdispatch's, drained by CFRunLoopRun() on the process's main thread
 //   until quit() stops that run loop.
 // stop: cancel() ends a timer; a source is also cancelled when its owner lets go of it, so a
@@ -15,8 +15,11 @@
 #include <CoreFoundation/CoreFoundation.h>
 #include <dispatch/dispatch.h>
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdint>
+#include <optional>
 
 #include "platform/macos/MacErrors.h"
 
@@ -107,6 +110,37 @@ class InterruptSource final : public SignalSource {
   Source source_;
 };
 
+// The parent at creation, watched for its exit on the main queue. libdispatch reports no exit that
+// came before the source was armed, and may make no source at all for a process already gone:
+// getppid() then tells, as the process has been handed to another parent.
+class ParentExitSource final : public platform::ParentExitSource {
+ public:
+  ParentExitSource() : parent_(getppid()) {
+    dispatch_source_t source =
+        dispatch_source_create(DISPATCH_SOURCE_TYPE_PROC, static_cast<uintptr_t>(parent_),
+                               DISPATCH_PROC_EXIT, dispatch_get_main_queue());
+    if (source != nullptr) source_.emplace(source);
+  }
+  void setEventHandler(Work handler) override {
+    handler_ = handler;
+    if (source_) source_->setEventHandler(std::move(handler));
+  }
+  void activate() override {
+    if (source_) source_->activate();
+    if (!source_ || getppid() != parent_) {
+      Work handler = handler_;
+      dispatch_async(dispatch_get_main_queue(), ^{
+        handler();
+      });
+    }
+  }
+
+ private:
+  const pid_t parent_;
+  std::optional<Source> source_;
+  Work handler_;
+};
+
 class LibdispatchService final : public Dispatch {
  public:
   MainQueue& mainQueue() override { return mainQueue_; }
@@ -129,6 +163,9 @@ class LibdispatchService final : public Dispatch {
   }
   std::unique_ptr<SignalSource> makeInterruptSource() override {
     return std::make_unique<InterruptSource>();
+  }
+  std::unique_ptr<platform::ParentExitSource> makeParentExitSource() override {
+    return std::make_unique<ParentExitSource>();
   }
 
  private:

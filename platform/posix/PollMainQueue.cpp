@@ -22,18 +22,20 @@ void PollMainQueue::post(Work work) {
 void PollMainQueue::run() {
   while (!quitting_) {
     bool idle;
+    std::vector<pollfd> fds = {{wakeup_.readFd(), POLLIN, 0}, {doorbell_.readFd(), POLLIN, 0}};
     {
       std::lock_guard lock(mutex_);
       idle = pending_.empty();
+      for (const auto& watch : watches_) fds.push_back({watch.first, POLLIN, 0});
     }
-    pollfd fds[] = {{wakeup_.readFd(), POLLIN, 0}, {doorbell_.readFd(), POLLIN, 0}};
-    if (poll(fds, 2, idle ? -1 : 0) == -1) {
+    if (poll(fds.data(), fds.size(), idle ? -1 : 0) == -1) {
       // A signal landing on this thread interrupts poll() whatever SA_RESTART says.
       if (errno == EINTR) continue;
       throw std::system_error(errno, std::generic_category(), "poll");
     }
     if (fds[1].revents != 0 && doorbell_.drain()) answerDoorbell();
     if (fds[0].revents != 0) wakeup_.drain();
+    answerWatches(fds);
     runPending();
   }
   quitting_ = false;
@@ -56,6 +58,37 @@ void PollMainQueue::answerDoorbell() {
     handler = doorbellHandler_;
   }
   if (handler && !quitting_) handler();
+}
+
+void PollMainQueue::watchReadable(int fd, Work handler) {
+  {
+    std::lock_guard lock(mutex_);
+    watches_[fd] = std::move(handler);
+  }
+  // The loop may be asleep in a poll() that does not include the new descriptor yet.
+  wakeup_.ring();
+}
+
+void PollMainQueue::unwatch(int fd) {
+  std::lock_guard lock(mutex_);
+  watches_.erase(fd);
+}
+
+void PollMainQueue::answerWatches(const std::vector<pollfd>& polled) {
+  std::vector<Work> due;
+  {
+    std::lock_guard lock(mutex_);
+    for (std::size_t index = 2; index < polled.size(); ++index) {
+      if (polled[index].revents == 0) continue;
+      const auto watch = watches_.find(polled[index].fd);
+      if (watch == watches_.end()) continue;
+      due.push_back(std::move(watch->second));
+      watches_.erase(watch);
+    }
+  }
+  for (Work& handler : due) {
+    if (!quitting_) handler();
+  }
 }
 
 void PollMainQueue::runPending() {

@@ -1,16 +1,21 @@
 #pragma once
 
+#include <poll.h>
+
 #include <atomic>
 #include <deque>
+#include <map>
 #include <mutex>
+#include <vector>
 
 #include "platform/Dispatch.h"
 #include "platform/posix/SelfPipe.h"
 
 namespace platform::posix {
 
-// The main queue as a poll() loop over two self-pipes: one rung by post(), the other (the
-// doorbell) rung by a signal handler. Everything it runs, runs on the thread inside run().
+// The main queue as a poll() loop over two self-pipes, one rung by post(), the other (the
+// doorbell) rung by a signal handler, and over the descriptors it is asked to watch. Everything
+// it runs, runs on the thread inside run().
 class PollMainQueue final : public MainQueue {
  public:
   void post(Work work) override;
@@ -24,9 +29,15 @@ class PollMainQueue final : public MainQueue {
   void setDoorbellHandler(Work handler);
   // Forgets rings not yet heard.
   void silenceDoorbell() { doorbell_.drain(); }
+  // Runs `handler` once on the thread inside run() when `fd` becomes readable (or fails), then
+  // forgets the watch. Any thread; the caller keeps `fd` open until the watch has fired or
+  // unwatch() has returned.
+  void watchReadable(int fd, Work handler);
+  void unwatch(int fd);
 
  private:
   void answerDoorbell();
+  void answerWatches(const std::vector<pollfd>& polled);
   void runPending();
 
   // Both pipes are safe to ring and drain from any thread.
@@ -35,6 +46,7 @@ class PollMainQueue final : public MainQueue {
   std::mutex mutex_;
   std::deque<Work> pending_;           // guarded by mutex_
   Work doorbellHandler_;               // guarded by mutex_
+  std::map<int, Work> watches_;        // guarded by mutex_
   std::atomic<bool> quitting_{false};  // atomic: quit() may come from any thread
 };
 

@@ -4,6 +4,7 @@
 
 #include "platform/posix/DelayedWorkThread.h"
 #include "platform/posix/InterruptSource.h"
+#include "platform/posix/ParentWatch.h"
 #include "platform/posix/PollMainQueue.h"
 #include "platform/posix/SerialQueue.h"
 #include "platform/posix/SteadyRepeatingTimer.h"
@@ -34,6 +35,10 @@ void PosixDispatch::runAfter(std::chrono::nanoseconds delay, Work work) {
 
 std::unique_ptr<SignalSource> PosixDispatch::makeInterruptSource() {
   return std::make_unique<InterruptSource>(mainQueue_);
+}
+
+std::unique_ptr<ParentExitSource> PosixDispatch::makeParentExitSource() {
+  return std::make_unique<ParentWatch>(mainQueue_);
 }
 
 }  // namespace platform::posix

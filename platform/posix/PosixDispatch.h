@@ -24,6 +24,7 @@ class PosixDispatch final : public Dispatch {
   // Runs on one background thread shared by all delayed work; destruction drops what is pending.
   void runAfter(std::chrono::nanoseconds delay, Work work) override;
   std::unique_ptr<SignalSource> makeInterruptSource() override;
+  std::unique_ptr<ParentExitSource> makeParentExitSource() override;
 
  private:
   std::shared_ptr<PollMainQueue> mainQueue_;        // shared with interrupt sources

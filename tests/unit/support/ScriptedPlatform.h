@@ -179,6 +179,9 @@ class ScriptedDispatch final : public platform::Dispatch {
   std::unique_ptr<platform::SignalSource> makeInterruptSource() override {
     return posix_.makeInterruptSource();
   }
+  std::unique_ptr<platform::ParentExitSource> makeParentExitSource() override {
+    return posix_.makeParentExitSource();
+  }
 
  private:
   platform::posix::PosixDispatch posix_;

@@ -8,10 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "events/EventStream.h"
+
 namespace test_support {
 
 // Sends everything written to file descriptor 1 into a temporary file until destruction, so
-// that the bytes a test produced on stdout can be read back. A file rather than a pipe: a
+// that the bytes a test produced on stdout can be read back; records still with the event
+// stream's writer are waited for. A file rather than a pipe: a
 // writer can never block on a reader that has not started yet.
 class StdoutCapture {
  public:
@@ -25,6 +28,7 @@ class StdoutCapture {
   }
 
   ~StdoutCapture() {
+    events::flushEvents();
     std::fflush(stdout);
     ::dup2(savedStdout_, STDOUT_FILENO);
     release();
@@ -35,6 +39,7 @@ class StdoutCapture {
 
   // Every byte written since construction, exactly as written.
   std::string text() const {
+    events::flushEvents();
     std::fflush(stdout);
     std::string captured;
     char buffer[4096];

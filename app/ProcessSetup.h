@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/PlatformError.h"
+
+namespace app {
+
+// The first step of the process, before any library is initialised. For a recording, SIGINT
+// and SIGPIPE are ignored from here on: a SIGINT during the start must not end the process
+// (only the armed source turns it into the stop), and a reader that went away costs the
+// records, not the movie. The probe and a usage error leave every disposition as it was.
+void prepareProcess(const std::vector<std::string>& arguments);
+
+// When not even the platform could be made: the record of the stage that would have needed it,
+// "probe" or "start", or the usage error, which needs none. Yields the exit status; every
+// record has been written.
+int reportMissingPlatform(const std::vector<std::string>& arguments,
+                          const platform::PlatformError& error);
+
+}  // namespace app

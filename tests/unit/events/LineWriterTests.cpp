@@ -1,0 +1,83 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "events/LineWriter.h"
+
+namespace events {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Bounds every wait, so that a writer that blocks its callers shows as a failure, not a hang.
+constexpr auto kHangLimit = 5s;
+
+struct Pipe {
+  Pipe() {
+    EXPECT_EQ(::pipe(fds), 0);
+    ::fcntl(fds[1], F_SETPIPE_SZ, 4096);  // the smallest a pipe gets
+  }
+  ~Pipe() {
+    for (const int fd : fds) {
+      if (fd != -1) ::close(fd);
+    }
+  }
+  void closeReadEnd() {
+    ::close(fds[0]);
+    fds[0] = -1;
+  }
+  std::string readAll() const {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t count; (count = ::read(fds[0], buffer, sizeof buffer)) > 0;) {
+      text.append(buffer, static_cast<std::size_t>(count));
+    }
+    return text;
+  }
+  int fds[2] = {-1, -1};
+};
+
+// Lines longer than the pipe holds, so that each needs several writes.
+std::vector<std::string> numberedLines(int count) {
+  std::vector<std::string> lines;
+  for (int index = 0; index < count; ++index) {
+    lines.push_back(std::to_string(index) + std::string(6000, 'x') + "\n");
+  }
+  return lines;
+}
+
+TEST(LineWriter, CallersNeverWaitForTheReaderAndEveryLineArrivesWholeAndInOrder) {
+  Pipe pipe;
+  const std::vector<std::string> lines = numberedLines(40);
+  LineWriter writer(pipe.fds[1]);
+  auto handedOver = std::async(std::launch::async, [&] {
+    for (const std::string& line : lines) writer.write(line);
+  });
+  ASSERT_EQ(handedOver.wait_for(kHangLimit), std::future_status::ready)
+      << "write() waited for a reader that reads nothing";
+
+  auto reader = std::async(std::launch::async, [&] { return pipe.readAll(); });
+  writer.drain();
+  ::close(pipe.fds[1]);
+  pipe.fds[1] = -1;
+  std::string expected;
+  for (const std::string& line : lines) expected += line;
+  EXPECT_EQ(reader.get(), expected);
+}
+
+TEST(LineWriter, AReaderThatWentAwayCostsTheLinesButNotTheProcess) {
+  Pipe pipe;
+  pipe.closeReadEnd();
+  LineWriter writer(pipe.fds[1]);
+  for (const std::string& line : numberedLines(3)) writer.write(line);
+  auto drained = std::async(std::launch::async, [&] { writer.drain(); });
+  EXPECT_EQ(drained.wait_for(kHangLimit), std::future_status::ready);
+}
+
+}  // namespace
+}  // namespace events
