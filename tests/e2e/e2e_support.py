@@ -3,6 +3,7 @@ the tool whose records are read as they come, and checks of the event stream and
 """
 
 import array
+import ctypes
 import json
 import math
 import os
@@ -10,8 +11,10 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import threading
 import time
+import traceback
 
 SYSTEM_TONE = (440, 0.3)  # frequency, amplitude: a sine of RMS amplitude / sqrt(2)
 MICROPHONE_TONE = (1000, 0.2)
@@ -86,24 +89,18 @@ class SoundServer:
             raise RuntimeError("the private PulseAudio server has no microphone")
 
     def play_tones(self):
-        for sink, (frequency, amplitude) in (("speakers", SYSTEM_TONE),
-                                            ("microphone_feed", MICROPHONE_TONE)):
-            self.tones.append(subprocess.Popen(
-                ["gst-launch-1.0", "-q", "audiotestsrc", "wave=sine", f"freq={frequency}",
-                 f"volume={amplitude}", "is-live=true", "!",
-                 "audio/x-raw,format=F32LE,rate=48000,channels=2", "!",
-                 "pulsesink", f"device={sink}"],
-                env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        # Both players must be past their start-up, or the first recording meters it.
+        play_tone(self, SYSTEM_TONE, "speakers")
+        play_tone(self, MICROPHONE_TONE, "microphone_feed")
+        self.wait_for_players(2)
+
+    def wait_for_players(self, count):
+        """Waits until `count` players are past their start-up, or the first recording meters
+        it."""
         deadline = time.monotonic() + 15
-        while time.monotonic() < deadline:
-            inputs = subprocess.run(["pactl", "list", "short", "sink-inputs"], env=self.env,
-                                    capture_output=True, text=True).stdout
-            if len(inputs.splitlines()) == 2:
-                break
+        while len(pactl(self, "list", "short", "sink-inputs").splitlines()) < count:
+            if time.monotonic() > deadline:
+                raise RuntimeError("the test tones did not start")
             time.sleep(0.2)
-        else:
-            raise RuntimeError("the test tones did not start")
         time.sleep(2.0)
 
     def stop(self):
@@ -198,6 +195,12 @@ def window_levels(samples):
     return levels
 
 
+def interrupt(run):
+    """Sends SIGINT and waits for the run to end; returns its status."""
+    run.process.send_signal(signal.SIGINT)
+    return run.finish()
+
+
 def record(binary, env, output, seconds, extra=()):
     """Records for `seconds` after "ready", then interrupts; returns the run, its status and
     the recorded span."""
@@ -265,9 +268,46 @@ def check_movie(f, path, span, expected_rms):
     f.check(span - 1.0 < duration < span + 2.0, f"movie lasts {duration:.2f} s for {span:.2f} s")
     levels = window_levels(decoded_audio(path))
     f.check(len(levels) >= span * 10 - 10, f"only {len(levels)} windows for {span:.1f} s")
-    bad = [(index, round(level, 4)) for index, level in levels
-           if not near(level, expected_rms, 0.05)]
+    bad = off_windows(levels, expected_rms)
     f.check(not bad, f"{len(bad)} of {len(levels)} windows off {expected_rms:.4f}: {bad[:8]}")
+
+
+def off_windows(levels, expected_rms):
+    """The windows of `levels` more than 5 % off `expected_rms`."""
+    return [(index, round(level, 4)) for index, level in levels
+            if not near(level, expected_rms, 0.05)]
+
+
+def check_error(f, run, status, stage, domain, code):
+    """The run failed at `stage` with the one record of a GError and nothing on stderr."""
+    errors = run.of_kind("error")
+    f.check(status == 1 and run.kinds() == ["error"] and errors[0].get("stage") == stage
+            and errors[0].get("errorName") == "GError" and errors[0].get("domain") == domain
+            and errors[0].get("errorCode") == code,
+            f"expected {stage} error {domain} {code}: status {status}, events {run.events}")
+    f.check(not run.stderr, f"stderr: {run.stderr!r}")
+
+
+def check_final(f, run, status, label):
+    """The run ended with status 0 and exactly one final record, its last."""
+    f.check(status == 0 and run.kinds().count("final") == 1 and run.kinds()[-1:] == ["final"],
+            f"{label}: status {status}, events {run.kinds()}, stderr {run.stderr!r}")
+
+
+def become_subreaper():
+    """Orphaned descendants come to this process, which can then wait for them."""
+    ctypes.CDLL(None, use_errno=True).prctl(36, 1, 0, 0, 0)  # PR_SET_CHILD_SUBREAPER
+
+
+def wait_reaped(pid, timeout):
+    """The status of a child (adopted or not) once it has ended, or None."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            return os.waitstatus_to_exitcode(status)
+        time.sleep(0.05)
+    return None
 
 
 def require_tools():
@@ -275,6 +315,37 @@ def require_tools():
     for tool in ("pulseaudio", "pactl", "gst-launch-1.0", "ffmpeg", "ffprobe"):
         if not shutil.which(tool):
             sys.exit(f"{tool} is required")
+
+
+def run_suite(name, cases, arguments=1, tones=True, fresh_server=False):
+    """Runs each case(f, tool, server, root) against a private server (a new one per case with
+    `fresh_server`), `tool` being the script's first argument; a case that raises fails. Ends
+    with report()."""
+    if len(sys.argv) != arguments + 1:
+        sys.exit(sys.modules["__main__"].__doc__)
+    tool = os.path.abspath(sys.argv[1])
+    require_tools()
+    f = Failures()
+    root = server = None
+    for index, case in enumerate(cases):
+        f.group = case.__name__.replace("_", " ")
+        try:
+            if server is None:
+                root = tempfile.mkdtemp(prefix=f"tessaloquin-{name.replace(' ', '-')}-")
+                server = SoundServer(root)
+                server.start()
+                if tones:
+                    server.play_tones()
+            case(f, tool, server, root)
+        except Exception:
+            traceback.print_exc(file=sys.stdout)
+            f.check(False, "the case raised an exception")
+        finally:
+            if server is not None and (fresh_server or index == len(cases) - 1):
+                server.stop()
+                shutil.rmtree(root, ignore_errors=True)
+                root = server = None
+    report(f, name)
 
 
 def report(failures, suite):

@@ -9,22 +9,19 @@ the installed example with it: not under a terminal, stopped at once, under a ps
 and killed.
 """
 
-import ctypes
 import math
 import os
 import pty
 import re
-import shutil
 import signal
 import struct
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
-from e2e_support import (MICROPHONE_RMS, SYSTEM_RMS, Failures, Run, SoundServer, probe_streams,
-                         report, require_tools)
+from e2e_support import (MICROPHONE_RMS, SYSTEM_RMS, Run, become_subreaper, probe_streams,
+                         run_suite, wait_reaped)
 
 DOCS = "share/doc/tessaloquin-audio-capture"
 LEVEL_LINE = re.compile(r"\d\d:\d\d  system \[[#.]{20}\] +(-?\d+\.\d) dB"
@@ -32,7 +29,6 @@ LEVEL_LINE = re.compile(r"\d\d:\d\d  system \[[#.]{20}\] +(-?\d+\.\d) dB"
 SYSTEM_DB = 20 * math.log10(SYSTEM_RMS)
 MICROPHONE_DB = 20 * math.log10(MICROPHONE_RMS)
 RECORD_SECONDS = 3
-PR_SET_CHILD_SUBREAPER = 36
 
 
 class Output:
@@ -198,7 +194,7 @@ def run_in_terminal(f, example, tool, env, path):
 
 def run_killed(f, example, tool, env, path):
     """The example killed while recording: the tool still stops and completes the movie."""
-    ctypes.CDLL(None).prctl(PR_SET_CHILD_SUBREAPER, 1)  # adopt the orphaned tool, to wait for it
+    become_subreaper()  # to wait for the orphaned tool
     process, output = start_example(example, tool, env, path)
     if not f.check(output.wait_for(b"Recording into"), f"not recording: {output.data!r}"):
         process.kill()
@@ -207,48 +203,29 @@ def run_killed(f, example, tool, env, path):
     time.sleep(RECORD_SECONDS)
     process.kill()
     process.wait()
-    deadline = time.monotonic() + 30
-    while tool_pid and time.monotonic() < deadline and os.waitpid(tool_pid, os.WNOHANG)[0] == 0:
-        time.sleep(0.1)
-    f.check(tool_pid and time.monotonic() < deadline, "the tool kept running")
+    f.check(tool_pid and wait_reaped(tool_pid, 30) is not None, "the tool kept running")
     check_movie_readable(f, path)
     boxes = top_level_boxes(path)  # a clean stop rewrites the fragments into one movie
     f.check("moof" not in boxes, f"the movie was cut off, not finished: {boxes}")
 
 
-def main():
-    if len(sys.argv) != 3:
-        sys.exit(__doc__)
-    cmake, build = sys.argv[1:]
-    require_tools()
-    root = tempfile.mkdtemp(prefix="tessaloquin-embedding-")
-    server = SoundServer(root)
-    f = Failures()
-    try:
-        f.group = "install"
-        prefix = os.path.join(root, "prefix")
-        install(f, cmake, build, prefix)
-        tool = os.path.join(prefix, "bin", "tessaloquin-audio-capture")
-        example = os.path.join(prefix, DOCS, "examples", "level_meter.py")
-        if not f.check(os.access(tool, os.X_OK), "no tool is installed"):
-            report(f, "embedding")
-        server.start()
-        server.play_tones()
-        run = Run(tool, ["--probe"], server.env)
-        status = run.finish()
-        f.check(status == 0 and run.of_kind("probe") == [{"event": "probe", "granted": True}],
-                f"installed probe: status {status}, events {run.kinds()}")
-
-        for group, case in (("plain", run_plain), ("stopped at once", run_stopped_early),
-                            ("terminal", run_in_terminal), ("killed", run_killed)):
-            f.group = f"example, {group}"
-            case(f, example, tool, server.env, os.path.join(root, group.replace(" ", "-") + ".mov"))
-    finally:
-        server.stop()
-        shutil.rmtree(root, ignore_errors=True)
-
-    report(f, "embedding")
+def embedding(f, cmake, server, root):
+    f.group = "install"
+    prefix = os.path.join(root, "prefix")
+    install(f, cmake, sys.argv[2], prefix)
+    tool = os.path.join(prefix, "bin", "tessaloquin-audio-capture")
+    example = os.path.join(prefix, DOCS, "examples", "level_meter.py")
+    if not f.check(os.access(tool, os.X_OK), "no tool is installed"):
+        return
+    run = Run(tool, ["--probe"], server.env)
+    status = run.finish()
+    f.check(status == 0 and run.of_kind("probe") == [{"event": "probe", "granted": True}],
+            f"installed probe: status {status}, events {run.kinds()}")
+    for group, case in (("plain", run_plain), ("stopped at once", run_stopped_early),
+                        ("terminal", run_in_terminal), ("killed", run_killed)):
+        f.group = f"example, {group}"
+        case(f, example, tool, server.env, os.path.join(root, group.replace(" ", "-") + ".mov"))
 
 
 if __name__ == "__main__":
-    main()
+    run_suite("embedding", (embedding,), arguments=2)
