@@ -201,6 +201,16 @@ def interrupt(run):
     return run.finish()
 
 
+def recording(f, binary, server, path, extra=()):
+    """A run that has reported ready (at `run.ready`), or None, finished, if it did not."""
+    run = Run(binary, ["--output", path] + list(extra), server.env)
+    run.ready = run.wait_for("ready")
+    if not f.check(run.ready is not None, f"no ready: {run.kinds()}"):
+        run.finish()
+        return None
+    return run
+
+
 def record(binary, env, output, seconds, extra=()):
     """Records for `seconds` after "ready", then interrupts; returns the run, its status and
     the recorded span."""

@@ -1,12 +1,9 @@
 #!/usr/bin/env python3
-"""End-to-end checks of what an embedding developer uses: the installed tool and the example
-parent, examples/level_meter.py, against a private PulseAudio server.
+"""End-to-end checks of what an embedding developer uses: BUILD-DIR installed with CMAKE into
+a prefix of its own, its tool's probe, and its example parent, examples/level_meter.py, run
+plain, stopped at once, under a pseudo-terminal and killed.
 
 Usage: embedding_e2e.py CMAKE BUILD-DIR
-
-Installs BUILD-DIR into a temporary prefix with CMAKE, probes with the installed tool, then runs
-the installed example with it: not under a terminal, stopped at once, under a pseudo-terminal,
-and killed.
 """
 
 import math

@@ -1,12 +1,8 @@
 #!/usr/bin/env python3
-"""End-to-end checks of the output file: who may write it, where, and what a crash leaves.
+"""End-to-end checks of the output file: who may write it, where, and what a kill or a
+silent server leaves.
 
 Usage: output_e2e.py PATH-TO-tessaloquin-audio-capture
-
-Against the private sound server of e2e_support: two recorders on one file, a FIFO without a
-reader, a relative path from a deleted working folder, a server that stops answering while the
-start opens the sources, movies killed 1 s and 6 s after "ready", and a movie that must end with
-its audio.
 """
 
 import os
@@ -18,7 +14,7 @@ import time
 
 from e2e_support import (MIXED_RMS, SAMPLES_PER_SECOND, Run, check_error, check_final,
                          check_movie, decoded_audio, interrupt, off_windows, probe_streams, record,
-                         run_suite, window_levels)
+                         recording, run_suite, window_levels)
 
 # A kill loses the fragment being written (0.1 s) and what the encoders still hold; measured
 # 0.04-0.15 s, with room for a busy machine and a sanitizer build.
@@ -55,12 +51,9 @@ class StallingProxy:
 
     @staticmethod
     def _read(connection, size):
-        data = b""
-        while len(data) < size:
-            chunk = connection.recv(size - len(data))
-            if not chunk:
-                raise OSError("closed")
-            data += chunk
+        data = connection.recv(size, socket.MSG_WAITALL) if size else b""
+        if len(data) < size:
+            raise OSError("closed")
         return data
 
     def _requests(self, client, upstream):
@@ -86,27 +79,25 @@ class StallingProxy:
 
 
 def two_recorders(f, binary, server, root):
-    env = server.env
     f.group = "two recorders on one file"
     path = os.path.join(root, "shared.mov")
-    first = Run(binary, ["--output", path], env)
-    ready = first.wait_for("ready")
-    if not f.check(ready is not None, f"the first recorder is not ready: {first.kinds()}"):
-        first.finish()
+    first = recording(f, binary, server, path)
+    if not first:
         return
     time.sleep(1.5)
     size = os.path.getsize(path)
-    second = Run(binary, ["--output", path], env)
+    second = Run(binary, ["--output", path], server.env)
     check_error(f, second, second.finish(), "start", "TessaloquinAudioCapture", 5)
     f.check(os.path.getsize(path) >= size,
             f"the first recorder's file shrank from {size} to {os.path.getsize(path)} bytes")
     time.sleep(1.0)
-    span = time.monotonic() - ready
+    span = time.monotonic() - first.ready
     check_final(f, first, interrupt(first), "the first recorder")
     check_movie(f, path, span, MIXED_RMS)
 
     f.group = "two recorders on /dev/null"
-    runs = [Run(binary, ["--output", os.devnull, "--microphone", "off"], env) for _ in range(2)]
+    runs = [Run(binary, ["--output", os.devnull, "--microphone", "off"], server.env)
+            for _ in range(2)]
     f.check(all(run.wait_for("ready") is not None for run in runs),
             f"not both ready: {[run.kinds() for run in runs]}")
     for run in runs:
@@ -166,14 +157,12 @@ def killed(f, binary, server, root):
     for seconds in (1, 6):
         f.group = f"killed {seconds} s after ready"
         path = os.path.join(root, f"killed-{seconds}.mov")
-        run = Run(binary, ["--output", path], server.env)
-        ready = run.wait_for("ready")
-        if not f.check(ready is not None, "no ready"):
-            run.finish()
+        run = recording(f, binary, server, path)
+        if not run:
             continue
-        time.sleep(seconds - (time.monotonic() - ready))
+        time.sleep(seconds - (time.monotonic() - run.ready))
         run.process.send_signal(signal.SIGKILL)
-        span = time.monotonic() - ready
+        span = time.monotonic() - run.ready
         run.finish()
         f.check(run.stderr == "", f"standard error is not empty: {run.stderr!r}")
         if not f.check(probe_streams(path) is not None, "ffprobe cannot read the movie"):

@@ -1,12 +1,9 @@
 #!/usr/bin/env python3
-"""End-to-end checks of the recorder as a process among others: signals at the start, a parent
-that closes the pipe, stops reading or goes away, libraries that would talk on standard error,
-and too few file descriptors.
+"""End-to-end checks of the recorder as a process among others: early signals, a parent that
+closes the pipe, stops reading or goes away, talkative libraries, few file descriptors. Takes
+about two minutes, most of it a parent that does not read for 60 s.
 
 Usage: process_e2e.py PATH-TO-tessaloquin-audio-capture
-
-Starts its own sound server with two tones, like run_e2e.py. Takes about two minutes, most of
-it the one case whose parent does not read for 60 seconds.
 """
 
 import fcntl
@@ -43,20 +40,17 @@ def early_sigint(f, binary, server, root):
         check_final(f, run, interrupt(run), "early SIGINT")
 
 
-def sigint_at_ready(binary, env, path):
-    """One run that is interrupted the moment its ready arrives; its status and events."""
-    run = Run(binary, ["--output", path, "--microphone", "off"], env)
-    if run.wait_for("ready") is not None:
-        run.process.send_signal(signal.SIGINT)
-    status = run.finish(timeout=10)
-    return status, run.kinds()
-
-
 def immediate_sigints(f, binary, server, root):
     """Fifty runs, five at a time: a SIGINT sent as soon as ready is read is never lost."""
-    paths = [os.path.join(root, f"instant{index}.mov") for index in range(50)]
+    def sigint_at_ready(index):
+        run = Run(binary, ["--output", os.path.join(root, f"instant{index}.mov"), "--microphone",
+                           "off"], server.env)
+        if run.wait_for("ready") is not None:
+            run.process.send_signal(signal.SIGINT)
+        return run.finish(timeout=10), run.kinds()
+
     with ThreadPoolExecutor(max_workers=5) as pool:
-        outcomes = list(pool.map(lambda path: sigint_at_ready(binary, server.env, path), paths))
+        outcomes = list(pool.map(sigint_at_ready, range(50)))
     bad = [(status, kinds) for status, kinds in outcomes
            if status != 0 or kinds.count("final") != 1 or kinds[-1] != "final"]
     f.check(not bad, f"{len(bad)} of 50 runs stopped at ready went wrong: {bad[:3]}")

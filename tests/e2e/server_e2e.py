@@ -1,22 +1,18 @@
 #!/usr/bin/env python3
-"""End-to-end checks of the recorder when the sound server changes under it.
+"""End-to-end checks of the recorder when the sound server changes under it: the default
+output switched, the microphone's input unloaded and back, the server killed; each case on a
+server of its own.
 
 Usage: server_e2e.py PATH-TO-tessaloquin-audio-capture
-
-Each case runs against its own private PulseAudio server (see e2e_support.py):
-- the default output is switched mid-recording: system audio goes on from the new output;
-- the microphone's input is unloaded mid-recording: the microphone is not moved onto a monitor,
-  so system audio is never recorded twice, and is recorded again when its input comes back;
-- the server is killed mid-recording: stage "stop" fails after SIGINT, and the movie keeps the
-  audio that arrived before the kill.
 """
 
 import os
 import time
 
 from e2e_support import (MICROPHONE_RMS, MIXED_RMS, SAMPLES_PER_SECOND, SYSTEM_RMS, SYSTEM_TONE,
-                         Run, add_output, decoded_audio, interrupt, longest_silence, near,
-                         off_windows, pactl, play_tone, probe_streams, run_suite, window_levels)
+                         add_output, decoded_audio, interrupt, longest_silence, near,
+                         off_windows, pactl, play_tone, probe_streams, recording, run_suite,
+                         window_levels)
 
 # What a switch of output may cost the system audio.
 MAX_GAP = 0.1
@@ -28,16 +24,6 @@ EDGE = 0.5
 def inner(levels):
     skip = int(EDGE * 10)
     return levels[skip:-skip]
-
-
-def recording(f, binary, server, path, extra=()):
-    """A run that has reported ready, or None (finished) if it did not."""
-    run = Run(binary, ["--output", path] + list(extra), server.env)
-    run.ready = run.wait_for("ready")
-    if not f.check(run.ready is not None, f"no ready: {run.kinds()}"):
-        run.finish()
-        return None
-    return run
 
 
 def output_switched(f, binary, server, root):
