@@ -43,13 +43,9 @@ class SoundServer:
     def __init__(self, root):
         self.root = root
         self.socket = os.path.join(root, "native")
-        self.env = dict(os.environ)
-        self.env.update(
-            HOME=root,
-            PULSE_RUNTIME_PATH=os.path.join(root, "runtime"),
-            PULSE_STATE_PATH=os.path.join(root, "state"),
-            PULSE_SERVER="unix:" + self.socket,
-        )
+        self.env = dict(os.environ, HOME=root, PULSE_RUNTIME_PATH=os.path.join(root, "runtime"),
+                        PULSE_STATE_PATH=os.path.join(root, "state"),
+                        PULSE_SERVER="unix:" + self.socket)
         self.env.pop("PULSE_SINK", None)
         self.env.pop("PULSE_SOURCE", None)
         self.process = None
@@ -76,16 +72,10 @@ class SoundServer:
              "--disallow-exit", "--log-target=stderr"],
             env=self.env, stdout=subprocess.DEVNULL,
             stderr=open(os.path.join(self.root, "server.log"), "w"))
-        deadline = time.monotonic() + 15
-        while time.monotonic() < deadline:
-            if subprocess.run(["pactl", "info"], env=self.env, capture_output=True).returncode == 0:
-                break
-            time.sleep(0.2)
-        else:
+        if not wait_until(lambda: subprocess.run(["pactl", "info"], env=self.env,
+                                                 capture_output=True).returncode == 0, 15):
             raise RuntimeError("the private PulseAudio server did not come up")
-        sources = subprocess.run(["pactl", "list", "sources"], env=self.env, capture_output=True,
-                                 text=True).stdout
-        if f"Description: {MICROPHONE_NAME}" not in sources:
+        if f"Description: {MICROPHONE_NAME}" not in pactl(self, "list", "sources"):
             raise RuntimeError("the private PulseAudio server has no microphone")
 
     def play_tones(self):
@@ -96,11 +86,9 @@ class SoundServer:
     def wait_for_players(self, count):
         """Waits until `count` players are past their start-up, or the first recording meters
         it."""
-        deadline = time.monotonic() + 15
-        while len(pactl(self, "list", "short", "sink-inputs").splitlines()) < count:
-            if time.monotonic() > deadline:
-                raise RuntimeError("the test tones did not start")
-            time.sleep(0.2)
+        if not wait_until(lambda: len(pactl(self, "list", "short", "sink-inputs").splitlines())
+                          >= count, 15):
+            raise RuntimeError("the test tones did not start")
         time.sleep(2.0)
 
     def stop(self):
@@ -161,6 +149,16 @@ class Run:
 
     def of_kind(self, kind):
         return [event for _, event in self.events if event.get("event") == kind]
+
+
+def wait_until(condition, timeout, interval=0.2):
+    """Whether `condition()` came true within `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(interval)
+    return True
 
 
 def near(value, expected, tolerance):
@@ -226,27 +224,20 @@ def record(binary, env, output, seconds, extra=()):
 
 def check_event_stream(f, run, status, expect_microphone):
     kinds = run.kinds()
-    f.check(status == 0, f"exit status {status}, expected 0")
-    f.check(run.stderr == "", f"standard error is not empty: {run.stderr!r}")
-    f.check(not run.bad_lines, f"lines that are not JSON: {run.bad_lines}")
+    check_final(f, run, status, "recording")
     f.check(kinds and kinds[0] in ("ready", "warning"), f"first events {kinds[:2]}")
     f.check("ready" in kinds, "no ready event")
-    f.check(kinds and kinds[-1] == "final", f"last event is {kinds[-1:]}, expected final")
     arrivals = [arrival for arrival, event in run.events if event.get("event") == "level"]
     f.check(len(arrivals) >= 3, f"only {len(arrivals)} level events")
     gaps = [b - a for a, b in zip(arrivals, arrivals[1:])]
     f.check(all(0.7 < gap < 1.3 for gap in gaps), f"level events not a second apart: {gaps}")
+    sources = (("system", SYSTEM_RMS),) + ((("microphone", MICROPHONE_RMS),)
+                                            if expect_microphone else ())
     for level in run.of_kind("level"):
-        f.check(near(level["systemSamples"], SAMPLES_PER_SECOND, 0.1),
-                f"systemSamples {level['systemSamples']}")
-        f.check(near(level["systemRms"], SYSTEM_RMS, 0.03),
-                f"systemRms {level['systemRms']}, tone {SYSTEM_RMS:.4f}")
-        if expect_microphone:
-            f.check(near(level["microphoneSamples"], SAMPLES_PER_SECOND, 0.1),
-                    f"microphoneSamples {level['microphoneSamples']}")
-            f.check(near(level["microphoneRms"], MICROPHONE_RMS, 0.03),
-                    f"microphoneRms {level['microphoneRms']}, tone {MICROPHONE_RMS:.4f}")
-        else:
+        for source, rms in sources:
+            f.check(near(level[f"{source}Samples"], SAMPLES_PER_SECOND, 0.1)
+                    and near(level[f"{source}Rms"], rms, 0.03), f"level {level}, tone {rms:.4f}")
+        if not expect_microphone:
             f.check(level["microphoneSamples"] == 0 and level["microphoneRms"] == 0,
                     f"microphone metered while off: {level}")
     # What arrived since the last level: at most a second's worth, with the first level's
@@ -299,9 +290,12 @@ def check_error(f, run, status, stage, domain, code):
 
 
 def check_final(f, run, status, label):
-    """The run ended with status 0 and exactly one final record, its last."""
+    """The run ended with status 0, exactly one final record as its last, only records on stdout
+    and nothing on stderr."""
     f.check(status == 0 and run.kinds().count("final") == 1 and run.kinds()[-1:] == ["final"],
-            f"{label}: status {status}, events {run.kinds()}, stderr {run.stderr!r}")
+            f"{label}: status {status}, events {run.kinds()}")
+    f.check(not run.bad_lines, f"{label}: lines that are not records: {run.bad_lines[:2]}")
+    f.check(run.stderr == "", f"{label}: stderr {run.stderr[:300]!r}")
 
 
 def become_subreaper():

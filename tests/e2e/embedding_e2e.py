@@ -39,7 +39,8 @@ class Output:
         self.thread.start()
 
     def _read(self):
-        while True:
+        chunk = True
+        while chunk:
             try:
                 chunk = os.read(self.fd, 4096)
             except OSError:  # a pseudo-terminal whose other side closed
@@ -47,8 +48,6 @@ class Output:
             with self.condition:
                 self.data += chunk
                 self.condition.notify_all()
-            if not chunk:
-                return
 
     def wait_for(self, text, timeout=20):
         with self.condition:

@@ -120,14 +120,11 @@ def deleted_working_folder(f, binary, server, root):
     name = f"tessaloquin-e2e-{os.getpid()}.mov"
     # The shell enters the folder, removes it and becomes the tool.
     shell = ["-c", 'cd "$1" && rmdir "$1" && shift && exec "$@"', "sh", folder, binary]
-    try:
-        os.mkdir(folder)
-        run = Run("/bin/sh", shell + ["--output", name], server.env)
-        check_error(f, run, run.finish(), "start", "TessaloquinAudioCapture", 6)
-        f.check(not os.path.exists("/" + name), "the movie was written to /")
-    finally:
-        if os.path.exists("/" + name):
-            os.remove("/" + name)
+    os.mkdir(folder)
+    run = Run("/bin/sh", shell + ["--output", name], server.env)
+    check_error(f, run, run.finish(), "start", "TessaloquinAudioCapture", 6)
+    if not f.check(not os.path.exists("/" + name), "the movie was written to /"):
+        os.remove("/" + name)
 
     os.mkdir(folder)
     path = os.path.join(root, "absolute.mov")
