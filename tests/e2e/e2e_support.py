@@ -238,14 +238,13 @@ def check_event_stream(f, run, status, expect_microphone):
             f.check(near(level[f"{source}Samples"], SAMPLES_PER_SECOND, 0.1)
                     and near(level[f"{source}Rms"], rms, 0.03), f"level {level}, tone {rms:.4f}")
         if not expect_microphone:
-            f.check(level["microphoneSamples"] == 0 and level["microphoneRms"] == 0,
+            f.check(level["microphoneSamples"] == level["microphoneRms"] == 0,
                     f"microphone metered while off: {level}")
     # What arrived since the last level: at most a second's worth, with the first level's
     # backlog as tolerance for a recording stopped before its first level.
     for final in run.of_kind("final"):
         for source in ("system", "microphone"):
-            f.check(final[f"{source}Samples"] <= 1.5 * SAMPLES_PER_SECOND,
-                    f"final {source}Samples {final[f'{source}Samples']}")
+            f.check(final[f"{source}Samples"] <= 1.5 * SAMPLES_PER_SECOND, f"final {final}")
         if not expect_microphone:
             f.check(final["microphoneSamples"] == 0, f"microphone in final while off: {final}")
 
@@ -264,8 +263,7 @@ def check_movie(f, path, span, expected_rms):
     # The one-frame-a-second video track may reach up to a second past the audio.
     audio_duration = float(audio[0].get("duration", 0)) if audio else 0
     duration = float(info["format"].get("duration", 0))
-    f.check(abs(audio_duration - span) < 1.0,
-            f"audio lasts {audio_duration:.2f} s for {span:.2f} s recorded")
+    f.check(abs(audio_duration - span) < 1.0, f"audio lasts {audio_duration:.2f} s of {span:.2f} s")
     f.check(span - 1.0 < duration < span + 2.0, f"movie lasts {duration:.2f} s for {span:.2f} s")
     levels = window_levels(decoded_audio(path))
     f.check(len(levels) >= span * 10 - 10, f"only {len(levels)} windows for {span:.1f} s")
@@ -296,6 +294,16 @@ def check_final(f, run, status, label):
             f"{label}: status {status}, events {run.kinds()}")
     f.check(not run.bad_lines, f"{label}: lines that are not records: {run.bad_lines[:2]}")
     f.check(run.stderr == "", f"{label}: stderr {run.stderr[:300]!r}")
+
+
+def check_probe(f, binary, env):
+    """A probe against a working server: granted, and nothing else on stdout or stderr."""
+    run = Run(binary, ["--probe"], env)
+    status = run.finish()
+    events = [event for _, event in run.events]
+    f.check(status == 0 and events == [{"event": "probe", "granted": True}] and not run.bad_lines,
+            f"probe: status {status}, events {events}, other lines {run.bad_lines[:2]}")
+    f.check(run.stderr == "", f"the probe wrote on stderr: {run.stderr[:300]!r}")
 
 
 def become_subreaper():

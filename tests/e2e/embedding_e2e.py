@@ -17,8 +17,8 @@ import sys
 import threading
 import time
 
-from e2e_support import (MICROPHONE_RMS, SYSTEM_RMS, Run, become_subreaper, probe_streams,
-                         run_suite, wait_reaped)
+from e2e_support import (MICROPHONE_RMS, SYSTEM_RMS, become_subreaper, check_probe,
+                         probe_streams, run_suite, wait_reaped)
 
 DOCS = "share/doc/tessaloquin-audio-capture"
 LEVEL_LINE = re.compile(r"\d\d:\d\d  system \[[#.]{20}\] +(-?\d+\.\d) dB"
@@ -102,8 +102,7 @@ def check_movie_readable(f, path):
     info = probe_streams(path)
     if f.check(info is not None, f"ffprobe cannot read {path}"):
         audio = [s for s in info["streams"] if s["codec_type"] == "audio"]
-        f.check(audio and float(audio[0].get("duration", 0)) > RECORD_SECONDS - 1,
-                f"audio streams {audio}")
+        f.check(audio and float(audio[0].get("duration", 0)) > RECORD_SECONDS - 1, f"audio {audio}")
 
 
 def check_meter_lines(f, lines, microphone_db):
@@ -169,8 +168,7 @@ def run_in_terminal(f, example, tool, env, path):
     output = Output(master)
     if f.check(output.wait_for(b"Recording into"), f"not recording: {output.data!r}"):
         tool_pid = tool_of(pid)
-        f.check(tool_pid and os.getpgid(tool_pid) != os.getpgid(pid),
-                "the tool is in the terminal's foreground process group")
+        f.check(tool_pid and os.getpgid(tool_pid) != os.getpgid(pid), "the tool is in front")
         time.sleep(RECORD_SECONDS)
     os.write(master, b"\x03")
     if not f.check(output.wait_for(b"exit status", 30), "no outcome after Ctrl-C"):
@@ -213,10 +211,7 @@ def embedding(f, cmake, server, root):
     example = os.path.join(prefix, DOCS, "examples", "level_meter.py")
     if not f.check(os.access(tool, os.X_OK), "no tool is installed"):
         return
-    run = Run(tool, ["--probe"], server.env)
-    status = run.finish()
-    f.check(status == 0 and run.of_kind("probe") == [{"event": "probe", "granted": True}],
-            f"installed probe: status {status}, events {run.kinds()}")
+    check_probe(f, tool, server.env)
     for group, case in (("plain", run_plain), ("stopped at once", run_stopped_early),
                         ("terminal", run_in_terminal), ("killed", run_killed)):
         f.group = f"example, {group}"

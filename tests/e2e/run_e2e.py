@@ -10,16 +10,12 @@ the tool and checks its event stream and the movie.
 import os
 import time
 
-from e2e_support import (MIXED_RMS, SYSTEM_RMS, Run, check_error, check_event_stream,
+from e2e_support import (MIXED_RMS, SYSTEM_RMS, Run, check_error, check_event_stream, check_probe,
                          check_movie, record, run_suite)
 
 
 def probe(f, binary, server, root):
-    run = Run(binary, ["--probe"], server.env)
-    status = run.finish()
-    f.check(status == 0 and run.of_kind("probe") == [{"event": "probe", "granted": True}],
-            f"granted probe: status {status}, events {run.kinds()}")
-    f.check(run.stderr == "", f"standard error is not empty: {run.stderr!r}")
+    check_probe(f, binary, server.env)
     run = Run(binary, ["--probe"],
               dict(server.env, PULSE_SERVER="unix:" + os.path.join(root, "no-server")))
     check_error(f, run, run.finish(), "probe", "TessaloquinAudioCapture.Linux", 1)
@@ -42,8 +38,7 @@ def recordings(f, binary, server, root):
         f.check(run.of_kind("warning") == warnings, f"warnings {run.of_kind('warning')}")
         if rms:
             check_movie(f, path, span, rms)
-    f.check(run.kinds().index("warning") < run.kinds().index("ready"),
-            "the fallback warning came after ready")
+    f.check(run.kinds().index("warning") < run.kinds().index("ready"), "warning after ready")
 
 
 def missing_folder(f, binary, server, root):
