@@ -53,20 +53,16 @@ class SoundServer:
 
     def start(self):
         config = os.path.join(self.root, "server.pa")
+        sink = "load-module module-null-sink format=float32le rate=48000 channels=2 sink_name="
         with open(config, "w") as out:
             out.write(
                 f"load-module module-native-protocol-unix auth-anonymous=1 socket={self.socket}\n"
-                "load-module module-null-sink sink_name=speakers format=float32le rate=48000 "
-                "channels=2 sink_properties=device.description=Speakers\n"
-                "load-module module-null-sink sink_name=microphone_feed format=float32le "
-                "rate=48000 channels=2 sink_properties=device.description=Feed\n"
+                f"{sink}speakers sink_properties=device.description=Speakers\n"
+                f"{sink}microphone_feed sink_properties=device.description=Feed\n"
                 "load-module module-remap-source source_name=usb_microphone "
-                "master=microphone_feed.monitor "
-                "source_properties=device.description=\""
+                "master=microphone_feed.monitor source_properties=device.description=\""
                 + MICROPHONE_NAME.replace(" ", "\\ ") + "\"\n"
-                "set-default-sink speakers\n"
-                "set-default-source usb_microphone\n"
-            )
+                "set-default-sink speakers\nset-default-source usb_microphone\n")
         self.process = subprocess.Popen(
             ["pulseaudio", "-n", "-F", config, "--daemonize=no", "--exit-idle-time=-1",
              "--disallow-exit", "--log-target=stderr"],
@@ -84,8 +80,7 @@ class SoundServer:
         self.wait_for_players(2)
 
     def wait_for_players(self, count):
-        """Waits until `count` players are past their start-up, or the first recording meters
-        it."""
+        """Waits for `count` players and their start-up, which a recording would meter."""
         if not wait_until(lambda: len(pactl(self, "list", "short", "sink-inputs").splitlines())
                           >= count, 15):
             raise RuntimeError("the test tones did not start")
@@ -182,8 +177,7 @@ def decoded_audio(path):
 
 
 def window_levels(samples):
-    """RMS of every whole 100-ms window but the first and the last (the onsets of start and
-    stop)."""
+    """RMS of every whole 100-ms window but the first and the last, the start's and stop's."""
     width = SAMPLES_PER_SECOND // 10
     count = len(samples) // width
     levels = []
@@ -210,8 +204,7 @@ def recording(f, binary, server, path, extra=()):
 
 
 def record(binary, env, output, seconds, extra=()):
-    """Records for `seconds` after "ready", then interrupts; returns the run, its status and
-    the recorded span."""
+    """Records for `seconds` after "ready"; returns the run, its status and the span."""
     run = Run(binary, ["--output", output] + list(extra), env)
     ready = run.wait_for("ready")
     if ready is None:
@@ -288,8 +281,7 @@ def check_error(f, run, status, stage, domain, code):
 
 
 def check_final(f, run, status, label):
-    """The run ended with status 0, exactly one final record as its last, only records on stdout
-    and nothing on stderr."""
+    """Status 0, one final record and last, only records on stdout, nothing on stderr."""
     f.check(status == 0 and run.kinds().count("final") == 1 and run.kinds()[-1:] == ["final"],
             f"{label}: status {status}, events {run.kinds()}")
     f.check(not run.bad_lines, f"{label}: lines that are not records: {run.bad_lines[:2]}")
@@ -330,9 +322,8 @@ def require_tools():
 
 
 def run_suite(name, cases, arguments=1, tones=True, fresh_server=False):
-    """Runs each case(f, tool, server, root) against a private server (a new one per case with
-    `fresh_server`), `tool` being the script's first argument; a case that raises fails. Ends
-    with report()."""
+    """Runs each case(f, first argument, server, root) against a private server, a new one per
+    case with `fresh_server`; a case that raises fails. Ends with report()."""
     if len(sys.argv) != arguments + 1:
         sys.exit(sys.modules["__main__"].__doc__)
     tool = os.path.abspath(sys.argv[1])
@@ -381,8 +372,7 @@ def add_output(server, name, description):
 
 
 def play_tone(server, tone, device=None):
-    """Plays `tone` (frequency, amplitude) on `device`, or on the default output, which it then
-    follows; returns the player."""
+    """Plays `tone` on `device`, or on the default output, which it then follows."""
     frequency, amplitude = tone
     sink = ["pulsesink"] + ([f"device={device}"] if device else [])
     player = subprocess.Popen(

@@ -79,8 +79,7 @@ def closed_pipe(f, binary, server, root):
 
 
 def parent_exits(f, binary, server, root):
-    """A parent that ends without SIGINT, during the start or while recording: the tool stops as
-    if SIGINT had come."""
+    """A parent that ends while the tool starts or records: the tool stops as on SIGINT."""
     become_subreaper()
     for when in ("starting", "recording"):
         path = os.path.join(root, f"orphan-{when}.mov")
@@ -185,8 +184,7 @@ def quiet_libraries(f, binary, server, root):
 
 
 def few_descriptors(f, binary, server, root):
-    """A low RLIMIT_NOFILE: the stage fails with a record instead of the process dying; with
-    five, not even the main queue can be made."""
+    """A low RLIMIT_NOFILE (with 5, not even the main queue can be made): a record, no crash."""
     recording = ["--output", os.path.join(root, "scarce.mov")]
     for limit, arguments, stage in ((8, ["--probe"], "probe"), (8, recording, "start"),
                                     (5, ["--probe"], "probe"), (5, recording, "start")):

@@ -19,11 +19,7 @@ MAX_GAP = 0.1
 # Kept out of the level checks besides the first and last windows: the start and the stop, whose
 # holes under load are not what these cases are about.
 EDGE = 0.5
-
-
-def inner(levels):
-    skip = int(EDGE * 10)
-    return levels[skip:-skip]
+INNER = slice(int(EDGE * 10), -int(EDGE * 10))  # the windows out of EDGE
 
 
 def output_switched(f, binary, server, root):
@@ -47,7 +43,7 @@ def output_switched(f, binary, server, root):
     edge = int(EDGE * SAMPLES_PER_SECOND)
     gap = longest_silence(samples[edge:-edge])
     f.check(gap <= MAX_GAP, f"system audio missing for {gap * 1000:.0f} ms after the switch")
-    levels = inner(window_levels(samples))
+    levels = window_levels(samples)[INNER]
     f.check(len(levels) >= 45, f"only {len(levels)} windows")
     bad = off_windows(levels, SYSTEM_RMS)
     f.check(len(bad) <= 1, f"{len(bad)} of {len(levels)} windows off {SYSTEM_RMS:.4f}: {bad[:8]}")
@@ -75,7 +71,7 @@ def microphone_unloaded(f, binary, server, root):
     f.check(unplugged and unplugged[0]["microphoneRms"] < 0.01, f"input gone: {unplugged}")
     back = run.of_kind("level")[-1:]
     f.check(back and near(back[0]["microphoneRms"], MICROPHONE_RMS, 0.05), f"input back: {back}")
-    levels = inner(window_levels(decoded_audio(path)))
+    levels = window_levels(decoded_audio(path))[INNER]
     f.check(len(levels) >= 75, f"only {len(levels)} windows")
     # Mixed, system audio alone, mixed again; a window may hold a change between them. System
     # audio recorded twice would sum to 2 * SYSTEM_RMS, far above the margin over the mix.
@@ -118,7 +114,7 @@ def server_killed(f, binary, server, root):
     kept = len(samples) / SAMPLES_PER_SECOND
     f.check(kept >= metered and kept >= killed - 0.6,
             f"{kept:.2f} s kept; {metered:.2f} s metered, killed {killed:.2f} s in")
-    bad = off_windows(inner(window_levels(samples)), MIXED_RMS)
+    bad = off_windows(window_levels(samples)[INNER], MIXED_RMS)
     f.check(len(bad) <= 1, f"{len(bad)} windows off the mix: {bad[:8]}")
 
 
