@@ -32,17 +32,16 @@ class Output:
     """Collects what a process writes to `fd` until it closes, on a thread of its own."""
 
     def __init__(self, fd):
-        self.fd = fd
         self.data = b""
         self.condition = threading.Condition()
-        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread = threading.Thread(target=self._read, args=(fd,), daemon=True)
         self.thread.start()
 
-    def _read(self):
+    def _read(self, fd):
         chunk = True
         while chunk:
             try:
-                chunk = os.read(self.fd, 4096)
+                chunk = os.read(fd, 4096)
             except OSError:  # a pseudo-terminal whose other side closed
                 chunk = b""
             with self.condition:

@@ -5,6 +5,7 @@ silent server leaves.
 Usage: output_e2e.py PATH-TO-tessaloquin-audio-capture
 """
 
+import contextlib
 import os
 import signal
 import socket
@@ -23,59 +24,51 @@ KILL_LOSS = 1.0
 END_SLACK = 0.1
 
 
-class StallingProxy:
-    """A socket in front of the sound server that relays everything until a client asks for a
-    record stream, then holds that connection open and silent: a server that accepted and never
-    answers. A byte relay cannot pass descriptors, so clients must not use shared memory."""
+CONTROL_CHANNEL = 0xFFFFFFFF
+CREATE_RECORD_STREAM = 5
 
-    CONTROL_CHANNEL = 0xFFFFFFFF
-    CREATE_RECORD_STREAM = 5
 
-    def __init__(self, server_socket, path):
-        self.server_socket = server_socket
-        self.path = path
-        self.listener = socket.socket(socket.AF_UNIX)
-        self.listener.bind(path)
-        self.listener.listen(8)
-        self.held = []
-        threading.Thread(target=self._accept, daemon=True).start()
+def stalling_proxy(server_socket, path):
+    """Listens at `path` in front of the sound server and relays everything until a client asks
+    for a record stream, then holds that connection open and silent: a server that accepted and
+    never answers. A byte relay cannot pass descriptors: clients must not use shared memory."""
+    listener = socket.socket(socket.AF_UNIX)
+    listener.bind(path)
+    listener.listen(8)
+    held = []
 
-    def _accept(self):
-        while True:
-            client, _ = self.listener.accept()
-            upstream = socket.socket(socket.AF_UNIX)
-            upstream.connect(self.server_socket)
-            self.held += [client, upstream]
-            threading.Thread(target=self._requests, args=(client, upstream), daemon=True).start()
-            threading.Thread(target=self._replies, args=(upstream, client), daemon=True).start()
-
-    @staticmethod
-    def _read(connection, size):
+    def read(connection, size):
         data = connection.recv(size, socket.MSG_WAITALL) if size else b""
         if len(data) < size:
             raise OSError("closed")
         return data
 
-    def _requests(self, client, upstream):
-        try:
+    def requests(client, upstream):
+        with contextlib.suppress(OSError):
             while True:
-                descriptor = self._read(client, 20)
+                descriptor = read(client, 20)
                 length, channel = struct.unpack(">II", descriptor[:8])
-                payload = self._read(client, length)
-                if (channel == self.CONTROL_CHANNEL and payload[:1] == b"L"
-                        and struct.unpack(">I", payload[1:5])[0] == self.CREATE_RECORD_STREAM):
+                payload = read(client, length)
+                if (channel == CONTROL_CHANNEL and payload[:1] == b"L"
+                        and struct.unpack(">I", payload[1:5])[0] == CREATE_RECORD_STREAM):
                     return
                 upstream.sendall(descriptor + payload)
-        except OSError:
-            pass
 
-    @staticmethod
-    def _replies(upstream, client):
-        try:
+    def replies(upstream, client):
+        with contextlib.suppress(OSError):
             while data := upstream.recv(65536):
                 client.sendall(data)
-        except OSError:
-            pass
+
+    def accept():
+        while True:
+            client, _ = listener.accept()
+            upstream = socket.socket(socket.AF_UNIX)
+            upstream.connect(server_socket)
+            held.extend((client, upstream))
+            threading.Thread(target=requests, args=(client, upstream), daemon=True).start()
+            threading.Thread(target=replies, args=(upstream, client), daemon=True).start()
+
+    threading.Thread(target=accept, daemon=True).start()
 
 
 def two_recorders(f, binary, server, root):
@@ -134,11 +127,12 @@ def deleted_working_folder(f, binary, server, root):
 
 
 def server_silent_while_the_sources_open(f, binary, server, root):
-    proxy = StallingProxy(server.socket, os.path.join(root, "stalling"))
+    proxy = os.path.join(root, "stalling")
+    stalling_proxy(server.socket, proxy)
     config = os.path.join(root, "client.conf")
     with open(config, "w") as out:
         out.write("enable-shm = no\nenable-memfd = no\nautospawn = no\n")
-    env = dict(server.env, PULSE_SERVER="unix:" + proxy.path, PULSE_CLIENTCONFIG=config)
+    env = dict(server.env, PULSE_SERVER="unix:" + proxy, PULSE_CLIENTCONFIG=config)
     started = time.monotonic()
     run = Run(binary, ["--output", os.path.join(root, "stalled.mov"), "--microphone", "off"], env)
     status = run.finish(timeout=20)
