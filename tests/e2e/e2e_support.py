@@ -130,11 +130,7 @@ class Run:
                 self.condition.wait(remaining)
 
     def finish(self, timeout=EVENT_TIMEOUT):
-        try:
-            status = self.process.wait(timeout)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            status = None
+        status = wait_or_kill(self.process, timeout)
         self.reader.join(5)
         self.stderr = self.process.stderr.read()
         return status
@@ -144,6 +140,16 @@ class Run:
 
     def of_kind(self, kind):
         return [event for _, event in self.events if event.get("event") == kind]
+
+
+def wait_or_kill(process, timeout):
+    """The exit status of `process`, or None when it had to be killed after `timeout` s."""
+    try:
+        return process.wait(timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        return None
 
 
 def wait_until(condition, timeout, interval=0.2):
@@ -179,12 +185,9 @@ def decoded_audio(path):
 def window_levels(samples):
     """RMS of every whole 100-ms window but the first and the last, the start's and stop's."""
     width = SAMPLES_PER_SECOND // 10
-    count = len(samples) // width
-    levels = []
-    for index in range(1, count - 1):
-        window = samples[index * width:(index + 1) * width]
-        levels.append((index, math.sqrt(sum(x * x for x in window) / width)))
-    return levels
+    windows = [samples[index * width:(index + 1) * width] for index in range(len(samples) // width)]
+    return [(index, math.sqrt(sum(x * x for x in windows[index]) / width))
+            for index in range(1, len(windows) - 1)]
 
 
 def interrupt(run):
@@ -210,9 +213,8 @@ def record(binary, env, output, seconds, extra=()):
     if ready is None:
         return run, run.finish(), 0.0
     time.sleep(seconds)
-    interrupted = time.monotonic()
-    run.process.send_signal(signal.SIGINT)
-    return run, run.finish(), interrupted - ready
+    span = time.monotonic() - ready
+    return run, interrupt(run), span
 
 
 def check_event_stream(f, run, status, expect_microphone):
@@ -233,8 +235,7 @@ def check_event_stream(f, run, status, expect_microphone):
         if not expect_microphone:
             f.check(level["microphoneSamples"] == level["microphoneRms"] == 0,
                     f"microphone metered while off: {level}")
-    # What arrived since the last level: at most a second's worth, with the first level's
-    # backlog as tolerance for a recording stopped before its first level.
+    # Since the last level: a second at most, or the start's backlog if no level came.
     for final in run.of_kind("final"):
         for source in ("system", "microphone"):
             f.check(final[f"{source}Samples"] <= 1.5 * SAMPLES_PER_SECOND, f"final {final}")

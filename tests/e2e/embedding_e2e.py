@@ -18,7 +18,7 @@ import threading
 import time
 
 from e2e_support import (MICROPHONE_RMS, SYSTEM_RMS, become_subreaper, check_probe,
-                         probe_streams, run_suite, wait_reaped)
+                         probe_streams, run_suite, wait_or_kill, wait_reaped)
 
 DOCS = "share/doc/tessaloquin-audio-capture"
 LEVEL_LINE = re.compile(r"\d\d:\d\d  system \[[#.]{20}\] +(-?\d+\.\d) dB"
@@ -90,11 +90,7 @@ def start_example(example, tool, env, path, *options):
 def press_enter_and_wait(process):
     process.stdin.write(b"\n")
     process.stdin.flush()
-    try:
-        return process.wait(30)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        return process.wait()
+    return wait_or_kill(process, 30)
 
 
 def check_movie_readable(f, path):
