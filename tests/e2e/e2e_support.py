@@ -3,6 +3,7 @@ the tool whose records are read as they come, and checks of the event stream and
 """
 
 import array
+import ctypes
 import json
 import math
 import os
@@ -10,8 +11,10 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import threading
 import time
+import traceback
 
 SYSTEM_TONE = (440, 0.3)  # frequency, amplitude: a sine of RMS amplitude / sqrt(2)
 MICROPHONE_TONE = (1000, 0.2)
@@ -40,13 +43,9 @@ class SoundServer:
     def __init__(self, root):
         self.root = root
         self.socket = os.path.join(root, "native")
-        self.env = dict(os.environ)
-        self.env.update(
-            HOME=root,
-            PULSE_RUNTIME_PATH=os.path.join(root, "runtime"),
-            PULSE_STATE_PATH=os.path.join(root, "state"),
-            PULSE_SERVER="unix:" + self.socket,
-        )
+        self.env = dict(os.environ, HOME=root, PULSE_RUNTIME_PATH=os.path.join(root, "runtime"),
+                        PULSE_STATE_PATH=os.path.join(root, "state"),
+                        PULSE_SERVER="unix:" + self.socket)
         self.env.pop("PULSE_SINK", None)
         self.env.pop("PULSE_SOURCE", None)
         self.process = None
@@ -54,55 +53,36 @@ class SoundServer:
 
     def start(self):
         config = os.path.join(self.root, "server.pa")
+        sink = "load-module module-null-sink format=float32le rate=48000 channels=2 sink_name="
         with open(config, "w") as out:
             out.write(
                 f"load-module module-native-protocol-unix auth-anonymous=1 socket={self.socket}\n"
-                "load-module module-null-sink sink_name=speakers format=float32le rate=48000 "
-                "channels=2 sink_properties=device.description=Speakers\n"
-                "load-module module-null-sink sink_name=microphone_feed format=float32le "
-                "rate=48000 channels=2 sink_properties=device.description=Feed\n"
+                f"{sink}speakers sink_properties=device.description=Speakers\n"
+                f"{sink}microphone_feed sink_properties=device.description=Feed\n"
                 "load-module module-remap-source source_name=usb_microphone "
-                "master=microphone_feed.monitor "
-                "source_properties=device.description=\""
+                "master=microphone_feed.monitor source_properties=device.description=\""
                 + MICROPHONE_NAME.replace(" ", "\\ ") + "\"\n"
-                "set-default-sink speakers\n"
-                "set-default-source usb_microphone\n"
-            )
+                "set-default-sink speakers\nset-default-source usb_microphone\n")
         self.process = subprocess.Popen(
             ["pulseaudio", "-n", "-F", config, "--daemonize=no", "--exit-idle-time=-1",
              "--disallow-exit", "--log-target=stderr"],
             env=self.env, stdout=subprocess.DEVNULL,
             stderr=open(os.path.join(self.root, "server.log"), "w"))
-        deadline = time.monotonic() + 15
-        while time.monotonic() < deadline:
-            if subprocess.run(["pactl", "info"], env=self.env, capture_output=True).returncode == 0:
-                break
-            time.sleep(0.2)
-        else:
+        if not wait_until(lambda: subprocess.run(["pactl", "info"], env=self.env,
+                                                 capture_output=True).returncode == 0, 15):
             raise RuntimeError("the private PulseAudio server did not come up")
-        sources = subprocess.run(["pactl", "list", "sources"], env=self.env, capture_output=True,
-                                 text=True).stdout
-        if f"Description: {MICROPHONE_NAME}" not in sources:
+        if f"Description: {MICROPHONE_NAME}" not in pactl(self, "list", "sources"):
             raise RuntimeError("the private PulseAudio server has no microphone")
 
     def play_tones(self):
-        for sink, (frequency, amplitude) in (("speakers", SYSTEM_TONE),
-                                            ("microphone_feed", MICROPHONE_TONE)):
-            self.tones.append(subprocess.Popen(
-                ["gst-launch-1.0", "-q", "audiotestsrc", "wave=sine", f"freq={frequency}",
-                 f"volume={amplitude}", "is-live=true", "!",
-                 "audio/x-raw,format=F32LE,rate=48000,channels=2", "!",
-                 "pulsesink", f"device={sink}"],
-                env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        # Both players must be past their start-up, or the first recording meters it.
-        deadline = time.monotonic() + 15
-        while time.monotonic() < deadline:
-            inputs = subprocess.run(["pactl", "list", "short", "sink-inputs"], env=self.env,
-                                    capture_output=True, text=True).stdout
-            if len(inputs.splitlines()) == 2:
-                break
-            time.sleep(0.2)
-        else:
+        play_tone(self, SYSTEM_TONE, "speakers")
+        play_tone(self, MICROPHONE_TONE, "microphone_feed")
+        self.wait_for_players(2)
+
+    def wait_for_players(self, count):
+        """Waits for `count` players and their start-up, which a recording would meter."""
+        if not wait_until(lambda: len(pactl(self, "list", "short", "sink-inputs").splitlines())
+                          >= count, 15):
             raise RuntimeError("the test tones did not start")
         time.sleep(2.0)
 
@@ -150,11 +130,7 @@ class Run:
                 self.condition.wait(remaining)
 
     def finish(self, timeout=EVENT_TIMEOUT):
-        try:
-            status = self.process.wait(timeout)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            status = None
+        status = wait_or_kill(self.process, timeout)
         self.reader.join(5)
         self.stderr = self.process.stderr.read()
         return status
@@ -164,6 +140,26 @@ class Run:
 
     def of_kind(self, kind):
         return [event for _, event in self.events if event.get("event") == kind]
+
+
+def wait_or_kill(process, timeout):
+    """The exit status of `process`, or None when it had to be killed after `timeout` s."""
+    try:
+        return process.wait(timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        return None
+
+
+def wait_until(condition, timeout, interval=0.2):
+    """Whether `condition()` came true within `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(interval)
+    return True
 
 
 def near(value, expected, tolerance):
@@ -187,61 +183,62 @@ def decoded_audio(path):
 
 
 def window_levels(samples):
-    """RMS of every whole 100-ms window but the first and the last (the onsets of start and
-    stop)."""
+    """RMS of every whole 100-ms window but the first and the last, the start's and stop's."""
     width = SAMPLES_PER_SECOND // 10
-    count = len(samples) // width
-    levels = []
-    for index in range(1, count - 1):
-        window = samples[index * width:(index + 1) * width]
-        levels.append((index, math.sqrt(sum(x * x for x in window) / width)))
-    return levels
+    windows = [samples[index * width:(index + 1) * width] for index in range(len(samples) // width)]
+    return [(index, math.sqrt(sum(x * x for x in windows[index]) / width))
+            for index in range(1, len(windows) - 1)]
+
+
+def interrupt(run):
+    """Sends SIGINT and waits for the run to end; returns its status."""
+    run.process.send_signal(signal.SIGINT)
+    return run.finish()
+
+
+def recording(f, binary, server, path, extra=()):
+    """A run that has reported ready (at `run.ready`), or None, finished, if it did not."""
+    run = Run(binary, ["--output", path] + list(extra), server.env)
+    run.ready = run.wait_for("ready")
+    if not f.check(run.ready is not None, f"no ready: {run.kinds()}"):
+        run.finish()
+        return None
+    return run
 
 
 def record(binary, env, output, seconds, extra=()):
-    """Records for `seconds` after "ready", then interrupts; returns the run, its status and
-    the recorded span."""
+    """Records for `seconds` after "ready"; returns the run, its status and the span."""
     run = Run(binary, ["--output", output] + list(extra), env)
     ready = run.wait_for("ready")
     if ready is None:
         return run, run.finish(), 0.0
     time.sleep(seconds)
-    interrupted = time.monotonic()
-    run.process.send_signal(signal.SIGINT)
-    return run, run.finish(), interrupted - ready
+    span = time.monotonic() - ready
+    return run, interrupt(run), span
 
 
 def check_event_stream(f, run, status, expect_microphone):
     kinds = run.kinds()
-    f.check(status == 0, f"exit status {status}, expected 0")
-    f.check(run.stderr == "", f"standard error is not empty: {run.stderr!r}")
-    f.check(not run.bad_lines, f"lines that are not JSON: {run.bad_lines}")
+    check_final(f, run, status, "recording")
     f.check(kinds and kinds[0] in ("ready", "warning"), f"first events {kinds[:2]}")
     f.check("ready" in kinds, "no ready event")
-    f.check(kinds and kinds[-1] == "final", f"last event is {kinds[-1:]}, expected final")
     arrivals = [arrival for arrival, event in run.events if event.get("event") == "level"]
     f.check(len(arrivals) >= 3, f"only {len(arrivals)} level events")
     gaps = [b - a for a, b in zip(arrivals, arrivals[1:])]
     f.check(all(0.7 < gap < 1.3 for gap in gaps), f"level events not a second apart: {gaps}")
+    sources = (("system", SYSTEM_RMS),) + ((("microphone", MICROPHONE_RMS),)
+                                            if expect_microphone else ())
     for level in run.of_kind("level"):
-        f.check(near(level["systemSamples"], SAMPLES_PER_SECOND, 0.1),
-                f"systemSamples {level['systemSamples']}")
-        f.check(near(level["systemRms"], SYSTEM_RMS, 0.03),
-                f"systemRms {level['systemRms']}, tone {SYSTEM_RMS:.4f}")
-        if expect_microphone:
-            f.check(near(level["microphoneSamples"], SAMPLES_PER_SECOND, 0.1),
-                    f"microphoneSamples {level['microphoneSamples']}")
-            f.check(near(level["microphoneRms"], MICROPHONE_RMS, 0.03),
-                    f"microphoneRms {level['microphoneRms']}, tone {MICROPHONE_RMS:.4f}")
-        else:
-            f.check(level["microphoneSamples"] == 0 and level["microphoneRms"] == 0,
+        for source, rms in sources:
+            f.check(near(level[f"{source}Samples"], SAMPLES_PER_SECOND, 0.1)
+                    and near(level[f"{source}Rms"], rms, 0.03), f"level {level}, tone {rms:.4f}")
+        if not expect_microphone:
+            f.check(level["microphoneSamples"] == level["microphoneRms"] == 0,
                     f"microphone metered while off: {level}")
-    # What arrived since the last level: at most a second's worth, with the first level's
-    # backlog as tolerance for a recording stopped before its first level.
+    # Since the last level: a second at most, or the start's backlog if no level came.
     for final in run.of_kind("final"):
         for source in ("system", "microphone"):
-            f.check(final[f"{source}Samples"] <= 1.5 * SAMPLES_PER_SECOND,
-                    f"final {source}Samples {final[f'{source}Samples']}")
+            f.check(final[f"{source}Samples"] <= 1.5 * SAMPLES_PER_SECOND, f"final {final}")
         if not expect_microphone:
             f.check(final["microphoneSamples"] == 0, f"microphone in final while off: {final}")
 
@@ -260,14 +257,62 @@ def check_movie(f, path, span, expected_rms):
     # The one-frame-a-second video track may reach up to a second past the audio.
     audio_duration = float(audio[0].get("duration", 0)) if audio else 0
     duration = float(info["format"].get("duration", 0))
-    f.check(abs(audio_duration - span) < 1.0,
-            f"audio lasts {audio_duration:.2f} s for {span:.2f} s recorded")
+    f.check(abs(audio_duration - span) < 1.0, f"audio lasts {audio_duration:.2f} s of {span:.2f} s")
     f.check(span - 1.0 < duration < span + 2.0, f"movie lasts {duration:.2f} s for {span:.2f} s")
     levels = window_levels(decoded_audio(path))
     f.check(len(levels) >= span * 10 - 10, f"only {len(levels)} windows for {span:.1f} s")
-    bad = [(index, round(level, 4)) for index, level in levels
-           if not near(level, expected_rms, 0.05)]
+    bad = off_windows(levels, expected_rms)
     f.check(not bad, f"{len(bad)} of {len(levels)} windows off {expected_rms:.4f}: {bad[:8]}")
+
+
+def off_windows(levels, expected_rms):
+    """The windows of `levels` more than 5 % off `expected_rms`."""
+    return [(index, round(level, 4)) for index, level in levels
+            if not near(level, expected_rms, 0.05)]
+
+
+def check_error(f, run, status, stage, domain, code):
+    """The run failed at `stage` with the one record of a GError and nothing on stderr."""
+    errors = run.of_kind("error")
+    f.check(status == 1 and run.kinds() == ["error"] and errors[0].get("stage") == stage
+            and errors[0].get("errorName") == "GError" and errors[0].get("domain") == domain
+            and errors[0].get("errorCode") == code,
+            f"expected {stage} error {domain} {code}: status {status}, events {run.events}")
+    f.check(not run.stderr, f"stderr: {run.stderr!r}")
+
+
+def check_final(f, run, status, label):
+    """Status 0, one final record and last, only records on stdout, nothing on stderr."""
+    f.check(status == 0 and run.kinds().count("final") == 1 and run.kinds()[-1:] == ["final"],
+            f"{label}: status {status}, events {run.kinds()}")
+    f.check(not run.bad_lines, f"{label}: lines that are not records: {run.bad_lines[:2]}")
+    f.check(run.stderr == "", f"{label}: stderr {run.stderr[:300]!r}")
+
+
+def check_probe(f, binary, env):
+    """A probe against a working server: granted, and nothing else on stdout or stderr."""
+    run = Run(binary, ["--probe"], env)
+    status = run.finish()
+    events = [event for _, event in run.events]
+    f.check(status == 0 and events == [{"event": "probe", "granted": True}] and not run.bad_lines,
+            f"probe: status {status}, events {events}, other lines {run.bad_lines[:2]}")
+    f.check(run.stderr == "", f"the probe wrote on stderr: {run.stderr[:300]!r}")
+
+
+def become_subreaper():
+    """Orphaned descendants come to this process, which can then wait for them."""
+    ctypes.CDLL(None, use_errno=True).prctl(36, 1, 0, 0, 0)  # PR_SET_CHILD_SUBREAPER
+
+
+def wait_reaped(pid, timeout):
+    """The status of a child (adopted or not) once it has ended, or None."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            return os.waitstatus_to_exitcode(status)
+        time.sleep(0.05)
+    return None
 
 
 def require_tools():
@@ -275,6 +320,36 @@ def require_tools():
     for tool in ("pulseaudio", "pactl", "gst-launch-1.0", "ffmpeg", "ffprobe"):
         if not shutil.which(tool):
             sys.exit(f"{tool} is required")
+
+
+def run_suite(name, cases, arguments=1, tones=True, fresh_server=False):
+    """Runs each case(f, first argument, server, root) against a private server, a new one per
+    case with `fresh_server`; a case that raises fails. Ends with report()."""
+    if len(sys.argv) != arguments + 1:
+        sys.exit(sys.modules["__main__"].__doc__)
+    tool = os.path.abspath(sys.argv[1])
+    require_tools()
+    f = Failures()
+    root = server = None
+    for index, case in enumerate(cases):
+        f.group = case.__name__.replace("_", " ")
+        try:
+            if server is None:
+                root = tempfile.mkdtemp(prefix=f"tessaloquin-{name.replace(' ', '-')}-")
+                server = SoundServer(root)
+                server.start()
+                if tones:
+                    server.play_tones()
+            case(f, tool, server, root)
+        except Exception:
+            traceback.print_exc(file=sys.stdout)
+            f.check(False, "the case raised an exception")
+        finally:
+            if server is not None and (fresh_server or index == len(cases) - 1):
+                server.stop()
+                shutil.rmtree(root, ignore_errors=True)
+                root = server = None
+    report(f, name)
 
 
 def report(failures, suite):
@@ -298,8 +373,7 @@ def add_output(server, name, description):
 
 
 def play_tone(server, tone, device=None):
-    """Plays `tone` (frequency, amplitude) on `device`, or on the default output, which it then
-    follows; returns the player."""
+    """Plays `tone` on `device`, or on the default output, which it then follows."""
     frequency, amplitude = tone
     sink = ["pulsesink"] + ([f"device={device}"] if device else [])
     player = subprocess.Popen(

@@ -1,30 +1,24 @@
 #!/usr/bin/env python3
-"""End-to-end checks of what an embedding developer uses: the installed tool and the example
-parent, examples/level_meter.py, against a private PulseAudio server.
+"""End-to-end checks of what an embedding developer uses: BUILD-DIR installed with CMAKE into
+a prefix of its own, its tool's probe, and its example parent, examples/level_meter.py, run
+plain, stopped at once, under a pseudo-terminal and killed.
 
 Usage: embedding_e2e.py CMAKE BUILD-DIR
-
-Installs BUILD-DIR into a temporary prefix with CMAKE, probes with the installed tool, then runs
-the installed example with it: not under a terminal, stopped at once, under a pseudo-terminal,
-and killed.
 """
 
-import ctypes
 import math
 import os
 import pty
 import re
-import shutil
 import signal
 import struct
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
-from e2e_support import (MICROPHONE_RMS, SYSTEM_RMS, Failures, Run, SoundServer, probe_streams,
-                         report, require_tools)
+from e2e_support import (MICROPHONE_RMS, SYSTEM_RMS, become_subreaper, check_probe,
+                         probe_streams, run_suite, wait_or_kill, wait_reaped)
 
 DOCS = "share/doc/tessaloquin-audio-capture"
 LEVEL_LINE = re.compile(r"\d\d:\d\d  system \[[#.]{20}\] +(-?\d+\.\d) dB"
@@ -32,30 +26,27 @@ LEVEL_LINE = re.compile(r"\d\d:\d\d  system \[[#.]{20}\] +(-?\d+\.\d) dB"
 SYSTEM_DB = 20 * math.log10(SYSTEM_RMS)
 MICROPHONE_DB = 20 * math.log10(MICROPHONE_RMS)
 RECORD_SECONDS = 3
-PR_SET_CHILD_SUBREAPER = 36
 
 
 class Output:
     """Collects what a process writes to `fd` until it closes, on a thread of its own."""
 
     def __init__(self, fd):
-        self.fd = fd
         self.data = b""
         self.condition = threading.Condition()
-        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread = threading.Thread(target=self._read, args=(fd,), daemon=True)
         self.thread.start()
 
-    def _read(self):
-        while True:
+    def _read(self, fd):
+        chunk = True
+        while chunk:
             try:
-                chunk = os.read(self.fd, 4096)
+                chunk = os.read(fd, 4096)
             except OSError:  # a pseudo-terminal whose other side closed
                 chunk = b""
             with self.condition:
                 self.data += chunk
                 self.condition.notify_all()
-            if not chunk:
-                return
 
     def wait_for(self, text, timeout=20):
         with self.condition:
@@ -99,19 +90,14 @@ def start_example(example, tool, env, path, *options):
 def press_enter_and_wait(process):
     process.stdin.write(b"\n")
     process.stdin.flush()
-    try:
-        return process.wait(30)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        return process.wait()
+    return wait_or_kill(process, 30)
 
 
 def check_movie_readable(f, path):
     info = probe_streams(path)
     if f.check(info is not None, f"ffprobe cannot read {path}"):
         audio = [s for s in info["streams"] if s["codec_type"] == "audio"]
-        f.check(audio and float(audio[0].get("duration", 0)) > RECORD_SECONDS - 1,
-                f"audio streams {audio}")
+        f.check(audio and float(audio[0].get("duration", 0)) > RECORD_SECONDS - 1, f"audio {audio}")
 
 
 def check_meter_lines(f, lines, microphone_db):
@@ -177,8 +163,7 @@ def run_in_terminal(f, example, tool, env, path):
     output = Output(master)
     if f.check(output.wait_for(b"Recording into"), f"not recording: {output.data!r}"):
         tool_pid = tool_of(pid)
-        f.check(tool_pid and os.getpgid(tool_pid) != os.getpgid(pid),
-                "the tool is in the terminal's foreground process group")
+        f.check(tool_pid and os.getpgid(tool_pid) != os.getpgid(pid), "the tool is in front")
         time.sleep(RECORD_SECONDS)
     os.write(master, b"\x03")
     if not f.check(output.wait_for(b"exit status", 30), "no outcome after Ctrl-C"):
@@ -198,7 +183,7 @@ def run_in_terminal(f, example, tool, env, path):
 
 def run_killed(f, example, tool, env, path):
     """The example killed while recording: the tool still stops and completes the movie."""
-    ctypes.CDLL(None).prctl(PR_SET_CHILD_SUBREAPER, 1)  # adopt the orphaned tool, to wait for it
+    become_subreaper()  # to wait for the orphaned tool
     process, output = start_example(example, tool, env, path)
     if not f.check(output.wait_for(b"Recording into"), f"not recording: {output.data!r}"):
         process.kill()
@@ -207,48 +192,26 @@ def run_killed(f, example, tool, env, path):
     time.sleep(RECORD_SECONDS)
     process.kill()
     process.wait()
-    deadline = time.monotonic() + 30
-    while tool_pid and time.monotonic() < deadline and os.waitpid(tool_pid, os.WNOHANG)[0] == 0:
-        time.sleep(0.1)
-    f.check(tool_pid and time.monotonic() < deadline, "the tool kept running")
+    f.check(tool_pid and wait_reaped(tool_pid, 30) is not None, "the tool kept running")
     check_movie_readable(f, path)
     boxes = top_level_boxes(path)  # a clean stop rewrites the fragments into one movie
     f.check("moof" not in boxes, f"the movie was cut off, not finished: {boxes}")
 
 
-def main():
-    if len(sys.argv) != 3:
-        sys.exit(__doc__)
-    cmake, build = sys.argv[1:]
-    require_tools()
-    root = tempfile.mkdtemp(prefix="tessaloquin-embedding-")
-    server = SoundServer(root)
-    f = Failures()
-    try:
-        f.group = "install"
-        prefix = os.path.join(root, "prefix")
-        install(f, cmake, build, prefix)
-        tool = os.path.join(prefix, "bin", "tessaloquin-audio-capture")
-        example = os.path.join(prefix, DOCS, "examples", "level_meter.py")
-        if not f.check(os.access(tool, os.X_OK), "no tool is installed"):
-            report(f, "embedding")
-        server.start()
-        server.play_tones()
-        run = Run(tool, ["--probe"], server.env)
-        status = run.finish()
-        f.check(status == 0 and run.of_kind("probe") == [{"event": "probe", "granted": True}],
-                f"installed probe: status {status}, events {run.kinds()}")
-
-        for group, case in (("plain", run_plain), ("stopped at once", run_stopped_early),
-                            ("terminal", run_in_terminal), ("killed", run_killed)):
-            f.group = f"example, {group}"
-            case(f, example, tool, server.env, os.path.join(root, group.replace(" ", "-") + ".mov"))
-    finally:
-        server.stop()
-        shutil.rmtree(root, ignore_errors=True)
-
-    report(f, "embedding")
+def embedding(f, cmake, server, root):
+    f.group = "install"
+    prefix = os.path.join(root, "prefix")
+    install(f, cmake, sys.argv[2], prefix)
+    tool = os.path.join(prefix, "bin", "tessaloquin-audio-capture")
+    example = os.path.join(prefix, DOCS, "examples", "level_meter.py")
+    if not f.check(os.access(tool, os.X_OK), "no tool is installed"):
+        return
+    check_probe(f, tool, server.env)
+    for group, case in (("plain", run_plain), ("stopped at once", run_stopped_early),
+                        ("terminal", run_in_terminal), ("killed", run_killed)):
+        f.group = f"example, {group}"
+        case(f, example, tool, server.env, os.path.join(root, group.replace(" ", "-") + ".mov"))
 
 
 if __name__ == "__main__":
-    main()
+    run_suite("embedding", (embedding,), arguments=2)

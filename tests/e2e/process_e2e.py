@@ -1,80 +1,62 @@
 #!/usr/bin/env python3
-"""End-to-end checks of the recorder as a process among others: signals at the start, a parent
-that closes the pipe, stops reading or goes away, libraries that would talk on standard error,
-and too few file descriptors.
+"""End-to-end checks of the recorder as a process among others: early signals, a parent that
+closes the pipe, stops reading or goes away, talkative libraries, few file descriptors. Takes
+about two minutes, most of it a parent that does not read for 60 s.
 
 Usage: process_e2e.py PATH-TO-tessaloquin-audio-capture
-
-Starts its own sound server with two tones, like run_e2e.py. Takes about two minutes, most of
-it the one case whose parent does not read for 60 seconds.
 """
 
-import ctypes
 import fcntl
 import json
 import os
+import pathlib
 import signal
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
 
-from e2e_support import (SAMPLES_PER_SECOND, SYSTEM_RMS, Failures, Run, SoundServer,
-                         check_movie, probe_streams, report, require_tools)
+from e2e_support import (SAMPLES_PER_SECOND, SYSTEM_RMS, Run, become_subreaper, check_error,
+                         check_final, check_probe, check_movie, interrupt, probe_streams, run_suite,
+                         wait_or_kill, wait_reaped, wait_until)
 
-F_SETPIPE_SZ = 1031
-PR_SET_CHILD_SUBREAPER = 36
-
-
-def finished_with_final(f, run, status, label):
-    finals = run.of_kind("final")
-    f.check(status == 0 and len(finals) == 1 and run.kinds()[-1] == "final",
-            f"{label}: status {status}, events {run.kinds()}, stderr {run.stderr!r}")
-
-
-def early_sigint(f, binary, env, root):
+def early_sigint(f, binary, server, root):
     """SIGINT 25 ms after spawn: ignored while starting, the run then stops on the next one."""
     for attempt in range(5):
         spawned = time.monotonic()
-        run = Run(binary, ["--output", os.path.join(root, f"early{attempt}.mov")], env)
+        run = Run(binary, ["--output", os.path.join(root, f"early{attempt}.mov")], server.env)
         time.sleep(max(0.0, spawned + 0.025 - time.monotonic()))
         run.process.send_signal(signal.SIGINT)
-        ready = run.wait_for("ready")
-        if not f.check(ready is not None, f"no ready after an early SIGINT: "
-                       f"status {run.process.poll()}, events {run.kinds()}"):
+        if not f.check(run.wait_for("ready") is not None, f"no ready: {run.process.poll()}, "
+                       f"{run.kinds()}"):
             run.finish()
             continue
         time.sleep(0.3)
         f.check("final" not in run.kinds(), "the early SIGINT stopped the recording")
-        run.process.send_signal(signal.SIGINT)
-        finished_with_final(f, run, run.finish(), "early SIGINT")
+        check_final(f, run, interrupt(run), "early SIGINT")
 
 
-def sigint_at_ready(binary, env, path):
-    """One run that is interrupted the moment its ready arrives; its status and events."""
-    run = Run(binary, ["--output", path, "--microphone", "off"], env)
-    if run.wait_for("ready") is not None:
-        run.process.send_signal(signal.SIGINT)
-    status = run.finish(timeout=10)
-    return status, run.kinds()
-
-
-def immediate_sigints(f, binary, env, root):
+def immediate_sigints(f, binary, server, root):
     """Fifty runs, five at a time: a SIGINT sent as soon as ready is read is never lost."""
-    paths = [os.path.join(root, f"instant{index}.mov") for index in range(50)]
+    def sigint_at_ready(index):
+        run = Run(binary, ["--output", os.path.join(root, f"instant{index}.mov"), "--microphone",
+                           "off"], server.env)
+        if run.wait_for("ready") is not None:
+            run.process.send_signal(signal.SIGINT)
+        return run.finish(timeout=10), run.kinds()
+
     with ThreadPoolExecutor(max_workers=5) as pool:
-        outcomes = list(pool.map(lambda path: sigint_at_ready(binary, env, path), paths))
+        outcomes = list(pool.map(sigint_at_ready, range(50)))
     bad = [(status, kinds) for status, kinds in outcomes
            if status != 0 or kinds.count("final") != 1 or kinds[-1] != "final"]
     f.check(not bad, f"{len(bad)} of 50 runs stopped at ready went wrong: {bad[:3]}")
 
 
-def closed_pipe(f, binary, env, root):
+def closed_pipe(f, binary, server, root):
     """A reader that closes the pipe costs the records, not the recording."""
     path = os.path.join(root, "closed.mov")
-    process = subprocess.Popen([binary, "--output", path, "--microphone", "off"], env=env,
+    process = subprocess.Popen([binary, "--output", path, "--microphone", "off"], env=server.env,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     f.check(b"ready" in process.stdout.readline(), "no ready")
     ready = time.monotonic()
@@ -83,37 +65,15 @@ def closed_pipe(f, binary, env, root):
     f.check(process.poll() is None, f"the tool ended with the pipe: status {process.poll()}")
     interrupted = time.monotonic()
     process.send_signal(signal.SIGINT)
-    try:
-        status = process.wait(20)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        status = None
+    status = wait_or_kill(process, 20)
     f.check(status == 0, f"exit status {status} after the pipe was closed")
     f.check(process.stderr.read() == b"", "something on stderr")
     check_movie(f, path, interrupted - ready, SYSTEM_RMS)
 
 
-def wait_reaped(pid, timeout):
-    """The status of a child (adopted or not) once it has ended, or None."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        done, status = os.waitpid(pid, os.WNOHANG)
-        if done:
-            return os.waitstatus_to_exitcode(status)
-        time.sleep(0.05)
-    return None
-
-
-def records_in(path):
-    with open(path) as lines:
-        return [json.loads(line) for line in lines]
-
-
-def parent_exits(f, binary, env, root):
-    """A parent that ends without SIGINT, during the start or while recording: the tool stops as
-    if SIGINT had come."""
-    # Orphans come to this process, which can then see how they end.
-    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+def parent_exits(f, binary, server, root):
+    """A parent that ends while the tool starts or records: the tool stops as on SIGINT."""
+    become_subreaper()
     for when in ("starting", "recording"):
         path = os.path.join(root, f"orphan-{when}.mov")
         records = os.path.join(root, f"orphan-{when}.jsonl")
@@ -124,14 +84,12 @@ def parent_exits(f, binary, env, root):
              "print(tool.pid, flush=True)\n"
              "sys.stdin.read()\n",
              binary, "--output", path, "--microphone", "off", records],
-            env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+            env=server.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         pid = int(intermediate.stdout.readline())
         if when == "starting":
             time.sleep(0.2)  # past the tool's first steps, short of ready
         else:
-            deadline = time.monotonic() + 20
-            while time.monotonic() < deadline and "ready" not in open(records).read():
-                time.sleep(0.05)
+            wait_until(lambda: "ready" in open(records).read(), 20, 0.05)
             time.sleep(2)
         intermediate.stdin.close()  # the intermediate parent ends here
         intermediate.wait()
@@ -139,52 +97,40 @@ def parent_exits(f, binary, env, root):
         if status is None:
             os.kill(pid, signal.SIGKILL)
             wait_reaped(pid, 5)
-        kinds = [event.get("event") for event in records_in(records)]
+        with open(records) as lines:
+            kinds = [json.loads(line).get("event") for line in lines]
         f.check(status == 0 and kinds[:1] == ["ready"] and kinds[-1:] == ["final"],
                 f"parent gone while {when}: status {status}, records {kinds}")
         f.check(probe_streams(path) is not None, f"parent gone while {when}: no movie")
 
 
-def worker_thread_parent(f, binary, env, root):
+def worker_thread_parent(f, binary, server, root):
     """Started from a parent's worker thread that then ends: recording goes on."""
-    holder = {}
-
-    def spawn():
-        holder["run"] = Run(binary, ["--output", os.path.join(root, "thread.mov"),
-                                     "--microphone", "off"], env)
-
-    worker = threading.Thread(target=spawn)
+    runs = []
+    worker = threading.Thread(target=lambda: runs.append(Run(
+        binary, ["--output", os.path.join(root, "thread.mov"), "--microphone", "off"],
+        server.env)))
     worker.start()
     worker.join()
-    run = holder["run"]
+    run = runs[0]
     f.check(run.wait_for("ready") is not None, "no ready")
     time.sleep(2)
-    f.check(run.process.poll() is None and "final" not in run.kinds(),
-            f"the recording ended with the thread that started it: {run.kinds()}")
-    run.process.send_signal(signal.SIGINT)
-    finished_with_final(f, run, run.finish(), "worker-thread parent")
-
-
-def sanitized(binary):
-    with open(binary, "rb") as executable:
-        return b"__asan_init" in executable.read()
+    f.check(run.process.poll() is None and "final" not in run.kinds(), f"ended: {run.kinds()}")
+    check_final(f, run, interrupt(run), "worker-thread parent")
 
 
 def rss_kib(pid):
     with open(f"/proc/{pid}/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
+        return next(int(line.split()[1]) for line in status if line.startswith("VmRSS:"))
 
 
-def parent_not_reading(f, binary, env, root):
+def parent_not_reading(f, binary, server, root):
     """A 4-KiB pipe nobody reads for 60 s: memory stays flat, then every record arrives in
     order and the final one counts what came after the last level."""
     process = subprocess.Popen(
         [binary, "--output", os.path.join(root, "unread.mov"), "--microphone", "off"],
-        env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    fcntl.fcntl(process.stdout.fileno(), F_SETPIPE_SZ, 4096)
+        env=server.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    fcntl.fcntl(process.stdout.fileno(), fcntl.F_SETPIPE_SZ, 4096)
     spawned = time.monotonic()
     time.sleep(10)
     settled = rss_kib(process.pid)
@@ -194,82 +140,48 @@ def parent_not_reading(f, binary, env, root):
     interrupted = time.monotonic()
     output, _ = process.communicate(timeout=30)
     # A sanitizer's allocator holds on to freed memory, so the bound is the release build's.
-    f.check(grown < 2048 or sanitized(binary), f"RSS grew by {grown} KiB while nobody read")
+    f.check(grown < 2048 or b"__asan_init" in pathlib.Path(binary).read_bytes(),
+            f"RSS grew by {grown} KiB while nobody read")
     events = [json.loads(line) for line in output.decode().splitlines()]
     kinds = [event["event"] for event in events]
-    levels = [event for event in events if event["event"] == "level"]
+    levels = kinds.count("level")
     f.check(process.returncode == 0, f"status {process.returncode}")
-    f.check(kinds[:1] == ["ready"] and kinds[-1:] == ["final"]
-            and kinds.count("final") == 1 and len(kinds) == len(levels) + 2,
+    f.check(kinds == ["ready"] + ["level"] * levels + ["final"],
             f"records out of order: {kinds[:3]} ... {kinds[-3:]}")
-    f.check(55 <= len(levels) <= 61, f"{len(levels)} level records in 60 s")
+    f.check(55 <= levels <= 61, f"{levels} level records in 60 s")
     final = events[-1]
-    f.check(0 < final["systemSamples"] <= 1.2 * SAMPLES_PER_SECOND,
-            f"final counts {final['systemSamples']} samples, not the last second's")
+    f.check(0 < final["systemSamples"] <= 1.2 * SAMPLES_PER_SECOND, f"final {final}")
     counted = sum(event.get("systemSamples", 0) for event in events) / SAMPLES_PER_SECOND
     recorded = interrupted - spawned
-    f.check(recorded - 2 < counted <= recorded,
-            f"{counted:.1f} s of samples counted in {recorded:.1f} s")
+    f.check(recorded - 2 < counted <= recorded, f"{counted:.1f} s counted in {recorded:.1f} s")
 
 
-def quiet_libraries(f, binary, env, root):
+def quiet_libraries(f, binary, server, root):
     """No home folder and libraries asked to talk: nothing on stderr, only records on stdout."""
     not_a_folder = os.path.join(root, "not-a-folder")
     open(not_a_folder, "w").close()
-    talkative = dict(env, HOME=os.path.join(not_a_folder, "home"), GST_DEBUG="3",
+    talkative = dict(server.env, HOME=os.path.join(not_a_folder, "home"), GST_DEBUG="3",
                      G_MESSAGES_DEBUG="all", PULSE_LOG="4")
     talkative.pop("XDG_CONFIG_HOME", None)
     talkative.pop("XDG_CACHE_HOME", None)
-    run = Run(binary, ["--probe"], talkative)
-    status = run.finish()
-    f.check(status == 0 and run.kinds() == ["probe"] and not run.bad_lines,
-            f"probe: status {status}, events {run.kinds()}, other lines {run.bad_lines[:2]}")
-    f.check(run.stderr == "", f"the probe wrote on stderr: {run.stderr[:300]!r}")
+    check_probe(f, binary, talkative)
     run = Run(binary, ["--output", os.path.join(root, "quiet.mov")], talkative)
     if run.wait_for("ready") is not None:
         time.sleep(1)
-    run.process.send_signal(signal.SIGINT)
-    finished_with_final(f, run, run.finish(), "recording without a home")
-    f.check(not run.bad_lines, f"lines that are not records: {run.bad_lines[:2]}")
-    f.check(run.stderr == "", f"the recording wrote on stderr: {run.stderr[:300]!r}")
+    check_final(f, run, interrupt(run), "recording without a home")
 
 
-def few_descriptors(f, binary, env, root):
-    """A low RLIMIT_NOFILE: the stage fails with a record instead of the process dying; with
-    five, not even the main queue can be made."""
+def few_descriptors(f, binary, server, root):
+    """A low RLIMIT_NOFILE (with 5, not even the main queue can be made): a record, no crash."""
     recording = ["--output", os.path.join(root, "scarce.mov")]
     for limit, arguments, stage in ((8, ["--probe"], "probe"), (8, recording, "start"),
                                     (5, ["--probe"], "probe"), (5, recording, "start")):
-        run = Run("prlimit", [f"--nofile={limit}", binary] + arguments, env)
-        status = run.finish()
-        errors = run.of_kind("error")
-        f.check(status == 1 and run.kinds() == ["error"] and errors[0]["stage"] == stage
-                and errors[0]["domain"] == "TessaloquinAudioCapture.Linux"
-                and errors[0]["errorCode"] == 11 and run.stderr == "",
-                f"{stage} with {limit} descriptors: status {status}, events {run.events}, "
-                f"stderr {run.stderr[:200]!r}")
-
-
-def main():
-    if len(sys.argv) != 2:
-        sys.exit(__doc__)
-    binary = os.path.abspath(sys.argv[1])
-    require_tools()
-    root = tempfile.mkdtemp(prefix="tessaloquin-process-")
-    server = SoundServer(root)
-    f = Failures()
-    cases = (early_sigint, immediate_sigints, closed_pipe, parent_exits, worker_thread_parent,
-             quiet_libraries, few_descriptors, parent_not_reading)
-    try:
-        server.start()
-        server.play_tones()
-        for case in cases:
-            f.group = case.__name__
-            case(f, binary, server.env, root)
-    finally:
-        server.stop()
-    report(f, "process_e2e")
+        f.group = f"few descriptors: {limit} for {stage}"
+        run = Run("prlimit", [f"--nofile={limit}", binary] + arguments, server.env)
+        check_error(f, run, run.finish(), stage, "TessaloquinAudioCapture.Linux", 11)
 
 
 if __name__ == "__main__":
-    main()
+    run_suite("process_e2e", (early_sigint, immediate_sigints, closed_pipe, parent_exits,
+                              worker_thread_parent, quiet_libraries, few_descriptors,
+                              parent_not_reading))

@@ -1,26 +1,17 @@
 #!/usr/bin/env python3
-"""End-to-end checks of the recorder when the sound server changes under it.
+"""End-to-end checks of the recorder when the sound server changes under it: the default
+output switched, the microphone's input unloaded and back, the server killed; each case on a
+server of its own.
 
 Usage: server_e2e.py PATH-TO-tessaloquin-audio-capture
-
-Each case runs against its own private PulseAudio server (see e2e_support.py):
-- the default output is switched mid-recording: system audio goes on from the new output;
-- the microphone's input is unloaded mid-recording: the microphone is not moved onto a monitor,
-  so system audio is never recorded twice, and is recorded again when its input comes back;
-- the server is killed mid-recording: stage "stop" fails after SIGINT, and the movie keeps the
-  audio that arrived before the kill.
 """
 
 import os
-import shutil
-import signal
-import sys
-import tempfile
 import time
 
 from e2e_support import (MICROPHONE_RMS, MIXED_RMS, SAMPLES_PER_SECOND, SYSTEM_RMS, SYSTEM_TONE,
-                         Failures, Run, SoundServer, add_output, decoded_audio, longest_silence,
-                         near, pactl, play_tone, probe_streams, report, require_tools,
+                         add_output, check_final, decoded_audio, interrupt, longest_silence, near,
+                         off_windows, pactl, play_tone, probe_streams, recording, run_suite,
                          window_levels)
 
 # What a switch of output may cost the system audio.
@@ -28,89 +19,59 @@ MAX_GAP = 0.1
 # Kept out of the level checks besides the first and last windows: the start and the stop, whose
 # holes under load are not what these cases are about.
 EDGE = 0.5
-
-
-def inner(levels):
-    skip = int(EDGE * 10)
-    return levels[skip:-skip]
-
-
-def recording(binary, server, path, extra=()):
-    run = Run(binary, ["--output", path] + list(extra), server.env)
-    return run, run.wait_for("ready")
-
-
-def interrupt(run):
-    run.process.send_signal(signal.SIGINT)
-    return run.finish()
-
-
-def wait_for_players(server, count):
-    deadline = time.monotonic() + 15
-    while len(pactl(server, "list", "short", "sink-inputs").splitlines()) < count:
-        if time.monotonic() > deadline:
-            raise RuntimeError("the test tones did not start")
-        time.sleep(0.2)
-    time.sleep(2.0)
+INNER = slice(int(EDGE * 10), -int(EDGE * 10))  # the windows out of EDGE
 
 
 def output_switched(f, binary, server, root):
     add_output(server, "headphones", "Headphones")
     play_tone(server, SYSTEM_TONE)  # follows the default output, as applications do
-    wait_for_players(server, 1)
+    server.wait_for_players(1)
     path = os.path.join(root, "switched.mov")
-    run, ready = recording(binary, server, path, ["--microphone", "off"])
-    if not f.check(ready is not None, f"no ready: {run.kinds()}"):
-        return run.finish()
+    run = recording(f, binary, server, path, ["--microphone", "off"])
+    if not run:
+        return
     time.sleep(3)
     pactl(server, "set-default-sink", "headphones")
     sinks = dict(reversed(line.split()[:2])
                  for line in pactl(server, "list", "short", "sinks").splitlines())
     players = [line.split()[1] for line in
                pactl(server, "list", "short", "sink-inputs").splitlines()]
-    f.check(players == [sinks["headphones"]],
-            f"the server did not move the player to the new default output: {players}")
+    f.check(players == [sinks["headphones"]], f"the player stayed on the old output: {players}")
     time.sleep(3)
-    status = interrupt(run)
-    f.check(status == 0, f"exit status {status}, events {run.kinds()}")
+    check_final(f, run, interrupt(run), "switched")
     samples = decoded_audio(path)
     edge = int(EDGE * SAMPLES_PER_SECOND)
     gap = longest_silence(samples[edge:-edge])
     f.check(gap <= MAX_GAP, f"system audio missing for {gap * 1000:.0f} ms after the switch")
-    levels = inner(window_levels(samples))
+    levels = window_levels(samples)[INNER]
     f.check(len(levels) >= 45, f"only {len(levels)} windows")
-    bad = [(index, round(level, 4)) for index, level in levels
-           if not near(level, SYSTEM_RMS, 0.05)]
+    bad = off_windows(levels, SYSTEM_RMS)
     f.check(len(bad) <= 1, f"{len(bad)} of {len(levels)} windows off {SYSTEM_RMS:.4f}: {bad[:8]}")
-    print(f"output switched: longest gap {gap * 1000:.1f} ms, {len(bad)} windows off")
 
 
 def microphone_unloaded(f, binary, server, root):
     server.play_tones()
     path = os.path.join(root, "unplugged.mov")
-    run, ready = recording(binary, server, path)
-    if not f.check(ready is not None, f"no ready: {run.kinds()}"):
-        return run.finish()
+    run = recording(f, binary, server, path)
+    if not run:
+        return
     time.sleep(3)
     remap = [line.split()[0] for line in pactl(server, "list", "short", "modules").splitlines()
              if "module-remap-source" in line]
     pactl(server, "unload-module", remap[0])
-    unloaded = time.monotonic() - ready
+    unloaded = time.monotonic() - run.ready
     time.sleep(3)
     unplugged = run.of_kind("level")[-1:]
     # The input comes back under its name; the server moves the stream back onto it.
     pactl(server, "load-module", "module-remap-source", "source_name=usb_microphone",
           "master=microphone_feed.monitor")
-    returned = time.monotonic() - ready
+    returned = time.monotonic() - run.ready
     time.sleep(3)
-    status = interrupt(run)
-    f.check(status == 0, f"exit status {status}, events {run.kinds()}")
-    f.check(unplugged and unplugged[0]["microphoneRms"] < 0.01,
-            f"microphone after its input went: {unplugged}")
+    check_final(f, run, interrupt(run), "unplugged")
+    f.check(unplugged and unplugged[0]["microphoneRms"] < 0.01, f"input gone: {unplugged}")
     back = run.of_kind("level")[-1:]
-    f.check(back and near(back[0]["microphoneRms"], MICROPHONE_RMS, 0.05),
-            f"microphone after its input came back: {back}")
-    levels = inner(window_levels(decoded_audio(path)))
+    f.check(back and near(back[0]["microphoneRms"], MICROPHONE_RMS, 0.05), f"input back: {back}")
+    levels = window_levels(decoded_audio(path))[INNER]
     f.check(len(levels) >= 75, f"only {len(levels)} windows")
     # Mixed, system audio alone, mixed again; a window may hold a change between them, and the
     # server's move of the stream can dip one a little. System audio recorded twice would sum to
@@ -129,12 +90,12 @@ def microphone_unloaded(f, binary, server, root):
 def server_killed(f, binary, server, root):
     server.play_tones()
     path = os.path.join(root, "orphan.mov")
-    run, ready = recording(binary, server, path)
-    if not f.check(ready is not None, f"no ready: {run.kinds()}"):
-        return run.finish()
+    run = recording(f, binary, server, path)
+    if not run:
+        return
     time.sleep(2.5)
     server.stop()
-    killed = time.monotonic()
+    killed = time.monotonic() - run.ready
     time.sleep(1)
     interrupted = time.monotonic()
     status = interrupt(run)
@@ -143,39 +104,19 @@ def server_killed(f, binary, server, root):
     f.check(status == 1 and len(errors) == 1 and errors[0]["stage"] == "stop"
             and run.kinds()[-1] == "error",
             f"status {status}, events {run.kinds()}")
+    f.check(run.stderr == "", f"standard error is not empty: {run.stderr!r}")
     f.check(took < 16, f"stage stop failed {took:.1f} s after SIGINT")
     metered = sum(level["systemSamples"] for level in run.of_kind("level")) / SAMPLES_PER_SECOND
     if not f.check(probe_streams(path) is not None, "ffprobe cannot read the movie"):
         return
     samples = decoded_audio(path)
     kept = len(samples) / SAMPLES_PER_SECOND
-    f.check(kept >= metered and kept >= killed - ready - 0.6,
-            f"{kept:.2f} s kept; {metered:.2f} s metered, killed {killed - ready:.2f} s in")
-    bad = [(index, round(level, 4)) for index, level in inner(window_levels(samples))
-           if not near(level, MIXED_RMS, 0.05)]
+    f.check(kept >= metered and kept >= killed - 0.6,
+            f"{kept:.2f} s kept; {metered:.2f} s metered, killed {killed:.2f} s in")
+    bad = off_windows(window_levels(samples)[INNER], MIXED_RMS)
     f.check(len(bad) <= 1, f"{len(bad)} windows off the mix: {bad[:8]}")
-    print(f"server killed: {kept:.2f} s kept, {metered:.2f} s metered, "
-          f"killed {killed - ready:.2f} s in, stop failed {took:.2f} s after SIGINT")
-
-
-def main():
-    if len(sys.argv) != 2:
-        sys.exit(__doc__)
-    binary = os.path.abspath(sys.argv[1])
-    require_tools()
-    f = Failures()
-    for case in (output_switched, microphone_unloaded, server_killed):
-        root = tempfile.mkdtemp(prefix="tessaloquin-server-e2e-")
-        server = SoundServer(root)
-        f.group = case.__name__.replace("_", " ")
-        try:
-            server.start()
-            case(f, binary, server, root)
-        finally:
-            server.stop()
-            shutil.rmtree(root, ignore_errors=True)
-    report(f, "server e2e")
 
 
 if __name__ == "__main__":
-    main()
+    run_suite("server e2e", (output_switched, microphone_unloaded, server_killed), tones=False,
+              fresh_server=True)
