@@ -57,18 +57,6 @@ struct RecordingOutputEvents : platform::RecordingOutputDelegate {
   std::vector<std::string> events;
 };
 
-TEST(CaptureBridges, StreamDelegateBridgePassesTheStopErrorOn) {
-  auto delegate = std::make_shared<RecordingStreamDelegate>();
-  id<SCStreamDelegate> bridge = platform::macos::makeStreamDelegateBridge(delegate);
-  SCStream* stream = nil;
-  [bridge stream:stream didStopWithError:streamError()];
-  ASSERT_EQ(delegate->errors.size(), 1u);
-  EXPECT_EQ(delegate->errors[0].typeName(), "NSError");
-  EXPECT_EQ(delegate->errors[0].domain(), kStreamErrorDomain);
-  EXPECT_EQ(delegate->errors[0].code(), SCStreamErrorSystemStoppedStream);
-  EXPECT_EQ(delegate->errors[0].description(), "The stream stopped.");
-}
-
 TEST(CaptureBridges, BridgesDoNotKeepTheCoreObjectsAlive) {
   std::weak_ptr<RecordingStreamDelegate> watched;
   id<SCStreamDelegate> bridge;

@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstring>
-#include <limits>
 
 #include "AudioSampleBuffers.h"
-#include "capture/AudioStatistics.h"
 #include "platform/macos/CoreMediaSampleBuffer.h"
 
 namespace {
@@ -55,22 +52,6 @@ TEST(CoreMediaSampleBuffer, ReportsAFailingStatusForAnOffsetPastTheEnd) {
   std::size_t totalLength = 0;
   const std::byte* data = nullptr;
   EXPECT_NE(buffer.dataBuffer()->dataPointer(64, lengthAtOffset, totalLength, data), 0);
-}
-
-// The whole way from a CoreMedia buffer split inside a value to the core's reading.
-TEST(CoreMediaSampleBuffer, IsMeteredAcrossPiecesThatSplitAValue) {
-  const std::array<float, 4> values = {3.0f, std::numeric_limits<float>::infinity(),
-                                       std::numeric_limits<float>::quiet_NaN(), 4.0f};
-  std::array<std::byte, 16> bytes;
-  std::memcpy(bytes.data(), values.data(), bytes.size());
-  const auto sample = macos_test::makeAudioSampleBuffer(
-      {std::span(bytes).first(6), std::span(bytes).subspan(6)}, true);
-
-  capture::AudioStatistics statistics;
-  statistics.add(CoreMediaSampleBuffer(sample.get()));
-  const capture::LevelReading reading = statistics.snapshot(false);
-  EXPECT_EQ(reading.samples, 4u);
-  EXPECT_DOUBLE_EQ(reading.rms, 2.5);
 }
 
 }  // namespace
