@@ -87,30 +87,27 @@ struct Converted {
 };
 
 // Full scale is the most negative value, so -1.0 is reached exactly and +1.0 never.
-const std::vector<Converted>& conversions() {
-  static const std::vector<Converted> cases = {
-      {"int16",
-       SampleEncoding::int16,
-       bytesOf<std::int16_t>({-32768, 16384, 0, -8192, 32767}),
-       {-1.0F, 0.5F, 0.0F, -0.25F, 32767.0F / 32768.0F}},
-      {"int24",
-       SampleEncoding::int24Packed,
-       int24BytesOf({-8388608, 4194304, 0, -2097152, 8388607}),
-       {-1.0F, 0.5F, 0.0F, -0.25F, 8388607.0F / 8388608.0F}},
-      {"int32",
-       SampleEncoding::int32,
-       bytesOf<std::int32_t>({INT32_MIN, 1 << 30, 0, -(1 << 29), INT32_MAX}),
-       {-1.0F, 0.5F, 0.0F, -0.25F, 1.0F}},
-      {"float32",
-       SampleEncoding::float32,
-       bytesOf<float>({-1.0F, 0.5F, 0.0F, -0.25F, 2.0F}),
-       {-1.0F, 0.5F, 0.0F, -0.25F, 2.0F}},
-  };
-  return cases;
-}
+const std::vector<Converted> kConversions = {
+    {"int16",
+     SampleEncoding::int16,
+     bytesOf<std::int16_t>({-32768, 16384, 0, -8192, 32767}),
+     {-1.0F, 0.5F, 0.0F, -0.25F, 32767.0F / 32768.0F}},
+    {"int24",
+     SampleEncoding::int24Packed,
+     int24BytesOf({-8388608, 4194304, 0, -2097152, 8388607}),
+     {-1.0F, 0.5F, 0.0F, -0.25F, 8388607.0F / 8388608.0F}},
+    {"int32",
+     SampleEncoding::int32,
+     bytesOf<std::int32_t>({INT32_MIN, 1 << 30, 0, -(1 << 29), INT32_MAX}),
+     {-1.0F, 0.5F, 0.0F, -0.25F, 1.0F}},
+    {"float32",
+     SampleEncoding::float32,
+     bytesOf<float>({-1.0F, 0.5F, 0.0F, -0.25F, 2.0F}),
+     {-1.0F, 0.5F, 0.0F, -0.25F, 2.0F}},
+};
 
 TEST(PcmSamples, IntegersAreScaledToFullScaleOne) {
-  for (const Converted& c : conversions()) {
+  for (const Converted& c : kConversions) {
     const auto source = ScriptedSampleBuffer::ofBytes(c.bytes);
     EXPECT_EQ(floatsOf(PcmSampleBuffer(source, c.encoding)), c.floats) << c.name;
   }
@@ -119,7 +116,7 @@ TEST(PcmSamples, IntegersAreScaledToFullScaleOne) {
 // Pieces that cut values anywhere, down to single bytes, give the same values; AddressSanitizer
 // catches a read past any piece, since each is allocated at its exact size.
 TEST(PcmSamples, SplitBlockBufferIsConvertedPieceByPiece) {
-  for (const Converted& c : conversions()) {
+  for (const Converted& c : kConversions) {
     const std::size_t size = c.bytes.size();
     for (const std::vector<std::size_t>& pieces : {std::vector<std::size_t>{1, 2, 3, size - 6},
                                                    std::vector<std::size_t>(size, 1),
