@@ -46,13 +46,6 @@ TEST(PcmSamples, EncodingFollowsTheStreamDescription) {
   for (const Case& c : cases) EXPECT_EQ(sampleEncodingOf(c.description), c.encoding) << c.name;
 }
 
-template <typename Value>
-std::vector<std::byte> bytesOf(const std::vector<Value>& values) {
-  std::vector<std::byte> bytes(values.size() * sizeof(Value));
-  std::memcpy(bytes.data(), values.data(), bytes.size());
-  return bytes;
-}
-
 // Little-endian 24-bit values, as the machines the tool runs on store them.
 std::vector<std::byte> int24BytesOf(const std::vector<std::int32_t>& values) {
   std::vector<std::byte> bytes;
@@ -90,7 +83,7 @@ struct Converted {
 const std::vector<Converted> kConversions = {
     {"int16",
      SampleEncoding::int16,
-     bytesOf<std::int16_t>({-32768, 16384, 0, -8192, 32767}),
+     ScriptedSampleBuffer::bytesOf<std::int16_t>({-32768, 16384, 0, -8192, 32767}),
      {-1.0F, 0.5F, 0.0F, -0.25F, 32767.0F / 32768.0F}},
     {"int24",
      SampleEncoding::int24Packed,
@@ -98,11 +91,11 @@ const std::vector<Converted> kConversions = {
      {-1.0F, 0.5F, 0.0F, -0.25F, 8388607.0F / 8388608.0F}},
     {"int32",
      SampleEncoding::int32,
-     bytesOf<std::int32_t>({INT32_MIN, 1 << 30, 0, -(1 << 29), INT32_MAX}),
+     ScriptedSampleBuffer::bytesOf<std::int32_t>({INT32_MIN, 1 << 30, 0, -(1 << 29), INT32_MAX}),
      {-1.0F, 0.5F, 0.0F, -0.25F, 1.0F}},
     {"float32",
      SampleEncoding::float32,
-     bytesOf<float>({-1.0F, 0.5F, 0.0F, -0.25F, 2.0F}),
+     ScriptedSampleBuffer::bytesOf<float>({-1.0F, 0.5F, 0.0F, -0.25F, 2.0F}),
      {-1.0F, 0.5F, 0.0F, -0.25F, 2.0F}},
 };
 
@@ -132,7 +125,7 @@ TEST(PcmSamples, SplitBlockBufferIsConvertedPieceByPiece) {
 TEST(PcmSamples, LongBuffersAreMeteredWhole) {
   std::vector<std::int16_t> values;
   for (int i = 0; i < 1001; ++i) values.push_back(i % 2 == 0 ? 8192 : -8192);
-  const auto bytes = bytesOf(values);
+  const auto bytes = ScriptedSampleBuffer::bytesOf(values);
   const auto source = ScriptedSampleBuffer::ofPieces(bytes, {513, bytes.size() - 513});
   capture::AudioStatistics statistics;
   statistics.add(PcmSampleBuffer(source, SampleEncoding::int16));

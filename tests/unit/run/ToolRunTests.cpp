@@ -39,9 +39,6 @@ class ToolRun : public ::testing::Test {
     events = test_support::parseEventLines(printedLines);
     return status;
   }
-  int runTool(std::vector<std::string> arguments) {
-    return runTool(std::move(arguments), [] {});
-  }
 
   // Waits until a line of the given kind has been written.
   void awaitEvent(const std::string& kind) {
@@ -69,7 +66,7 @@ class ToolRun : public ::testing::Test {
 };
 
 TEST_F(ToolRun, MissingOutputIsAUsageError) {
-  EXPECT_EQ(runTool({"--output"}), 2);
+  EXPECT_EQ(runTool({"--output"}, [] {}), 2);
   EXPECT_EQ(printed, "{\"event\":\"error\",\"code\":\"missing_output\"}\n");
   EXPECT_EQ(platform.capture.contentRequests, 0);
 }

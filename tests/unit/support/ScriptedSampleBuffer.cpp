@@ -6,14 +6,8 @@
 
 namespace test_support {
 
-std::vector<std::byte> ScriptedSampleBuffer::bytesOf(const std::vector<float>& values) {
-  std::vector<std::byte> bytes(values.size() * sizeof(float));
-  std::memcpy(bytes.data(), values.data(), bytes.size());
-  return bytes;
-}
-
 ScriptedSampleBuffer ScriptedSampleBuffer::ofFloats(std::initializer_list<float> values) {
-  return ofBytes(bytesOf(values));
+  return ofBytes(bytesOf(std::vector<float>(values)));
 }
 
 ScriptedSampleBuffer ScriptedSampleBuffer::ofBytes(const std::vector<std::byte>& bytes) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <vector>
@@ -21,7 +22,12 @@ class ScriptedSampleBuffer final : public platform::SampleBuffer, private platfo
                                        const std::vector<std::size_t>& pieceLengths);
   static ScriptedSampleBuffer ofBytes(const std::vector<std::byte>& bytes);
 
-  static std::vector<std::byte> bytesOf(const std::vector<float>& values);
+  template <typename Value>
+  static std::vector<std::byte> bytesOf(const std::vector<Value>& values) {
+    std::vector<std::byte> bytes(values.size() * sizeof(Value));
+    std::memcpy(bytes.data(), values.data(), bytes.size());
+    return bytes;
+  }
 
   bool ready = true;
   bool hasDataBuffer = true;
