@@ -44,14 +44,4 @@ TEST(CoreMediaSampleBuffer, TellsTheContiguousLengthOfEachPieceAndTheTotal) {
   EXPECT_EQ(totalLength, 40u);
 }
 
-TEST(CoreMediaSampleBuffer, ReportsAFailingStatusForAnOffsetPastTheEnd) {
-  std::array<std::byte, 16> bytes{};
-  const auto sample = macos_test::makeAudioSampleBuffer({bytes}, true);
-  const CoreMediaSampleBuffer buffer(sample.get());
-  std::size_t lengthAtOffset = 0;
-  std::size_t totalLength = 0;
-  const std::byte* data = nullptr;
-  EXPECT_NE(buffer.dataBuffer()->dataPointer(64, lengthAtOffset, totalLength, data), 0);
-}
-
 }  // namespace
