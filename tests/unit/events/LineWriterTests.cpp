@@ -38,18 +38,12 @@ struct Pipe {
   int fds[2] = {-1, -1};
 };
 
-// Lines longer than the pipe holds, so that each needs several writes.
-std::vector<std::string> numberedLines(int count) {
-  std::vector<std::string> lines;
-  for (int index = 0; index < count; ++index) {
-    lines.push_back(std::to_string(index) + std::string(6000, 'x') + "\n");
-  }
-  return lines;
-}
-
 TEST(LineWriter, CallersNeverWaitForTheReaderAndEveryLineArrivesWholeAndInOrder) {
   Pipe pipe;
-  const std::vector<std::string> lines = numberedLines(40);
+  std::vector<std::string> lines;  // longer than the pipe holds, so each needs several writes
+  for (int index = 0; index < 40; ++index) {
+    lines.push_back(std::to_string(index) + std::string(6000, 'x') + "\n");
+  }
   LineWriter writer(pipe.fds[1]);
   auto handedOver = std::async(std::launch::async, [&] {
     for (const std::string& line : lines) writer.write(line);
