@@ -128,7 +128,7 @@ TEST(RecordingCompletion, Failures) {
 using RecordingCompletionRace = SessionFixture;
 
 TEST_F(RecordingCompletionRace, FinishAfterTheTimeoutResumedButBeforeTheFlagIsReadCounts) {
-  session = CaptureSession::create(platform, "/tmp/recording.mov", false, std::nullopt);
+  makeSession(false);
   startOrFail();
   // The main thread is kept busy past the time-out, so the waiter's continuation is queued
   // behind this item, which reports the finish only after the time-out has resumed the waiter.

@@ -16,12 +16,9 @@ namespace capture {
 // A session over the scripted platform, with its records captured.
 class SessionFixture : public ::testing::Test {
  protected:
-  std::shared_ptr<CaptureSession> makeSession(bool captureMicrophone = true,
-                                              std::optional<std::string> microphoneName = {},
-                                              std::filesystem::path output = "/tmp/recording.mov") {
-    session = CaptureSession::create(platform, std::move(output), captureMicrophone,
+  void makeSession(bool captureMicrophone = true, std::optional<std::string> microphoneName = {}) {
+    session = CaptureSession::create(platform, "/tmp/recording.mov", captureMicrophone,
                                      std::move(microphoneName));
-    return session;
   }
 
   template <typename T>

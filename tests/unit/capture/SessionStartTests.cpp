@@ -101,12 +101,6 @@ TEST(SessionStartFailure, EachFailingStepFailsTheStartWithItsError) {
   }
 }
 
-TEST_F(SessionStart, RelativeOutputFailsBeforeThePlatformIsAsked) {
-  makeSession(true, {}, "recording.mov");
-  expectSameError(failureOf(run(session->start())), ownError(6));
-  EXPECT_EQ(platform.capture.contentRequests, 0);
-}
-
 TEST_F(SessionStart, CompletionsAnsweredLateFromAnotherThreadContinueOnTheMainThread) {
   platform.capture.held = {Completion::content, Completion::start};
   makeSession();
