@@ -21,16 +21,18 @@ CASES = (  # name, system source, microphone tone (frequency, amplitude)
     ("speech and tone", "speech", (1000, 0.2)),
     ("loud tones (peak 1.4)", (440, 0.7), (1000, 0.7)),
 )
-# Encoder, the caps it must be given, whether its input is 16-bit.
+# Encoder and its settings, the caps it must be given, whether its input is 16-bit.
 ENCODERS = (
     ("avenc_aac", "", False),
+    ("avenc_aac aac-coder=fast", "", False),
     ("voaacenc", "audio/x-raw,format=S16LE,channels=2 ! ", True),
     ("fdkaacenc", "audio/x-raw,format=S16LE,channels=2 ! ", True),
 )
 
 
 def installed(element):
-    return subprocess.run(["gst-inspect-1.0", element], capture_output=True).returncode == 0
+    return subprocess.run(["gst-inspect-1.0", element.split()[0]],
+                          capture_output=True).returncode == 0
 
 
 def tone(frequency, amplitude):
@@ -83,7 +85,7 @@ def raw_input(path):
 
 def encode(reference, encoder, caps, bitrate, output):
     command = (["gst-launch-1.0", "-q"] + raw_input(reference) + caps.split()
-               + [encoder, f"bitrate={bitrate}", "!", "aacparse", "!", "mp4mux", "!", "filesink",
+               + encoder.split() + [f"bitrate={bitrate}", "!", "aacparse", "!", "mp4mux", "!", "filesink",
                   f"location={output}"])
     return timed(command)
 

@@ -33,11 +33,11 @@ def gst_pipeline(path, encoder=AUDIO_ENCODER, video_encoder=VIDEO_ENCODER):
     return ("gst-launch-1.0 -q -e "
             f"audiomixer name=mix latency={MIXER_LATENCY_NS} start-time-selection=first ! "
             f"audioconvert ! {encoder} ! aacparse ! queue ! "
-            "qtmux name=mux fragment-duration=500 fragment-mode=first-moov-then-finalise ! "
+            "qtmux name=mux fragment-duration=200 fragment-mode=dash-or-mss ! "
             f"filesink location={path} "
             + source(SYSTEM_SOURCE) + source(MICROPHONE_SOURCE) +
             "videotestsrc is-live=true pattern=black ! "
-            "video/x-raw,format=I420,width=16,height=16,framerate=1/1 ! "
+            "video/x-raw,format=I420,width=16,height=16,framerate=10/1 ! "
             f"{video_encoder} ! h264parse ! queue ! mux.").split()
 
 

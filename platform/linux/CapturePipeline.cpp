@@ -11,6 +11,7 @@
 
 #include <gst/gst.h>
 
+#include <atomic>
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
@@ -37,15 +38,14 @@ constexpr gint64 kSourceLatencyTimeUs = 50000;
 constexpr guint64 kMixerLatencyNs = 500 * GST_MSECOND;
 
 // Fragments keep a file cut off by a crash readable up to its last complete fragment (each
-// fragment's index follows its data, so the one being written is lost); at a normal end qtmux
-// rewrites the file as an ordinary movie. Unlike robust mode, nothing is reserved up front and
-// no length is too long. qtmux also cuts a fragment at every keyframe, and with every video frame
-// a keyframe (0.1 s apart) each fragment holds one frame and one run of audio; the duration
-// below only bounds fragments while video frames are late. When a track had several runs in a
-// fragment, qtmux 1.22 at times left the sample sizes out of a later one-sample run and the
-// whole file became unreadable: with a keyframe a second, twice in a recording killed after 10
-// minutes; with 100-ms fragments, which also split runs, in every 40-s kill under load.
-constexpr guint kFragmentDurationMs = 500;
+// fragment's index follows its data, so the one being written is lost); nothing is reserved up
+// front and no length is too long, unlike robust mode. Each fragment holds one track, so a
+// stop leaves the same fragmented movie, closed by its index of fragments. qtmux 1.22's other
+// layout, which rewrites the file as an ordinary movie at the stop, is not used: it leaks 4 KB
+// a fragment (24 MB in 10 minutes of 0.1-s fragments), and with several runs of a track in one
+// fragment it at times left the sample sizes out of a run, so that a killed file could not be
+// read at all.
+constexpr guint kFragmentDurationMs = 200;
 
 // AAC encoders in order of preference; the first one installed is used (docs/linux-recording.md
 // has the measurements). voaacenc costs less than half the CPU and memory of avenc_aac, but its
@@ -68,6 +68,27 @@ constexpr int kVideoSide = 16;
 // and a movie killed 1 s in was unreadable; at ten, it comes within 0.1 s. The last frame also
 // overshoots the audio by at most one interval.
 constexpr int kVideoFramesPerSecond = 10;
+
+// Each track of a fragmented movie starts at its own first sample. Video that began before the
+// mix (which starts at the sources' first buffer) would make the movie outlast its audio, so the
+// frames are dropped until the mix has begun. The flag is written on the mixer's streaming
+// thread and read on the video source's; each probe removes itself once it has done its work.
+GstPadProbeReturn markMixStarted(GstPad*, GstPadProbeInfo*, gpointer started) {
+  static_cast<std::atomic<bool>*>(started)->store(true, std::memory_order_release);
+  return GST_PAD_PROBE_REMOVE;
+}
+
+GstPadProbeReturn dropFramesBeforeMix(GstPad*, GstPadProbeInfo*, gpointer started) {
+  return static_cast<std::atomic<bool>*>(started)->load(std::memory_order_acquire)
+             ? GST_PAD_PROBE_REMOVE
+             : GST_PAD_PROBE_DROP;
+}
+
+void addBufferProbe(GstElement* element, GstPadProbeCallback callback, std::atomic<bool>* flag) {
+  GstPad* pad = gst_element_get_static_pad(element, "src");
+  gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, callback, flag, nullptr);
+  gst_object_unref(pad);
+}
 
 GstElement* make(GstElement* pipeline, const char* factory, const std::string& name) {
   GstElement* element = gst_element_factory_make(factory, name.c_str());
@@ -207,7 +228,7 @@ void CapturePipeline::addRecording(GstElement* mixer, const std::filesystem::pat
   const std::string p = kRecordingPrefix;
   GstElement* mux = make(pipeline_, "qtmux", p + "mux");
   g_object_set(mux, "fragment-duration", kFragmentDurationMs, nullptr);
-  gst_util_set_object_arg(G_OBJECT(mux), "fragment-mode", "first-moov-then-finalise");
+  gst_util_set_object_arg(G_OBJECT(mux), "fragment-mode", "dash-or-mss");
   output_ = std::make_unique<OutputFile>(file);
   GstElement* sink = make(pipeline_, "fdsink", p + "file");
   g_object_set(sink, "fd", output_->descriptor(), nullptr);
@@ -229,6 +250,8 @@ void CapturePipeline::addRecording(GstElement* mixer, const std::filesystem::pat
 
   GstElement* video = make(pipeline_, "videotestsrc", p + "video-source");
   g_object_set(video, "is-live", TRUE, nullptr);
+  addBufferProbe(mixer, markMixStarted, &mixStarted_);
+  addBufferProbe(video, dropFramesBeforeMix, &mixStarted_);
   gst_util_set_object_arg(G_OBJECT(video), "pattern", "black");
   GstElement* videoCaps = make(pipeline_, "capsfilter", p + "video-caps");
   setCaps(videoCaps,

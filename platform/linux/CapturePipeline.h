@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -65,6 +66,8 @@ class CapturePipeline {
   std::unique_ptr<OutputFile> output_;  // declared first: closed after the pipeline is gone
   GstElement* pipeline_;
   std::vector<std::pair<GstElement*, unsigned long>> taps_;  // element whose src pad is tapped
+  // Set once the mix has begun; until then video frames are dropped (CapturePipeline.cpp).
+  std::atomic<bool> mixStarted_{false};
 };
 
 }  // namespace platform::linux_gst
