@@ -64,31 +64,5 @@ TEST(JsonWriter, DoublesReadBackAsTheSameValueWithTheSameSign) {
   }
 }
 
-TEST(JsonWriter, RecordsWithNonFiniteNumbersOrInvalidUtf8AreDropped) {
-  for (const double value :
-       {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-        -std::numeric_limits<double>::infinity()}) {
-    EXPECT_EQ(serializeJsonObject(withValue(value)), std::nullopt) << value;
-  }
-  // clang-format off
-  const char* const invalidUtf8[] = {
-      "\x80", "\xBF",                                          // lone continuation bytes
-      "\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF", "\xE0\x9F\xBF",  // overlong: '/', U+007F, '/', U+07FF
-      "\xF0\x80\x80\xAF", "\xF0\x8F\xBF\xBF",                  // overlong: '/', U+FFFF
-      "\xED\xA0\x80", "\xED\xBF\xBF",                          // surrogates U+D800, U+DFFF
-      "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFE", "\xFF",  // past U+10FFFF; never lead bytes
-      "\xC3", "\xE2\x82", "\xF0\x9F\x98",                      // cut short at the end
-      "\xC3(", "\xE2\x28\xA1", "\xF0\x9F\x98\x28"};            // a bad second or last byte
-  // clang-format on
-  for (const std::string invalid : invalidUtf8) {
-    EXPECT_EQ(serializeJsonObject(withValue(invalid)), std::nullopt)
-        << "value " << ::testing::PrintToString(invalid);
-    EventRecord record("test");
-    record.set("fine", "ok").set("k" + invalid, true);
-    EXPECT_EQ(serializeJsonObject(record), std::nullopt)
-        << "key " << ::testing::PrintToString(invalid);
-  }
-}
-
 }  // namespace
 }  // namespace events
