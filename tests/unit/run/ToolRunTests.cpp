@@ -18,7 +18,6 @@ namespace {
 
 using nlohmann::json;
 using test_support::Completion;
-using test_support::scriptedError;
 using test_support::StdoutCapture;
 
 // Runs the whole tool in-process on this thread while `script` plays the parent process and
@@ -87,23 +86,6 @@ TEST_F(ToolRun, RepeatedSigintsDuringTheStopCountOnce) {
   EXPECT_FALSE(platform.capture.configuration->captureMicrophone);
   EXPECT_EQ(platform.capture.recordingConfiguration->outputURL,
             std::filesystem::current_path() / "take.mov");
-}
-
-TEST_F(ToolRun, StreamFailureWhileWaitingSurfacesOnlyAfterSigint) {
-  std::string printedBeforeSigint;
-  const int status = runTool({"--output", "/tmp/take.mov"}, [&] {
-    awaitEvent("ready");
-    platform.capture.streamStopsWithError(scriptedError(-3821, "Stream"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    printedBeforeSigint = output->text();
-    interrupt();
-  });
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(printedBeforeSigint, "{\"event\":\"ready\"}\n");
-  ASSERT_EQ(kinds(), (std::vector<std::string>{"ready", "error"}));
-  EXPECT_EQ(events[1]["stage"], "stop");
-  EXPECT_EQ(events[1]["errorCode"], -3821);
-  EXPECT_EQ(events[1]["domain"], "Stream");
 }
 
 }  // namespace
