@@ -5,10 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "events/JsonWriter.h"
 
@@ -16,12 +13,6 @@ namespace events {
 namespace {
 
 using nlohmann::json;
-
-EventRecord withValue(EventValue value) {
-  EventRecord record("test");
-  record.set("v", std::move(value));
-  return record;
-}
 
 TEST(JsonWriter, WritesOneLineThatReadsBackAsExactIntegersAndTheSameValidText) {
   // Escapes, then the first and last code points of each UTF-8 length around the surrogates:
@@ -56,7 +47,7 @@ TEST(JsonWriter, DoublesReadBackAsTheSameValueWithTheSameSign) {
   for (const double value :
        {0.1, 2.5, 0.0, -0.0, 1.0, -7.25, 1e-300, 5e-324, 1e21, 1e-7, 0.30000000000000004,
         1.7976931348623157e308, -1.7976931348623157e308, 2.2250738585072014e-308}) {
-    const std::string text = serializeJsonObject(withValue(value)).value();
+    const std::string text = serializeJsonObject(EventRecord("test").set("v", value)).value();
     const json read = json::parse(text).at("v");
     EXPECT_TRUE(read.is_number()) << text;
     EXPECT_EQ(read.get<double>(), value) << text;

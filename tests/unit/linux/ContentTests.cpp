@@ -16,7 +16,6 @@ ServerSnapshot snapshot() {
   server.sources = {{"speakers.monitor", "Monitor of Speakers", true},
                     {"builtin_mic", "Built-in Microphone", false},
                     {"usb_mic", "USB Desk Microphone", false}};
-  server.clientProcessIDs = {412, 17};
   return server;
 }
 
