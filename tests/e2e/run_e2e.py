@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""End-to-end checks of the recorder's probe, recordings and start errors.
+"""End-to-end checks of the recorder's probe, usage error, recordings and start errors.
 
 Usage: run_e2e.py PATH-TO-tessaloquin-audio-capture
 
@@ -8,16 +8,21 @@ the tool and checks its event stream and the movie.
 """
 
 import os
+import subprocess
 import time
 
 from e2e_support import (MIXED_RMS, SYSTEM_RMS, Run, check_error, check_event_stream, check_movie,
                          record, run_suite)
 
 
-def probe(f, binary, server, root):
-    run = Run(binary, ["--probe"],
-              dict(server.env, PULSE_SERVER="unix:" + os.path.join(root, "no-server")))
+def without_server(f, binary, server, root):
+    env = dict(server.env, PULSE_SERVER="unix:" + os.path.join(root, "no-server"))
+    run = Run(binary, ["--probe"], env)
     check_error(f, run, run.finish(), "probe", "TessaloquinAudioCapture.Linux", 1)
+    # A command line without an output is answered before the server is asked.
+    usage = subprocess.run([binary, "--output"], env=env, capture_output=True, text=True)
+    f.check((usage.returncode, usage.stdout, usage.stderr)
+            == (2, '{"event":"error","code":"missing_output"}\n', ""), f"no output: {usage}")
 
 
 def recordings(f, binary, server, root):
@@ -43,4 +48,4 @@ def missing_folder(f, binary, server, root):
 
 
 if __name__ == "__main__":
-    run_suite("e2e", (probe, recordings, missing_folder))
+    run_suite("e2e", (without_server, recordings, missing_folder))
