@@ -26,7 +26,7 @@ struct Ending {
 };
 
 struct Stopped {
-  test_support::Outcome<events::EventRecord> outcome;
+  Outcome<events::EventRecord> outcome;
   std::chrono::steady_clock::duration took;
   std::vector<std::chrono::nanoseconds> timeouts;
 };
@@ -38,8 +38,7 @@ Stopped stopWith(const Ending& ending) {
   ScriptedPlatform platform;
   platform.scriptedDispatch.delayScale = ending.duringTheWait ? 1.0 : 0.002;
   auto session = CaptureSession::create(platform, "/tmp/recording.mov", true, std::nullopt);
-  EXPECT_TRUE(std::holds_alternative<std::monostate>(
-      test_support::runOnMainQueue(platform, session->start())));
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(runOnMainQueue(platform, session->start())));
   auto& service = platform.capture;
   service.finishOnStop = ending.onStop;
   service.failureOnStop = failure(28);
@@ -60,7 +59,7 @@ Stopped stopWith(const Ending& ending) {
     if (ending.duringTheWait == Ending::fail) service.recordingFails(failure(28));
   });
   const auto began = std::chrono::steady_clock::now();
-  auto outcome = test_support::runOnMainQueue(platform, session->stop());
+  auto outcome = runOnMainQueue(platform, session->stop());
   return {std::move(outcome), std::chrono::steady_clock::now() - began,
           platform.scriptedDispatch.requestedDelays};
 }
