@@ -134,7 +134,7 @@ TEST(PcmSamples, NothingIsCountedForAnUnknownFormatOrATrailingPartialValue) {
   statistics.add(PcmSampleBuffer(floats, std::nullopt));
   EXPECT_EQ(statistics.snapshot(true).samples, 0U);
 
-  const auto oneByte = ScriptedSampleBuffer::ofBytes({std::byte{0x40}});
+  const auto oneByte = ScriptedSampleBuffer::ofPieces({std::byte{0x40}}, {1});
   statistics.add(PcmSampleBuffer(oneByte, SampleEncoding::int16));
   EXPECT_EQ(statistics.snapshot(true).samples, 0U);
 
