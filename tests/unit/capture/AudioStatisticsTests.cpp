@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <thread>
 
@@ -49,7 +48,7 @@ TEST(AudioStatistics, UnreadableBuffersAddNothing) {
 // read a byte past any piece (AddressSanitizer watches the exact-size allocations).
 TEST(AudioStatistics, SplitBlockBufferIsReadPieceByPiece) {
   const auto bytes = ScriptedSampleBuffer::bytesOf<float>({3.0f, -4.0f, 0.5f, kNaN, 12.0f});
-  const LevelReading whole = readingOf(ScriptedSampleBuffer::ofBytes(bytes));
+  const LevelReading whole = readingOf(ScriptedSampleBuffer::ofPieces(bytes, {bytes.size()}));
   for (const std::vector<std::size_t>& pieces :
        {std::vector<std::size_t>{3, 5, 2, 6, 4}, {1, 1, 1, 17}, {8, 12}, {19, 1}}) {
     const LevelReading split = readingOf(ScriptedSampleBuffer::ofPieces(bytes, pieces));

@@ -7,13 +7,6 @@ namespace {
 
 using platform::AudioCaptureDevice;
 
-std::optional<std::string> chosenID(const std::vector<AudioCaptureDevice>& devices,
-                                    std::string_view requested) {
-  auto device = findMicrophoneByName(devices, requested);
-  if (!device) return std::nullopt;
-  return device->uniqueID;
-}
-
 TEST(MicrophoneSelection, ExactNameFirstThenContainmentEitherWayInOrder) {
   const std::string precomposed = "Caf\xC3\xA9 Mic";  // é as U+00E9
   const std::string decomposed = "Cafe\xCC\x81 Mic";  // e + U+0301
@@ -34,7 +27,8 @@ TEST(MicrophoneSelection, ExactNameFirstThenContainmentEitherWayInOrder) {
       {"Cafe Mic", std::nullopt},              // and the accent is not dropped
   };
   for (const auto& [requested, expected] : cases) {
-    EXPECT_EQ(chosenID(devices, requested), expected) << requested;
+    const auto device = findMicrophoneByName(devices, requested);
+    EXPECT_EQ(device ? std::optional(device->uniqueID) : std::nullopt, expected) << requested;
   }
 }
 

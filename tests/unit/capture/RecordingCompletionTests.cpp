@@ -7,7 +7,6 @@ namespace capture {
 namespace {
 
 using namespace std::chrono_literals;
-using test_support::Completion;
 using test_support::FinishOnStop;
 using test_support::scriptedError;
 using test_support::ScriptedPlatform;
@@ -23,12 +22,11 @@ struct Ending {
   std::optional<std::int64_t> streamFailedBeforeStop{};
   std::optional<std::int64_t> recordingFailedBeforeStop{};
   std::optional<std::int64_t> stopError{};
-  bool stopAnsweredLate = false;                           // by a service thread
   enum { nothing, finish, fail } duringTheWait = nothing;  // fail: with code 28
 };
 
 struct Stopped {
-  test_support::Outcome<events::EventRecord> outcome;
+  Outcome<events::EventRecord> outcome;
   std::chrono::steady_clock::duration took;
   std::vector<std::chrono::nanoseconds> timeouts;
 };
@@ -40,8 +38,7 @@ Stopped stopWith(const Ending& ending) {
   ScriptedPlatform platform;
   platform.scriptedDispatch.delayScale = ending.duringTheWait ? 1.0 : 0.002;
   auto session = CaptureSession::create(platform, "/tmp/recording.mov", true, std::nullopt);
-  EXPECT_TRUE(std::holds_alternative<std::monostate>(
-      test_support::runOnMainQueue(platform, session->start())));
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(runOnMainQueue(platform, session->start())));
   auto& service = platform.capture;
   service.finishOnStop = ending.onStop;
   service.failureOnStop = failure(28);
@@ -51,9 +48,7 @@ Stopped stopWith(const Ending& ending) {
   if (ending.recordingFailedBeforeStop)
     service.recordingFails(failure(*ending.recordingFailedBeforeStop));
   if (ending.stopError) service.stopError = failure(*ending.stopError);
-  if (ending.stopAnsweredLate) service.held = {Completion::stop};
   std::jthread serviceThread([&] {
-    if (ending.stopAnsweredLate) service.complete(Completion::stop);
     if (!ending.duringTheWait) return;
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     while (platform.scriptedDispatch.delaysScheduled == 0 &&
@@ -64,64 +59,48 @@ Stopped stopWith(const Ending& ending) {
     if (ending.duringTheWait == Ending::fail) service.recordingFails(failure(28));
   });
   const auto began = std::chrono::steady_clock::now();
-  auto outcome = test_support::runOnMainQueue(platform, session->stop());
+  auto outcome = runOnMainQueue(platform, session->stop());
   return {std::move(outcome), std::chrono::steady_clock::now() - began,
           platform.scriptedDispatch.requestedDelays};
 }
 
-TEST(RecordingCompletion, FinishOrderings) {
-  const struct {
-    const char* ordering;
-    Ending ending;
-    bool finished;
-  } cases[] = {
-      {"finish after the stop completes", {}, true},
-      {"finish before the stop completes", {.onStop = FinishOnStop::beforeStopCompletes}, true},
-      {"finish before the stop", {.onStop = FinishOnStop::never, .finishedBeforeStop = true}, true},
-      {"finish during the wait",
-       {.onStop = FinishOnStop::never, .duringTheWait = Ending::finish},
-       true},
-      {"stop answered late",
-       {.onStop = FinishOnStop::beforeStopCompletes, .stopAnsweredLate = true},
-       true},
-      {"started but never finished", {.onStop = FinishOnStop::never}, false},
-  };
-  for (const auto& [ordering, ending, finished] : cases) {
-    SCOPED_TRACE(ordering);
-    const Stopped stopped = stopWith(ending);
-    if (finished) {
-      EXPECT_TRUE(std::holds_alternative<events::EventRecord>(stopped.outcome));
-      EXPECT_LT(stopped.took, 5s);
-    } else {
-      expectSameError(failureOf(stopped.outcome), ownError(2));
-      EXPECT_EQ(stopped.timeouts, std::vector<std::chrono::nanoseconds>{15s});
-    }
-  }
-}
-
-TEST(RecordingCompletion, Failures) {
+// Each ending with what the stop gives: the final record (no error) or this error. Every wait for
+// the file is the documented 15 seconds.
+TEST(RecordingCompletion, EachEndingGivesTheFinalRecordOrItsError) {
   const struct {
     const char* what;
     Ending ending;
-    std::int64_t expectedCode;
+    std::optional<platform::PlatformError> error;
   } cases[] = {
-      {"recording fails at the stop", {.onStop = FinishOnStop::fail}, 28},
+      {"finish after the stop completes", {}, {}},
+      {"finish before the stop completes", {.onStop = FinishOnStop::beforeStopCompletes}, {}},
+      {"finish before the stop", {.onStop = FinishOnStop::never, .finishedBeforeStop = true}, {}},
+      {"finish during the wait",
+       {.onStop = FinishOnStop::never, .duringTheWait = Ending::finish},
+       {}},
+      {"started but never finished", {.onStop = FinishOnStop::never}, ownError(2)},
+      {"recording fails at the stop", {.onStop = FinishOnStop::fail}, failure(28)},
       {"recording fails during the wait",
        {.onStop = FinishOnStop::never, .duringTheWait = Ending::fail},
-       28},
-      {"stop fails though the file finished", {.stopError = -3808}, -3808},
+       failure(28)},
+      {"stop fails though the file finished", {.stopError = -3808}, failure(-3808)},
       {"stream failed, then the stop",
        {.streamFailedBeforeStop = -3821, .stopError = -3808},
-       -3821},
+       failure(-3821)},
       {"stream failed, then the recording",
        {.streamFailedBeforeStop = 1, .recordingFailedBeforeStop = 2},
-       2},
+       failure(2)},
   };
-  for (const auto& [what, ending, expectedCode] : cases) {
+  for (const auto& [what, ending, error] : cases) {
     SCOPED_TRACE(what);
     const Stopped stopped = stopWith(ending);
-    expectSameError(failureOf(stopped.outcome), failure(expectedCode));
+    if (error) {
+      expectSameError(failureOf(stopped.outcome), *error);
+    } else {
+      EXPECT_TRUE(std::holds_alternative<events::EventRecord>(stopped.outcome));
+    }
     EXPECT_LT(stopped.took, 5s);
+    for (const auto timeout : stopped.timeouts) EXPECT_EQ(timeout, 15s);
   }
 }
 

@@ -5,13 +5,34 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 
+#include "app/StageOutcome.h"
 #include "capture/CaptureSession.h"
-#include "support/RunOnMainQueue.h"
+#include "platform/Launch.h"
 #include "support/ScriptedPlatform.h"
 #include "support/StdoutCapture.h"
 
 namespace capture {
+
+template <typename T>
+using Outcome = std::variant<app::StageResult<T>, platform::PlatformError>;
+
+// Runs `task` to its end with the calling thread as the main thread, and gives back what it
+// yielded or threw.
+template <typename T>
+Outcome<T> runOnMainQueue(platform::PlatformServices& platform, platform::Task<T> task) {
+  platform::MainQueue& mainQueue = platform.dispatch().mainQueue();
+  std::optional<Outcome<T>> outcome;
+  mainQueue.post([&] {
+    platform::launch(app::outcomeOf(std::move(task)), [&](Outcome<T> result) {
+      outcome.emplace(std::move(result));
+      mainQueue.quit();
+    });
+  });
+  mainQueue.run();
+  return std::move(*outcome);
+}
 
 // A session over the scripted platform, with its records captured.
 class SessionFixture : public ::testing::Test {
@@ -22,8 +43,8 @@ class SessionFixture : public ::testing::Test {
   }
 
   template <typename T>
-  test_support::Outcome<T> run(platform::Task<T> task) {
-    return test_support::runOnMainQueue(platform, std::move(task));
+  Outcome<T> run(platform::Task<T> task) {
+    return runOnMainQueue(platform, std::move(task));
   }
 
   void startOrFail() {

@@ -97,7 +97,7 @@ TEST(SessionStartFailure, EachFailingStepFailsTheStartWithItsError) {
     test_support::ScriptedPlatform platform;
     script(platform.capture);
     auto session = CaptureSession::create(platform, "/tmp/x.mov", true, std::nullopt);
-    expectSameError(failureOf(test_support::runOnMainQueue(platform, session->start())), expected);
+    expectSameError(failureOf(runOnMainQueue(platform, session->start())), expected);
   }
 }
 

@@ -26,13 +26,29 @@ std::string capturedText(Action action) {
 }
 
 // The parent sees nothing of a record without a JSON form, not even an empty line.
-TEST(EmitEvent, RecordsWithoutAJsonFormLeaveNothing) {
-  EXPECT_EQ(
-      capturedText([] {
-        emitEvent(EventRecord("level").set("systemRms", std::numeric_limits<double>::quiet_NaN()));
-        emitEvent(EventRecord("warning").set("code", "bad \xC0\xAF text"));
-      }),
-      "");
+TEST(EmitEvent, RecordsWithNonFiniteNumbersOrInvalidUtf8LeaveNothing) {
+  // clang-format off
+  const char* const invalidUtf8[] = {
+      "\x80", "\xBF",                                          // lone continuation bytes
+      "\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF", "\xE0\x9F\xBF",  // overlong: '/', U+007F, '/', U+07FF
+      "\xF0\x80\x80\xAF", "\xF0\x8F\xBF\xBF",                  // overlong: '/', U+FFFF
+      "\xED\xA0\x80", "\xED\xBF\xBF",                          // surrogates U+D800, U+DFFF
+      "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFE", "\xFF",  // past U+10FFFF; never lead bytes
+      "\xC3", "\xE2\x82", "\xF0\x9F\x98",                      // cut short at the end
+      "\xC3(", "\xE2\x28\xA1", "\xF0\x9F\x98\x28"};            // a bad second or last byte
+  // clang-format on
+  EXPECT_EQ(capturedText([&] {
+              for (const double value : {std::numeric_limits<double>::quiet_NaN(),
+                                         std::numeric_limits<double>::infinity(),
+                                         -std::numeric_limits<double>::infinity()}) {
+                emitEvent(EventRecord("level").set("systemRms", value));
+              }
+              for (const std::string invalid : invalidUtf8) {
+                emitEvent(EventRecord("warning").set("code", invalid));
+                emitEvent(EventRecord("warning").set("code", "ok").set("k" + invalid, true));
+              }
+            }),
+            "");
 }
 
 TEST(EmitError, WritesTheStageAndThePlatformFieldsButNotTheDescription) {

@@ -99,19 +99,13 @@ const std::vector<Converted> kConversions = {
      {-1.0F, 0.5F, 0.0F, -0.25F, 2.0F}},
 };
 
-TEST(PcmSamples, IntegersAreScaledToFullScaleOne) {
-  for (const Converted& c : kConversions) {
-    const auto source = ScriptedSampleBuffer::ofBytes(c.bytes);
-    EXPECT_EQ(floatsOf(PcmSampleBuffer(source, c.encoding)), c.floats) << c.name;
-  }
-}
-
-// Pieces that cut values anywhere, down to single bytes, give the same values; AddressSanitizer
-// catches a read past any piece, since each is allocated at its exact size.
-TEST(PcmSamples, SplitBlockBufferIsConvertedPieceByPiece) {
+// Whole, or in pieces that cut values anywhere, down to single bytes; AddressSanitizer catches a
+// read past any piece, since each is allocated at its exact size.
+TEST(PcmSamples, IntegersAreScaledToFullScaleOneWholeOrInPieces) {
   for (const Converted& c : kConversions) {
     const std::size_t size = c.bytes.size();
-    for (const std::vector<std::size_t>& pieces : {std::vector<std::size_t>{1, 2, 3, size - 6},
+    for (const std::vector<std::size_t>& pieces : {std::vector<std::size_t>{size},
+                                                   std::vector<std::size_t>{1, 2, 3, size - 6},
                                                    std::vector<std::size_t>(size, 1),
                                                    {size - 1, 1},
                                                    {7, size - 7}}) {
@@ -140,7 +134,7 @@ TEST(PcmSamples, NothingIsCountedForAnUnknownFormatOrATrailingPartialValue) {
   statistics.add(PcmSampleBuffer(floats, std::nullopt));
   EXPECT_EQ(statistics.snapshot(true).samples, 0U);
 
-  const auto oneByte = ScriptedSampleBuffer::ofBytes({std::byte{0x40}});
+  const auto oneByte = ScriptedSampleBuffer::ofPieces({std::byte{0x40}}, {1});
   statistics.add(PcmSampleBuffer(oneByte, SampleEncoding::int16));
   EXPECT_EQ(statistics.snapshot(true).samples, 0U);
 

@@ -16,16 +16,6 @@ struct Posix {
   static void interrupt(pthread_t mainThread) { ::pthread_kill(mainThread, SIGINT); }
 };
 
-}  // namespace
-}  // namespace platform::posix
-
-namespace test_support {
-INSTANTIATE_TYPED_TEST_SUITE_P(Posix, DispatchContract, ::testing::Types<platform::posix::Posix>);
-}  // namespace test_support
-
-namespace platform::posix {
-namespace {
-
 // The last holder of a queue may be work on it, e.g. a level tick holding the session.
 TEST(SerialQueue, QueueReleasedFromItsOwnWorkDoesNotDeadlockAndDropsTheRest) {
   PosixDispatch dispatch;
@@ -51,3 +41,7 @@ TEST(SerialQueue, QueueReleasedFromItsOwnWorkDoesNotDeadlockAndDropsTheRest) {
 
 }  // namespace
 }  // namespace platform::posix
+
+namespace test_support {
+INSTANTIATE_TYPED_TEST_SUITE_P(Posix, DispatchContract, ::testing::Types<platform::posix::Posix>);
+}  // namespace test_support

@@ -55,7 +55,6 @@ void ScriptedCapture::complete(Completion which) {
 }
 
 void ScriptedCapture::getShareableContent(bool, bool, platform::ContentCompletion completion) {
-  ++contentRequests;
   reply(Completion::content, [completion = std::move(completion), content = content,
                               error = contentError] { completion(content, error); });
 }

@@ -15,8 +15,8 @@
 //   platform.capture.recordingFinishes();  streamStopsWithError(e);  recordingFails(e);
 //   platform.scriptedDispatch.timers.back()->fire();                     // a level tick
 //
-// It records what the session asked for: content requests, the filter, the configuration, the
-// outputs and their queues, the recording configuration and the time-outs.
+// It records what the session asked for: the filter, the configuration, the outputs and their
+// queues, the recording configuration and the time-outs.
 
 #include <atomic>
 #include <chrono>
@@ -82,7 +82,6 @@ class ScriptedCapture final : public platform::ScreenCaptureService, public plat
   std::set<Completion> held;  // answered only by complete(); the others at once
 
   // --- what was asked ---
-  std::atomic<int> contentRequests = 0;
   std::shared_ptr<ScriptedFilter> filter;
   std::optional<platform::StreamConfiguration> configuration;
   std::vector<AddedOutput> outputs;

@@ -7,10 +7,7 @@
 namespace test_support {
 
 ScriptedSampleBuffer ScriptedSampleBuffer::ofFloats(std::initializer_list<float> values) {
-  return ofBytes(bytesOf(std::vector<float>(values)));
-}
-
-ScriptedSampleBuffer ScriptedSampleBuffer::ofBytes(const std::vector<std::byte>& bytes) {
+  const auto bytes = bytesOf(std::vector<float>(values));
   return ofPieces(bytes, {bytes.size()});
 }
 

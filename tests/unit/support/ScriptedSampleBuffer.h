@@ -17,10 +17,9 @@ class ScriptedSampleBuffer final : public platform::SampleBuffer, private platfo
  public:
   // One contiguous piece holding these floats.
   static ScriptedSampleBuffer ofFloats(std::initializer_list<float> values);
-  // The same bytes, cut into pieces of the given lengths (which must add up).
+  // These bytes, cut into pieces of the given lengths (which must add up).
   static ScriptedSampleBuffer ofPieces(const std::vector<std::byte>& bytes,
                                        const std::vector<std::size_t>& pieceLengths);
-  static ScriptedSampleBuffer ofBytes(const std::vector<std::byte>& bytes);
 
   template <typename Value>
   static std::vector<std::byte> bytesOf(const std::vector<Value>& values) {
