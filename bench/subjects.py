@@ -21,7 +21,7 @@ MICROPHONE_SOURCE = "usb_microphone"
 SOURCE_BUFFER_US = 200000
 SOURCE_LATENCY_US = 50000
 MIXER_LATENCY_NS = 500000000
-AUDIO_ENCODER = "avenc_aac bitrate=128000"
+AUDIO_ENCODER = "audio/x-raw,format=S16LE,channels=2 ! voaacenc bitrate=128000"
 VIDEO_ENCODER = "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=1"
 
 

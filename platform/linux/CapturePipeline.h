@@ -33,7 +33,7 @@ struct PipelinePlan {
 //
 //   pulsesrc(monitor) ! convert ! F32 caps [tap: audio] ! audiomixer
 //   pulsesrc(input)   ! convert ! F32 caps [tap: mic]   ! audiomixer
-//   audiomixer ! audioconvert ! caps ! avenc_aac ! aacparse ! queue ! qtmux ! fdsink(OutputFile)
+//   audiomixer ! audioconvert ! S16 caps ! voaacenc ! aacparse ! queue ! qtmux ! fdsink(OutputFile)
 //   videotestsrc(black) ! caps ! x264enc ! h264parse ! queue ! qtmux
 //
 // Built and torn down on the loop thread (a start given up is torn down on GStreamer's thread

@@ -25,14 +25,30 @@ def without_server(f, binary, server, root):
             == (2, '{"event":"error","code":"missing_output"}\n', ""), f"no output: {usage}")
 
 
+def without_plugin(env, root, plugin):
+    """`env` with GStreamer's system plugins but `plugin`, and a registry of its own."""
+    found = subprocess.run(["gst-inspect-1.0", "coreelements"], capture_output=True, text=True)
+    system = os.path.dirname(next(line.split()[-1] for line in found.stdout.splitlines()
+                                  if line.strip().startswith("Filename")))
+    plugins = os.path.join(root, "plugins-without-" + plugin)
+    os.makedirs(plugins)
+    for name in os.listdir(system):
+        if name != plugin:
+            os.symlink(os.path.join(system, name), os.path.join(plugins, name))
+    return dict(env, GST_PLUGIN_SYSTEM_PATH_1_0=plugins,
+                GST_REGISTRY_1_0=os.path.join(root, "registry-without-" + plugin))
+
+
 def recordings(f, binary, server, root):
     # Stopped half-way between two levels, which leaves half a second for "final" to count.
-    for group, seconds, extra, microphone, rms in (
-            ("system and microphone", 6.5, [], True, MIXED_RMS),
-            ("microphone off", 4.5, ["--microphone", "off"], False, SYSTEM_RMS)):
+    for group, seconds, extra, microphone, rms, env in (
+            ("system and microphone", 6.5, [], True, MIXED_RMS, server.env),
+            ("microphone off", 4.5, ["--microphone", "off"], False, SYSTEM_RMS, server.env),
+            ("the second AAC encoder", 3.5, ["--microphone", "off"], False, SYSTEM_RMS,
+             without_plugin(server.env, root, "libgstvoaacenc.so"))):
         f.group = group
         path = os.path.join(root, group.replace(" ", "-") + ".mov")
-        run, status, span = record(binary, server.env, path, seconds, extra)
+        run, status, span = record(binary, env, path, seconds, extra)
         check_event_stream(f, run, status, expect_microphone=microphone)
         f.check(not run.of_kind("warning"), f"warnings {run.of_kind('warning')}")
         check_movie(f, path, span, rms)
