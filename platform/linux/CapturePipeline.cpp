@@ -11,12 +11,12 @@
 
 #include <gst/gst.h>
 
-#include <atomic>
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
 
 #include "platform/linux/Errors.h"
+#include "platform/linux/TrackEdges.h"
 
 namespace platform::linux_gst {
 
@@ -55,9 +55,10 @@ constexpr guint kFragmentDurationMs = 200;
 // there.
 struct AudioEncoder {
   const char* factory;
-  const char* inputFormat;  // null: whatever the encoder negotiates
+  const char* inputFormat;  // 16-bit, or null: whatever the encoder negotiates
+  int droppedPartialFrame;  // samples per frame when it drops a partial last frame, else 0
 };
-constexpr AudioEncoder kAudioEncoders[] = {{"voaacenc", "S16LE"}, {"avenc_aac", nullptr}};
+constexpr AudioEncoder kAudioEncoders[] = {{"voaacenc", "S16LE", 1024}, {"avenc_aac", nullptr, 0}};
 constexpr gint kAudioBitrate = 128000;
 
 // The smallest frame x264 accepts.
@@ -67,27 +68,6 @@ constexpr int kVideoSide = 16;
 // and a movie killed 1 s in was unreadable; at ten, it comes within 0.1 s. The last frame also
 // overshoots the audio by at most one interval.
 constexpr int kVideoFramesPerSecond = 10;
-
-// Each track of a fragmented movie starts at its own first sample. Video that began before the
-// mix (which starts at the sources' first buffer) would make the movie outlast its audio, so the
-// frames are dropped until the mix has begun. The flag is written on the mixer's streaming
-// thread and read on the video source's; each probe removes itself once it has done its work.
-GstPadProbeReturn markMixStarted(GstPad*, GstPadProbeInfo*, gpointer started) {
-  static_cast<std::atomic<bool>*>(started)->store(true, std::memory_order_release);
-  return GST_PAD_PROBE_REMOVE;
-}
-
-GstPadProbeReturn dropFramesBeforeMix(GstPad*, GstPadProbeInfo*, gpointer started) {
-  return static_cast<std::atomic<bool>*>(started)->load(std::memory_order_acquire)
-             ? GST_PAD_PROBE_REMOVE
-             : GST_PAD_PROBE_DROP;
-}
-
-void addBufferProbe(GstElement* element, GstPadProbeCallback callback, std::atomic<bool>* flag) {
-  GstPad* pad = gst_element_get_static_pad(element, "src");
-  gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, callback, flag, nullptr);
-  gst_object_unref(pad);
-}
 
 GstElement* make(GstElement* pipeline, const char* factory, const std::string& name) {
   GstElement* element = gst_element_factory_make(factory, name.c_str());
@@ -135,7 +115,8 @@ const AudioEncoder& installedAudioEncoder() {
 
 }  // namespace
 
-CapturePipeline::CapturePipeline() : pipeline_(gst_pipeline_new("capture")) {
+CapturePipeline::CapturePipeline()
+    : pipeline_(gst_pipeline_new("capture")), edges_(std::make_unique<TrackEdges>()) {
   gst_object_ref_sink(pipeline_);
   // A source's own clock stops while its output is suspended, and with it the whole pipeline
   // and the recording; the monotonic system clock keeps time, and the sources follow it.
@@ -165,7 +146,7 @@ void CapturePipeline::addAll(const PipelinePlan& plan) {
          mixer);
   }
   if (plan.outputFile) {
-    addRecording(mixer, *plan.outputFile);
+    addRecording(mixer, plan);
   } else {
     link(mixer, make(pipeline_, "fakesink", "sink"));
   }
@@ -223,12 +204,12 @@ GstElement* CapturePipeline::addSource(const char* name, const std::optional<std
   return caps;
 }
 
-void CapturePipeline::addRecording(GstElement* mixer, const std::filesystem::path& file) {
+void CapturePipeline::addRecording(GstElement* mixer, const PipelinePlan& plan) {
   const std::string p = kRecordingPrefix;
   GstElement* mux = make(pipeline_, "qtmux", p + "mux");
   g_object_set(mux, "fragment-duration", kFragmentDurationMs, nullptr);
   gst_util_set_object_arg(G_OBJECT(mux), "fragment-mode", "dash-or-mss");
-  output_ = std::make_unique<OutputFile>(file);
+  output_ = std::make_unique<OutputFile>(*plan.outputFile);
   GstElement* sink = make(pipeline_, "fdsink", p + "file");
   g_object_set(sink, "fd", output_->descriptor(), nullptr);
   link(mux, sink);
@@ -246,11 +227,14 @@ void CapturePipeline::addRecording(GstElement* mixer, const std::filesystem::pat
   GstElement* parser = make(pipeline_, "aacparse", p + "audio-parser");
   GstElement* audioQueue = make(pipeline_, "queue", p + "audio-queue");
   linkChain({mixer, audioConvert, encoderCaps, encoder, parser, audioQueue, mux});
+  if (chosen.droppedPartialFrame) {
+    edges_->padAudioEnd(encoderCaps, plan.sampleRate, plan.channelCount,
+                        chosen.droppedPartialFrame);
+  }
 
   GstElement* video = make(pipeline_, "videotestsrc", p + "video-source");
   g_object_set(video, "is-live", TRUE, nullptr);
-  addBufferProbe(mixer, markMixStarted, &mixStarted_);
-  addBufferProbe(video, dropFramesBeforeMix, &mixStarted_);
+  edges_->watchMixStart(mixer);
   gst_util_set_object_arg(G_OBJECT(video), "pattern", "black");
   GstElement* videoCaps = make(pipeline_, "capsfilter", p + "video-caps");
   setCaps(videoCaps,
@@ -263,6 +247,7 @@ void CapturePipeline::addRecording(GstElement* mixer, const std::filesystem::pat
   gst_util_set_object_arg(G_OBJECT(videoEncoder), "speed-preset", "ultrafast");
   g_object_set(videoEncoder, "key-int-max", 1u, nullptr);
   GstElement* videoParser = make(pipeline_, "h264parse", p + "video-parser");
+  edges_->trimVideo(videoParser);
   GstElement* videoQueue = make(pipeline_, "queue", p + "video-queue");
   linkChain({video, videoCaps, videoEncoder, videoParser, videoQueue, mux});
 }

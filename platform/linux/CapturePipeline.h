@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -16,6 +15,8 @@ typedef struct _GstElement GstElement;
 typedef struct _GstObject GstObject;
 
 namespace platform::linux_gst {
+
+class TrackEdges;
 
 // What to capture and where it goes; fixed when capture starts.
 struct PipelinePlan {
@@ -61,13 +62,12 @@ class CapturePipeline {
   GstElement* addSource(const char* name, const std::optional<std::string>& device,
                         const PipelinePlan& plan, StreamOutputType type,
                         std::vector<OutputTarget> targets);
-  void addRecording(GstElement* mixer, const std::filesystem::path& file);
+  void addRecording(GstElement* mixer, const PipelinePlan& plan);
 
   std::unique_ptr<OutputFile> output_;  // declared first: closed after the pipeline is gone
   GstElement* pipeline_;
   std::vector<std::pair<GstElement*, unsigned long>> taps_;  // element whose src pad is tapped
-  // Set once the mix has begun; until then video frames are dropped (CapturePipeline.cpp).
-  std::atomic<bool> mixStarted_{false};
+  std::unique_ptr<TrackEdges> edges_;  // read by probes until the pipeline has stopped
 };
 
 }  // namespace platform::linux_gst
