@@ -64,9 +64,8 @@ constexpr gint kAudioBitrate = 128000;
 // The smallest frame x264 accepts.
 constexpr int kVideoSide = 16;
 // The muxer waits for a frame of every track before it writes what precedes it, so the frame
-// interval paces the file: at one frame a second the first index came 1.9 s after the start
-// and a movie killed 1 s in was unreadable; at ten, it comes within 0.1 s. The last frame also
-// overshoots the audio by at most one interval.
+// interval paces the file and bounds what a kill loses: at one frame a second a movie killed
+// 1 s in was unreadable; at ten, a kill loses about 0.2 s.
 constexpr int kVideoFramesPerSecond = 10;
 
 GstElement* make(GstElement* pipeline, const char* factory, const std::string& name) {
@@ -234,7 +233,6 @@ void CapturePipeline::addRecording(GstElement* mixer, const PipelinePlan& plan) 
 
   GstElement* video = make(pipeline_, "videotestsrc", p + "video-source");
   g_object_set(video, "is-live", TRUE, nullptr);
-  edges_->watchMixStart(mixer);
   gst_util_set_object_arg(G_OBJECT(video), "pattern", "black");
   GstElement* videoCaps = make(pipeline_, "capsfilter", p + "video-caps");
   setCaps(videoCaps,
@@ -247,6 +245,7 @@ void CapturePipeline::addRecording(GstElement* mixer, const PipelinePlan& plan) 
   gst_util_set_object_arg(G_OBJECT(videoEncoder), "speed-preset", "ultrafast");
   g_object_set(videoEncoder, "key-int-max", 1u, nullptr);
   GstElement* videoParser = make(pipeline_, "h264parse", p + "video-parser");
+  edges_->watchMixStart(mixer);
   edges_->trimVideo(videoParser);
   GstElement* videoQueue = make(pipeline_, "queue", p + "video-queue");
   linkChain({video, videoCaps, videoEncoder, videoParser, videoQueue, mux});
