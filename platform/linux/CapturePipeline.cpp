@@ -4,7 +4,8 @@
 // start:   the stream sets the pipeline PLAYING from the loop thread; GStreamer's streaming
 //          threads then read the server, mix, encode and write.
 // samples: the taps on the converted source pads run on those streaming threads.
-// stop:    EOS from the loop thread drains every branch into qtmux, which finalises the movie.
+// stop:    EOS, sent into every source at once from GStreamer's thread pool, drains every
+//          branch into qtmux, which closes the movie.
 // finish:  destruction, on the loop thread, removes the taps, sets NULL (joining the streaming
 //          threads) and drops the pipeline.
 #include "platform/linux/CapturePipeline.h"
@@ -102,6 +103,15 @@ GstCaps* rawAudioCaps(const PipelinePlan& plan) {
                              G_TYPE_STRING, "interleaved", nullptr);
 }
 
+void sendEndOfStream(GstElement* source, gpointer) {
+  gst_element_send_event(source, gst_event_new_eos());
+}
+
+void endSourceAsync(const GValue* source, gpointer) {
+  gst_element_call_async(GST_ELEMENT(g_value_get_object(source)), sendEndOfStream, nullptr,
+                         nullptr);
+}
+
 const AudioEncoder& installedAudioEncoder() {
   for (const AudioEncoder& encoder : kAudioEncoders) {
     if (GstElementFactory* factory = gst_element_factory_find(encoder.factory)) {
@@ -165,6 +175,12 @@ CapturePipeline::~CapturePipeline() {
 bool CapturePipeline::isRecordingElement(GstObject* object) {
   const char* name = GST_OBJECT_NAME(object);
   return name && std::strncmp(name, kRecordingPrefix, std::strlen(kRecordingPrefix)) == 0;
+}
+
+void CapturePipeline::endSources() {
+  GstIterator* sources = gst_bin_iterate_sources(GST_BIN(pipeline_));
+  gst_iterator_foreach(sources, endSourceAsync, nullptr);
+  gst_iterator_free(sources);
 }
 
 RecordStreams CapturePipeline::recordStreams() const {

@@ -52,6 +52,11 @@ class CapturePipeline {
   GstElement* element() const { return pipeline_; }
   // The sources' record streams on the sound server; known once the pipeline is PLAYING.
   RecordStreams recordStreams() const;
+
+  // Sends end-of-stream into every source, each from GStreamer's thread pool, and returns at
+  // once. A source takes the event only between reads (50 ms), and the pipeline would hand it
+  // to one source after another on the calling thread: about 70 ms on the loop thread.
+  void endSources();
   // Whether `object` belongs to the encoding and writing half, whose failures are the
   // recording's rather than the stream's.
   static bool isRecordingElement(GstObject* object);

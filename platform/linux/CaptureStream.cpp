@@ -9,7 +9,7 @@
 //          (OutputFile.h): a missing folder, a FIFO without a reader or a held file fails there.
 // samples: GStreamer's streaming threads lend each converted buffer to the outputs in place, in
 //          the sample taps (SampleTap.cpp); the outputs' queues are not used.
-// stop:    stopCapture() posts to the loop thread, which sends EOS into the sources; when EOS
+// stop:    stopCapture() posts to the loop thread, which has EOS sent into the sources; when EOS
 //          has come out of the file sink the bus reports it, the pipeline is taken down, the
 //          recording delegate hears the file is finished, then the stop completion runs.
 // failure: a source or mixer that fails ends the recording the way a stop does: the stream
@@ -130,7 +130,7 @@ void failSource(const Bridge& bridge, const PlatformError& error) {
   if (bridge->phase != Phase::running) return;
   bridge->phase = Phase::stopping;
   armDeadline(bridge, onStopDeadline);
-  gst_element_send_event(bridge->pipeline->element(), gst_event_new_eos());
+  bridge->pipeline->endSources();
 }
 
 void onError(const Bridge& bridge, GstMessage* message) {
@@ -282,7 +282,7 @@ void stopOnLoop(const Bridge& bridge, ErrorCompletion completion) {
   bridge->phase = Phase::stopping;
   bridge->stopCompletion = std::move(completion);
   armDeadline(bridge, onStopDeadline);
-  gst_element_send_event(bridge->pipeline->element(), gst_event_new_eos());
+  bridge->pipeline->endSources();
 }
 
 }  // namespace
