@@ -46,7 +46,9 @@ def output_switched(f, binary, server, root):
     levels = window_levels(samples)[INNER]
     f.check(len(levels) >= 45, f"only {len(levels)} windows")
     bad = off_windows(levels, SYSTEM_RMS)
-    f.check(len(bad) <= 1, f"{len(bad)} of {len(levels)} windows off {SYSTEM_RMS:.4f}: {bad[:8]}")
+    # The switch's gap, up to MAX_GAP, may fall across two neighbouring windows; nothing else.
+    f.check(len(bad) <= 1 or (len(bad) == 2 and bad[1][0] == bad[0][0] + 1),
+            f"{len(bad)} of {len(levels)} windows off {SYSTEM_RMS:.4f}: {bad[:8]}")
 
 
 def microphone_unloaded(f, binary, server, root):
