@@ -16,8 +16,9 @@
 #include <initializer_list>
 #include <iterator>
 
+#include "platform/linux/AudioEndPadding.h"
 #include "platform/linux/Errors.h"
-#include "platform/linux/TrackEdges.h"
+#include "platform/linux/PlaceholderVideo.h"
 
 namespace platform::linux_gst {
 
@@ -62,11 +63,10 @@ struct AudioEncoder {
 constexpr AudioEncoder kAudioEncoders[] = {{"voaacenc", "S16LE", 1024}, {"avenc_aac", nullptr, 0}};
 constexpr gint kAudioBitrate = 128000;
 
-// The smallest frame x264 accepts.
-constexpr int kVideoSide = 16;
-// The muxer waits for a frame of every track before it writes what precedes it, so the frame
-// interval paces the file and bounds what a kill loses: at one frame a second a movie killed
-// 1 s in was unreadable; at ten, a kill loses about 0.2 s.
+// The muxer writes a track's sample only once the next one has come, and samples of all tracks
+// in time order, so the frame interval paces the file and adds to what a kill loses. The frames
+// come from the mixer's own thread, so they must not lag the audio by more than the muxer's
+// audio pad holds, or the two threads wait on each other.
 constexpr int kVideoFramesPerSecond = 10;
 
 GstElement* make(GstElement* pipeline, const char* factory, const std::string& name) {
@@ -124,8 +124,7 @@ const AudioEncoder& installedAudioEncoder() {
 
 }  // namespace
 
-CapturePipeline::CapturePipeline()
-    : pipeline_(gst_pipeline_new("capture")), edges_(std::make_unique<TrackEdges>()) {
+CapturePipeline::CapturePipeline() : pipeline_(gst_pipeline_new("capture")) {
   gst_object_ref_sink(pipeline_);
   // A source's own clock stops while its output is suspended, and with it the whole pipeline
   // and the recording; the monotonic system clock keeps time, and the sources follow it.
@@ -243,28 +242,16 @@ void CapturePipeline::addRecording(GstElement* mixer, const PipelinePlan& plan) 
   GstElement* audioQueue = make(pipeline_, "queue", p + "audio-queue");
   linkChain({mixer, audioConvert, encoderCaps, encoder, parser, audioQueue, mux});
   if (chosen.droppedPartialFrame) {
-    edges_->padAudioEnd(encoderCaps, plan.sampleRate, plan.channelCount,
-                        chosen.droppedPartialFrame);
+    audioEnd_ = std::make_unique<AudioEndPadding>(encoderCaps, plan.sampleRate, plan.channelCount,
+                                                  chosen.droppedPartialFrame);
   }
 
-  GstElement* video = make(pipeline_, "videotestsrc", p + "video-source");
-  g_object_set(video, "is-live", TRUE, nullptr);
-  gst_util_set_object_arg(G_OBJECT(video), "pattern", "black");
-  GstElement* videoCaps = make(pipeline_, "capsfilter", p + "video-caps");
-  setCaps(videoCaps,
-          gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT,
-                              kVideoSide, "height", G_TYPE_INT, kVideoSide, "framerate",
-                              GST_TYPE_FRACTION, kVideoFramesPerSecond, 1, nullptr));
-  // Without zero-latency tuning x264 holds back dozens of frames, which stall the muxer as long.
-  GstElement* videoEncoder = make(pipeline_, "x264enc", p + "video-encoder");
-  gst_util_set_object_arg(G_OBJECT(videoEncoder), "tune", "zerolatency");
-  gst_util_set_object_arg(G_OBJECT(videoEncoder), "speed-preset", "ultrafast");
-  g_object_set(videoEncoder, "key-int-max", 1u, nullptr);
-  GstElement* videoParser = make(pipeline_, "h264parse", p + "video-parser");
-  edges_->watchMixStart(mixer);
-  edges_->trimVideo(videoParser);
-  GstElement* videoQueue = make(pipeline_, "queue", p + "video-queue");
-  linkChain({video, videoCaps, videoEncoder, videoParser, videoQueue, mux});
+  GstElement* video = make(pipeline_, "appsrc", p + "video-source");
+  video_ = std::make_unique<PlaceholderVideo>(video, mixer, kVideoFramesPerSecond);
+  // Linked by template, as the muxer would otherwise offer the frames an audio pad.
+  if (!gst_element_link_pads(video, "src", mux, "video_%u")) {
+    throw serviceError(ServiceErrorCode::elementMissing, "Cannot link the video to the muxer.");
+  }
 }
 
 }  // namespace platform::linux_gst

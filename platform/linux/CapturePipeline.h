@@ -16,7 +16,8 @@ typedef struct _GstObject GstObject;
 
 namespace platform::linux_gst {
 
-class TrackEdges;
+class AudioEndPadding;
+class PlaceholderVideo;
 
 // What to capture and where it goes; fixed when capture starts.
 struct PipelinePlan {
@@ -35,7 +36,7 @@ struct PipelinePlan {
 //   pulsesrc(monitor) ! convert ! F32 caps [tap: audio] ! audiomixer
 //   pulsesrc(input)   ! convert ! F32 caps [tap: mic]   ! audiomixer
 //   audiomixer ! audioconvert ! S16 caps ! voaacenc ! aacparse ! queue ! qtmux ! fdsink(OutputFile)
-//   videotestsrc(black) ! caps ! x264enc ! h264parse ! queue ! qtmux
+//   appsrc(PlaceholderVideo, fed from the mixer's output) ! qtmux
 //
 // Built and torn down on the loop thread (a start given up is torn down on GStreamer's thread
 // pool instead); building opens the output file. Destruction removes the taps, stops the
@@ -72,7 +73,9 @@ class CapturePipeline {
   std::unique_ptr<OutputFile> output_;  // declared first: closed after the pipeline is gone
   GstElement* pipeline_;
   std::vector<std::pair<GstElement*, unsigned long>> taps_;  // element whose src pad is tapped
-  std::unique_ptr<TrackEdges> edges_;  // read by probes until the pipeline has stopped
+  // Read by probes until the pipeline has stopped.
+  std::unique_ptr<AudioEndPadding> audioEnd_;
+  std::unique_ptr<PlaceholderVideo> video_;
 };
 
 }  // namespace platform::linux_gst
