@@ -48,6 +48,11 @@ constexpr guint64 kMixerLatencyNs = 500 * GST_MSECOND;
 // fragment it at times left the sample sizes out of a run, so that a killed file could not be
 // read at all.
 constexpr guint kFragmentDurationMs = 200;
+// The mixer's thread runs encoder and parser and hands the frames straight to the muxer, whose
+// pads then hold all that is waiting to be written: this much beyond its upstream's latency, so
+// that a write that stalls for seconds (a slow disk, a full pipe) loses nothing. A queue there
+// would hold as much at the cost of a thread and a hand-off per frame.
+constexpr guint64 kMuxerSlackNs = 2 * GST_SECOND;
 
 // AAC encoders in order of preference; the first one installed is used (docs/linux-recording.md
 // has the measurements). voaacenc encodes with a third of avenc_aac's CPU, and loading libav
@@ -222,6 +227,7 @@ void CapturePipeline::addRecording(GstElement* mixer, const PipelinePlan& plan) 
   const std::string p = kRecordingPrefix;
   GstElement* mux = make(pipeline_, "qtmux", p + "mux");
   g_object_set(mux, "fragment-duration", kFragmentDurationMs, nullptr);
+  g_object_set(mux, "latency", kMuxerSlackNs, nullptr);
   gst_util_set_object_arg(G_OBJECT(mux), "fragment-mode", "dash-or-mss");
   output_ = std::make_unique<OutputFile>(*plan.outputFile);
   GstElement* sink = make(pipeline_, "fdsink", p + "file");
@@ -239,8 +245,7 @@ void CapturePipeline::addRecording(GstElement* mixer, const PipelinePlan& plan) 
   GstElement* encoder = make(pipeline_, chosen.factory, p + "audio-encoder");
   g_object_set(encoder, "bitrate", kAudioBitrate, nullptr);
   GstElement* parser = make(pipeline_, "aacparse", p + "audio-parser");
-  GstElement* audioQueue = make(pipeline_, "queue", p + "audio-queue");
-  linkChain({mixer, audioConvert, encoderCaps, encoder, parser, audioQueue, mux});
+  linkChain({mixer, audioConvert, encoderCaps, encoder, parser, mux});
   if (chosen.droppedPartialFrame) {
     audioEnd_ = std::make_unique<AudioEndPadding>(encoderCaps, plan.sampleRate, plan.channelCount,
                                                   chosen.droppedPartialFrame);
