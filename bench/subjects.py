@@ -17,10 +17,13 @@ from runs import Measured  # noqa: E402
 SYSTEM_SOURCE = "speakers.monitor"
 MICROPHONE_SOURCE = "usb_microphone"
 
-# The tool's pipeline settings (platform/linux/CapturePipeline.cpp), for gst-launch-1.0.
+# The tool's pipeline settings (platform/linux/CapturePipeline.cpp), for gst-launch-1.0, which
+# cannot hand stored frames to the muxer as the tool does and encodes its black video instead.
 SOURCE_BUFFER_US = 200000
 SOURCE_LATENCY_US = 50000
 MIXER_LATENCY_NS = 500000000
+MIX_BUFFER_NS = 100000000
+MUXER_SLACK_NS = 2000000000
 AUDIO_ENCODER = "audio/x-raw,format=S16LE,channels=2 ! voaacenc bitrate=128000"
 VIDEO_ENCODER = "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=1"
 
@@ -31,14 +34,15 @@ def gst_pipeline(path, encoder=AUDIO_ENCODER, video_encoder=VIDEO_ENCODER):
                 f"latency-time={SOURCE_LATENCY_US} ! audioconvert ! audioresample ! "
                 "audio/x-raw,format=F32LE,rate=48000,channels=2,layout=interleaved ! mix. ")
     return ("gst-launch-1.0 -q -e "
-            f"audiomixer name=mix latency={MIXER_LATENCY_NS} start-time-selection=first ! "
-            f"audioconvert ! {encoder} ! aacparse ! queue ! "
-            "qtmux name=mux fragment-duration=200 fragment-mode=dash-or-mss ! "
+            f"audiomixer name=mix latency={MIXER_LATENCY_NS} start-time-selection=first "
+            f"output-buffer-duration={MIX_BUFFER_NS} ! audioconvert ! {encoder} ! aacparse ! "
+            f"qtmux name=mux fragment-duration=200 fragment-mode=dash-or-mss "
+            f"latency={MUXER_SLACK_NS} ! "
             f"filesink location={path} "
             + source(SYSTEM_SOURCE) + source(MICROPHONE_SOURCE) +
             "videotestsrc is-live=true pattern=black ! "
             "video/x-raw,format=I420,width=16,height=16,framerate=10/1 ! "
-            f"{video_encoder} ! h264parse ! queue ! mux.").split()
+            f"{video_encoder} ! h264parse ! mux.").split()
 
 
 def ffmpeg_command(path):

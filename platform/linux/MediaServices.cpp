@@ -4,8 +4,9 @@
 //          logging silenced, GStreamer initialised, then the loop thread started, a private GLib
 //          main context that every content query, bus watch and pipeline state change runs on.
 // start:   streams build and start their pipelines on the loop thread (CaptureStream.cpp).
-// samples: streaming threads copy audio buffers and post them to the consumer's queues.
-// stop:    EOS is sent from the loop thread; the bus reports the end of the file there.
+// samples: streaming threads lend each audio buffer to the consumer's outputs in place.
+// stop:    the loop thread has EOS sent into the sources; the bus reports the end of the file
+//          there.
 // finish:  the services live until the process ends.
 //
 // Device discovery is synchronous by contract and runs its own short-lived PulseAudio loop on
