@@ -17,6 +17,8 @@ enum class MacToolError : std::int64_t {
   // An internal fault: the core handed back an object (queue, display, filter...) this layer did
   // not make.
   foreignObject = 4,
+  // Another recorder is writing the output file.
+  outputFileHeld = 5,
   // This Mac's recording output cannot write a QuickTime movie with H.264 video.
   movieFormatUnavailable = 7,
   // The output path is not valid UTF-8, which is how the framework would read its bytes.

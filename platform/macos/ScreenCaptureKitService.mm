@@ -20,6 +20,7 @@
 #import <Foundation/Foundation.h>
 #import <ScreenCaptureKit/ScreenCaptureKit.h>
 
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -28,6 +29,7 @@
 #include "platform/macos/FrameworkBoundary.h"
 #include "platform/macos/Libdispatch.h"
 #include "platform/macos/MacErrors.h"
+#include "platform/posix/OutputPathLock.h"
 
 namespace platform::macos {
 
@@ -50,12 +52,15 @@ struct SCKContentFilter final : ContentFilter {
 };
 
 // The headers do not say who retains a recording output's delegate; this keeps the bridge as long
-// as the output.
+// as the output. The framework creates the file itself, so the claim on its path stands in for a
+// lock on the file, and it too lasts as long as the output.
 struct SCKRecordingOutput final : RecordingOutput {
-  SCKRecordingOutput(SCRecordingOutput* output, id<SCRecordingOutputDelegate> bridge)
-      : output(output), bridge(bridge) {}
+  SCKRecordingOutput(SCRecordingOutput* output, id<SCRecordingOutputDelegate> bridge,
+                     posix::OutputPathLock claim)
+      : output(output), bridge(bridge), claim(std::move(claim)) {}
   SCRecordingOutput* output;
   id<SCRecordingOutputDelegate> bridge;
+  posix::OutputPathLock claim;
 };
 
 template <typename Made, typename Given>
@@ -254,12 +259,14 @@ class SCKService final : public ScreenCaptureService {
     const AVVideoCodecType codecType = codecTypeOf(values.videoCodecType);
     [configuration setOutputURL:fileURL(values.outputURL)];
     requireAvailable(configuration, fileType, codecType);
+    std::optional<posix::OutputPathLock> claim = posix::OutputPathLock::claim(values.outputURL);
+    if (!claim) throw toolError(MacToolError::outputFileHeld);
     [configuration setOutputFileType:fileType];
     [configuration setVideoCodecType:codecType];
     id<SCRecordingOutputDelegate> bridge = makeRecordingOutputDelegateBridge(std::move(delegate));
     SCRecordingOutput* output = [[SCRecordingOutput alloc] initWithConfiguration:configuration
                                                                         delegate:bridge];
-    return std::make_shared<SCKRecordingOutput>(output, bridge);
+    return std::make_shared<SCKRecordingOutput>(output, bridge, std::move(*claim));
   }
 };
 

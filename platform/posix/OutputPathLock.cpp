@@ -1,0 +1,89 @@
+#include "platform/posix/OutputPathLock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <system_error>
+
+namespace platform::posix {
+
+namespace {
+
+std::filesystem::path canonicalForm(const std::filesystem::path& output) {
+  std::error_code error;
+  std::filesystem::path canonical = std::filesystem::weakly_canonical(output, error);
+  if (error) canonical = std::filesystem::absolute(output, error).lexically_normal();
+  return canonical;
+}
+
+// FNV-1a: stable across runs and builds, which std::hash is not required to be.
+std::uint64_t fingerprint(const std::string& text) {
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  for (unsigned char c : text) {
+    hash ^= c;
+    hash *= 0x100000001b3u;
+  }
+  return hash;
+}
+
+std::filesystem::path lockFileFor(const std::filesystem::path& output,
+                                  const std::filesystem::path& lockFolder) {
+  char name[64];
+  std::snprintf(name, sizeof name, "tessaloquin-audio-capture-%016llx.lock",
+                static_cast<unsigned long long>(fingerprint(canonicalForm(output).native())));
+  return lockFolder / name;
+}
+
+bool namesSameFile(int descriptor, const std::filesystem::path& path) {
+  struct stat opened;
+  struct stat named;
+  return fstat(descriptor, &opened) == 0 && ::stat(path.c_str(), &named) == 0 &&
+         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+std::optional<OutputPathLock> OutputPathLock::claim(const std::filesystem::path& output,
+                                                    const std::filesystem::path& lockFolder) {
+  std::filesystem::path lockFile = lockFileFor(output, lockFolder);
+  while (true) {
+    const int descriptor =
+        ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (descriptor < 0) return OutputPathLock(std::move(lockFile), -1);
+    if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      ::close(descriptor);
+      if (error == EWOULDBLOCK) return std::nullopt;
+      return OutputPathLock(std::move(lockFile), -1);
+    }
+    // A holder that ended between the open and the lock removed the file this one locks.
+    if (namesSameFile(descriptor, lockFile)) return OutputPathLock(std::move(lockFile), descriptor);
+    ::close(descriptor);
+  }
+}
+
+std::optional<OutputPathLock> OutputPathLock::claim(const std::filesystem::path& output) {
+  std::error_code error;
+  std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+  return claim(output, error ? std::filesystem::path("/tmp") : folder);
+}
+
+OutputPathLock::OutputPathLock(OutputPathLock&& other) noexcept
+    : lockFile_(std::move(other.lockFile_)), descriptor_(other.descriptor_) {
+  other.descriptor_ = -1;
+}
+
+OutputPathLock::~OutputPathLock() {
+  if (descriptor_ < 0) return;
+  // Removed while still locked, so that no one locks a file on its way out.
+  ::unlink(lockFile_.c_str());
+  ::close(descriptor_);
+}
+
+}  // namespace platform::posix
