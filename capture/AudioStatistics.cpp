@@ -12,29 +12,43 @@ namespace {
 constexpr std::size_t kSampleSize = sizeof(float);
 
 // Sums squares of float values over pieces that may split a value between them: the bytes of a
-// split value are carried over to the next piece.
+// split value are carried over to the next piece, and whole values are read in one pass.
 class SampleSummer {
  public:
   void addPiece(std::span<const std::byte> piece) {
-    while (!piece.empty()) {
-      const std::size_t take = std::min(kSampleSize - carried_, piece.size());
-      std::memcpy(value_ + carried_, piece.data(), take);
-      carried_ += take;
-      piece = piece.subspan(take);
-      if (carried_ == kSampleSize) addValue();
+    if (carried_ != 0) {
+      piece = completeCarried(piece);
+      if (carried_ != 0) return;  // the piece ended inside the value
     }
+    const std::size_t whole = piece.size() / kSampleSize;
+    for (std::size_t i = 0; i < whole; ++i) addValue(piece.data() + i * kSampleSize);
+    count_ += whole;
+    const std::span<const std::byte> tail = piece.subspan(whole * kSampleSize);
+    std::memcpy(value_, tail.data(), tail.size());
+    carried_ = tail.size();
   }
   double sumSquares() const { return sumSquares_; }
   std::uint64_t count() const { return count_; }
 
  private:
-  void addValue() {
+  // Returns what follows the carried value in the piece.
+  std::span<const std::byte> completeCarried(std::span<const std::byte> piece) {
+    const std::size_t take = std::min(kSampleSize - carried_, piece.size());
+    std::memcpy(value_ + carried_, piece.data(), take);
+    carried_ += take;
+    if (carried_ == kSampleSize) {
+      addValue(value_);
+      ++count_;
+      carried_ = 0;
+    }
+    return piece.subspan(take);
+  }
+
+  void addValue(const std::byte* bytes) {
     float sample;
-    std::memcpy(&sample, value_, kSampleSize);
+    std::memcpy(&sample, bytes, kSampleSize);
     const double widened = sample;
     if (std::isfinite(widened)) sumSquares_ += widened * widened;
-    ++count_;
-    carried_ = 0;
   }
 
   std::byte value_[kSampleSize];
