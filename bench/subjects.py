@@ -35,7 +35,7 @@ def gst_pipeline(path, encoder=AUDIO_ENCODER, video_encoder=VIDEO_ENCODER):
                 "audio/x-raw,format=F32LE,rate=48000,channels=2,layout=interleaved ! mix. ")
     return ("gst-launch-1.0 -q -e "
             f"audiomixer name=mix latency={MIXER_LATENCY_NS} start-time-selection=first "
-            f"output-buffer-duration={MIX_BUFFER_NS} ! audioconvert ! {encoder} ! aacparse ! "
+            f"output-buffer-duration={MIX_BUFFER_NS} ! audioconvert ! {encoder} ! "
             f"qtmux name=mux fragment-duration=200 fragment-mode=dash-or-mss "
             f"latency={MUXER_SLACK_NS} ! "
             f"filesink location={path} "

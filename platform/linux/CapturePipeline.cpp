@@ -53,7 +53,7 @@ constexpr guint64 kMixBufferNs = 50 * GST_MSECOND;
 // fragment it at times left the sample sizes out of a run, so that a killed file could not be
 // read at all.
 constexpr guint kFragmentDurationMs = 200;
-// The mixer's thread runs encoder and parser and hands the frames straight to the muxer, whose
+// The mixer's thread runs the encoder and hands the frames straight to the muxer, whose
 // pads then hold all that is waiting to be written: this much beyond its upstream's latency, so
 // that a write that stalls for seconds (a slow disk, a full pipe) loses nothing. A queue there
 // would hold as much at the cost of a thread and a hand-off per frame.
@@ -250,8 +250,8 @@ void CapturePipeline::addRecording(GstElement* mixer, const PipelinePlan& plan) 
   }
   GstElement* encoder = make(pipeline_, chosen.factory, p + "audio-encoder");
   g_object_set(encoder, "bitrate", kAudioBitrate, nullptr);
-  GstElement* parser = make(pipeline_, "aacparse", p + "audio-parser");
-  linkChain({mixer, audioConvert, encoderCaps, encoder, parser, mux});
+  // The encoders' raw AAC frames, with their codec data, are what the muxer takes: no parser.
+  linkChain({mixer, audioConvert, encoderCaps, encoder, mux});
   if (chosen.droppedPartialFrame) {
     audioEnd_ = std::make_unique<AudioEndPadding>(encoderCaps, plan.sampleRate, plan.channelCount,
                                                   chosen.droppedPartialFrame);

@@ -35,7 +35,7 @@ struct PipelinePlan {
 //
 //   pulsesrc(monitor) ! convert ! F32 caps [tap: audio] ! audiomixer
 //   pulsesrc(input)   ! convert ! F32 caps [tap: mic]   ! audiomixer
-//   audiomixer ! audioconvert ! S16 caps ! voaacenc ! aacparse ! qtmux ! fdsink(OutputFile)
+//   audiomixer ! audioconvert ! S16 caps ! voaacenc ! qtmux ! fdsink(OutputFile)
 //   appsrc(PlaceholderVideo, fed from the mixer's output) ! qtmux
 //
 // Built and torn down on the loop thread (a start given up is torn down on GStreamer's thread
