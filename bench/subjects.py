@@ -22,7 +22,7 @@ MICROPHONE_SOURCE = "usb_microphone"
 SOURCE_BUFFER_US = 200000
 SOURCE_LATENCY_US = 50000
 MIXER_LATENCY_NS = 500000000
-MIX_BUFFER_NS = 50000000
+MIX_BUFFER_NS = 50000000  # the tool starts so, then grows its buffers to 100 ms
 MUXER_SLACK_NS = 2000000000
 AUDIO_ENCODER = "audio/x-raw,format=S16LE,channels=2 ! voaacenc bitrate=128000"
 VIDEO_ENCODER = "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=1"
