@@ -18,9 +18,4 @@ PlatformError serviceError(ServiceErrorCode code, const std::string& description
                        description);
 }
 
-PlatformError toolError(ToolErrorCode code, const std::string& description) {
-  return PlatformError(kErrorTypeName, kToolErrorDomain, static_cast<std::int64_t>(code),
-                       description);
-}
-
 }  // namespace platform::linux_gst

@@ -25,15 +25,7 @@ enum class ServiceErrorCode : std::int64_t {
   mediaUnavailable = 12,
 };
 
-// The few failures this layer meets that are the tool's own to report, numbered as in
-// capture/ToolErrors.h.
-inline constexpr const char* kToolErrorDomain = "TessaloquinAudioCapture";
-enum class ToolErrorCode : std::int64_t {
-  outputFileHeld = 5,
-};
-
 PlatformError fromGError(const GError* error);
 PlatformError serviceError(ServiceErrorCode code, const std::string& description);
-PlatformError toolError(ToolErrorCode code, const std::string& description);
 
 }  // namespace platform::linux_gst

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/linux/Errors.h"
+#include "platform/posix/OutputPathLock.h"
 
 namespace platform::linux_gst {
 
@@ -32,8 +33,7 @@ void claimRegularFile(int descriptor, const std::filesystem::path& path) {
   if (!S_ISREG(status.st_mode)) return;
   if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) {
-      throw toolError(ToolErrorCode::outputFileHeld,
-                      "The output file is being written by another recorder.");
+      throw posix::outputFileHeld(kErrorTypeName);
     }
     throw cannotOpen(path, errno);
   }

@@ -10,15 +10,13 @@
 namespace platform::macos {
 
 inline constexpr const char* kToolErrorDomain = "TessaloquinAudioCapture";
-// The domain's other codes are the capture engine's.
+// The domain's other codes are the capture engine's, and code 5 is platform/posix's.
 enum class MacToolError : std::int64_t {
   // A framework call answered NO and left its NSError out parameter nil.
   failureWithoutError = 3,
   // An internal fault: the core handed back an object (queue, display, filter...) this layer did
   // not make.
   foreignObject = 4,
-  // Another recorder is writing the output file.
-  outputFileHeld = 5,
   // This Mac's recording output cannot write a QuickTime movie with H.264 video.
   movieFormatUnavailable = 7,
   // The output path is not valid UTF-8, which is how the framework would read its bytes.

@@ -18,9 +18,6 @@ PlatformError toolError(MacToolError code) {
     case MacToolError::foreignObject:
       description = "An object handed to the platform layer was not made by it.";
       break;
-    case MacToolError::outputFileHeld:
-      description = "The output file is being written by another recorder.";
-      break;
     case MacToolError::movieFormatUnavailable:
       description = "The platform cannot write a QuickTime movie with H.264 video.";
       break;

@@ -260,7 +260,7 @@ class SCKService final : public ScreenCaptureService {
     [configuration setOutputURL:fileURL(values.outputURL)];
     requireAvailable(configuration, fileType, codecType);
     std::optional<posix::OutputPathLock> claim = posix::OutputPathLock::claim(values.outputURL);
-    if (!claim) throw toolError(MacToolError::outputFileHeld);
+    if (!claim) throw posix::outputFileHeld("NSError");
     [configuration setOutputFileType:fileType];
     [configuration setVideoCodecType:codecType];
     id<SCRecordingOutputDelegate> bridge = makeRecordingOutputDelegateBridge(std::move(delegate));
