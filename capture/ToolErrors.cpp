@@ -12,8 +12,6 @@ const char* descriptionOf(ToolErrorCode code) {
       return "The recording file was not finished.";
     case ToolErrorCode::failureWithoutError:
       return "The platform reported a failure without an error.";
-    case ToolErrorCode::outputFileHeld:
-      return "The output file is being written by another recorder.";
     case ToolErrorCode::relativeOutputWithoutDirectory:
       return "The output path is relative and the current directory is unknown.";
     case ToolErrorCode::resourceRefused:

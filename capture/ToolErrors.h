@@ -14,8 +14,8 @@ enum class ToolErrorCode : std::int64_t {
   recordingNotFinished = 2,
   // The platform said it failed but gave no error to say why.
   failureWithoutError = 3,
-  // Another recorder is writing the output file. Raised by the platform, which opens the file.
-  outputFileHeld = 5,
+  // 5, a movie another recorder holds, is raised by the platforms, which lock the movie
+  // (platform/posix/OutputPathLock.h).
   // The output path is relative and the current directory cannot be determined.
   relativeOutputWithoutDirectory = 6,
   // The system refused a resource the tool needs, such as a file descriptor.
