@@ -17,8 +17,10 @@ from runs import Measured  # noqa: E402
 SYSTEM_SOURCE = "speakers.monitor"
 MICROPHONE_SOURCE = "usb_microphone"
 
-# The tool's pipeline settings (platform/linux/CapturePipeline.cpp), for gst-launch-1.0, which
-# cannot hand stored frames to the muxer as the tool does and encodes its black video instead.
+# The tool's pipeline settings (platform/linux/CapturePipeline.cpp), for gst-launch-1.0 with
+# stock elements only: it reads the server with pulsesrc (the buffer the tool's source had when
+# it was one) rather than the tool's own source, and it cannot hand stored frames to the muxer
+# as the tool does, so it encodes its black video instead.
 SOURCE_BUFFER_US = 200000
 SOURCE_LATENCY_US = 50000
 MIXER_LATENCY_NS = 500000000

@@ -3,7 +3,7 @@
 // create:  build() assembles sources, mixer, encoders and muxer on the loop thread; nothing runs.
 // start:   the stream sets the pipeline PLAYING from the loop thread; GStreamer's streaming
 //          threads then read the server, mix, encode and write.
-// samples: the taps on the converted source pads run on those streaming threads.
+// samples: the taps on the sources' pads run on the sources' streaming threads.
 // stop:    EOS, sent into every source at once from GStreamer's thread pool, drains every
 //          branch into qtmux, which closes the movie.
 // finish:  destruction, on the loop thread, removes the taps, sets NULL (joining the streaming
@@ -19,24 +19,23 @@
 #include "platform/linux/AudioEndPadding.h"
 #include "platform/linux/Errors.h"
 #include "platform/linux/PlaceholderVideo.h"
+#include "platform/linux/PulseRecordSource.h"
 
 namespace platform::linux_gst {
 
 namespace {
 
-constexpr const char* kClientName = "tessaloquin-audio-capture";
 constexpr const char* kRecordingPrefix = "recording-";
 
-// The server hands the monitor over in blocks that can arrive up to a whole buffer-time after
-// the clock time they belong to. Left at its default, the mixer stops waiting after the
-// sources' reported minimum latency (one latency-time) and mixes late blocks as silence; the
-// extra latency must cover a whole buffer-time plus scheduling delays under load.
+// The server hands a monitor over in blocks that can arrive well after the clock time they
+// belong to. Left at its default, the mixer stops waiting after the sources' reported minimum
+// latency (one read) and mixes late blocks as silence; the extra latency covers the server's
+// blocks plus scheduling delays under load.
 // Reads of 50 ms rather than 20 wake the tool and the server 20 times a second per source
 // instead of 50: measured, about a quarter less CPU in the tool and a fifth of the server's
 // extra share, for about 40 ms more between SIGINT and "final"; 100-ms reads save little more
 // and slow the start and the stop further.
-constexpr gint64 kSourceBufferTimeUs = 200000;
-constexpr gint64 kSourceLatencyTimeUs = 50000;
+constexpr guint64 kSourceReadNs = 50 * GST_MSECOND;
 constexpr guint64 kMixerLatencyNs = 500 * GST_MSECOND;
 // The mixer wakes once per output buffer, and each buffer is a hand-off to the encoder: 100 ms
 // rather than its default 10 saves it nine wakes in ten. "ready" waits for the file's first
@@ -109,12 +108,6 @@ void linkChain(std::initializer_list<GstElement*> chain) {
 void setCaps(GstElement* capsfilter, GstCaps* caps) {
   g_object_set(capsfilter, "caps", caps, nullptr);
   gst_caps_unref(caps);
-}
-
-GstCaps* rawAudioCaps(const PipelinePlan& plan) {
-  return gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT,
-                             plan.sampleRate, "channels", G_TYPE_INT, plan.channelCount, "layout",
-                             G_TYPE_STRING, "interleaved", nullptr);
 }
 
 void sendEndOfStream(GstElement* source, gpointer) {
@@ -212,10 +205,8 @@ RecordStreams CapturePipeline::recordStreams() const {
   auto indexOf = [this](const char* name) -> std::optional<std::uint32_t> {
     GstElement* source = gst_bin_get_by_name(GST_BIN(pipeline_), name);
     if (!source) return std::nullopt;
-    guint index = G_MAXUINT;
-    g_object_get(source, "source-output-index", &index, nullptr);
+    std::optional<std::uint32_t> index = recordStreamIndex(source);
     gst_object_unref(source);
-    if (index == G_MAXUINT) return std::nullopt;
     return index;
   };
   return {indexOf("system-source"), indexOf("microphone-source")};
@@ -224,24 +215,18 @@ RecordStreams CapturePipeline::recordStreams() const {
 GstElement* CapturePipeline::addSource(const char* name, const std::optional<std::string>& device,
                                        const PipelinePlan& plan, StreamOutputType type,
                                        std::vector<OutputTarget> targets) {
-  std::string prefix = name;
-  GstElement* source = make(pipeline_, "pulsesrc", prefix + "-source");
-  g_object_set(source, "client-name", kClientName, "buffer-time", kSourceBufferTimeUs,
-               "latency-time", kSourceLatencyTimeUs, nullptr);
-  if (device) g_object_set(source, "device", device->c_str(), nullptr);
-  GstElement* convert = make(pipeline_, "audioconvert", prefix + "-convert");
-  GstElement* resample = make(pipeline_, "audioresample", prefix + "-resample");
-  GstElement* caps = make(pipeline_, "capsfilter", prefix + "-caps");
-  setCaps(caps, rawAudioCaps(plan));
-  // No queue before the mixer: its pads already hold up to its latency, and a queue only adds a
-  // thread and a hand-off per read (measured: a fifth fewer context switches without).
-  linkChain({source, convert, resample, caps});
+  // The server converts to the mix's format. No queue before the mixer: its pads already hold
+  // up to its latency, and a queue only adds a thread and a hand-off per read (measured: a
+  // fifth fewer context switches without).
+  GstElement* source = makePulseRecordSource(
+      std::string(name) + "-source", {device, plan.sampleRate, plan.channelCount, kSourceReadNs});
+  gst_bin_add(GST_BIN(pipeline_), source);
   if (!targets.empty()) {
-    GstPad* pad = gst_element_get_static_pad(caps, "src");
-    taps_.emplace_back(caps, installSampleTap(pad, type, std::move(targets)));
+    GstPad* pad = gst_element_get_static_pad(source, "src");
+    taps_.emplace_back(source, installSampleTap(pad, type, std::move(targets)));
     gst_object_unref(pad);
   }
-  return caps;
+  return source;
 }
 
 void CapturePipeline::addRecording(GstElement* mixer, const PipelinePlan& plan) {

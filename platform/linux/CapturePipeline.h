@@ -33,8 +33,8 @@ struct PipelinePlan {
 
 // The GStreamer pipeline of one capture:
 //
-//   pulsesrc(monitor) ! convert ! F32 caps [tap: audio] ! audiomixer
-//   pulsesrc(input)   ! convert ! F32 caps [tap: mic]   ! audiomixer
+//   PulseRecordSource(monitor, F32) [tap: audio] ! audiomixer
+//   PulseRecordSource(input, F32)   [tap: mic]   ! audiomixer
 //   audiomixer ! audioconvert ! S16 caps ! voaacenc ! qtmux ! fdsink(OutputFile)
 //   appsrc(PlaceholderVideo, fed from the mixer's output) ! qtmux
 //
@@ -55,8 +55,8 @@ class CapturePipeline {
   RecordStreams recordStreams() const;
 
   // Sends end-of-stream into every source, each from GStreamer's thread pool, and returns at
-  // once. A source takes the event only between reads (50 ms), and the pipeline would hand it
-  // to one source after another on the calling thread: about 70 ms on the loop thread.
+  // once: a source takes the event once its read is interrupted, and the pipeline would hand
+  // it to one source after another on the calling thread.
   void endSources();
   // Whether `object` belongs to the encoding and writing half, whose failures are the
   // recording's rather than the stream's.

@@ -7,8 +7,8 @@
 //          completion runs on the loop thread when the pipeline reports PLAYING, or with the
 //          first error, or at the deadline. Building opens the output file without blocking
 //          (OutputFile.h): a missing folder, a FIFO without a reader or a held file fails there.
-// samples: GStreamer's streaming threads lend each converted buffer to the outputs in place, in
-//          the sample taps (SampleTap.cpp); the outputs' queues are not used.
+// samples: the sources' streaming threads lend each buffer to the outputs in place, in the
+//          sample taps (SampleTap.cpp); the outputs' queues are not used.
 // stop:    stopCapture() posts to the loop thread, which has EOS sent into the sources; when EOS
 //          has come out of the file sink the bus reports it, the pipeline is taken down, the
 //          recording delegate hears the file is finished, then the stop completion runs.

@@ -1,6 +1,6 @@
 // Sample delivery from GStreamer to the stream outputs.
 //
-// create:  installed on a source's converted pad while the pipeline is built (loop thread).
+// create:  installed on a source's pad while the pipeline is built (loop thread).
 // samples: the probe runs on the source's streaming thread: it maps the buffer and calls each
 //          output with a view of it, in place, rather than copying it to another thread; the
 //          outputs only meter, under their own short locks. Gone outputs are skipped.

@@ -1,0 +1,332 @@
+// A sound-server source as a live GStreamer source, read on its streaming thread.
+//
+// start:   going PAUSED (on GStreamer's thread pool, which the start deadline guards) connects
+//          a context of its own and a corked record stream, so the stream's index is known and
+//          a source that cannot be recorded fails the start.
+// read:    the streaming thread's first read uncorks the stream; every read then runs the
+//          PulseAudio loop until the server has handed over a block, copies it into a buffer
+//          and stamps it (RecordTimeline): its end is now, less what is still waiting behind it.
+// stop:    an end of stream or a state change interrupts a read through unlock(), which only
+//          wakes the loop; going READY disconnects the stream and the context.
+// failure: a context or stream the server ends posts a resource error (code 1, "failed") and
+//          ends the read with an error.
+//
+// Threads: the PulseAudio loop, context and stream are used by one thread at a time, handed
+// over by GStreamer: start() and stop() on the thread changing the state, reads on the
+// streaming thread, which GStreamer starts after start() and joins before stop(). The server's
+// callbacks run within the loop, on the thread running it. unlock() comes from any thread and
+// touches only the flag and the loop's wake-up, which is made for that.
+#include "platform/linux/PulseRecordSource.h"
+
+#include <gst/base/gstbasesrc.h>
+#include <gst/gst.h>
+#include <pulse/context.h>
+#include <pulse/error.h>
+#include <pulse/mainloop.h>
+#include <pulse/stream.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "platform/linux/RecordTimeline.h"
+
+namespace platform::linux_gst {
+
+namespace {
+
+constexpr const char* kClientName = "tessaloquin-audio-capture";
+
+struct SourceState {
+  explicit SourceState(RecordSourceSettings settings)
+      : settings(std::move(settings)),
+        spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(this->settings.sampleRate),
+             static_cast<std::uint8_t>(this->settings.channelCount)},
+        timeline(this->settings.sampleRate) {}
+
+  const RecordSourceSettings settings;
+  const pa_sample_spec spec;
+  pa_mainloop* const loop = pa_mainloop_new();
+  std::atomic<bool> flushing{false};
+  std::atomic<std::uint32_t> index{PA_INVALID_INDEX};
+
+  // The thread that holds the loop (see the top).
+  pa_context* context = nullptr;
+  pa_stream* stream = nullptr;
+  size_t readBytes = 1;  // what the server hands over at a time, once connected
+  bool corked = true;
+  RecordTimeline timeline;
+};
+
+}  // namespace
+
+struct PulseRecordSource {
+  GstBaseSrc parent;
+  SourceState* state;
+};
+
+struct PulseRecordSourceClass {
+  GstBaseSrcClass parent_class;
+};
+
+G_DEFINE_TYPE(PulseRecordSource, pulse_record_source, GST_TYPE_BASE_SRC)
+
+namespace {
+
+SourceState& stateOf(gpointer source) {
+  return *reinterpret_cast<PulseRecordSource*>(source)->state;
+}
+
+void release(pa_operation* operation) {
+  if (operation) pa_operation_unref(operation);
+}
+
+bool contextUsable(pa_context* context) {
+  return context && pa_context_get_state(context) == PA_CONTEXT_READY;
+}
+
+bool streamUsable(const SourceState& state) {
+  return contextUsable(state.context) && state.stream &&
+         pa_stream_get_state(state.stream) == PA_STREAM_READY;
+}
+
+const char* serverError(const SourceState& state) {
+  return pa_strerror(state.context ? pa_context_errno(state.context) : PA_ERR_CONNECTIONREFUSED);
+}
+
+// Runs the loop until `ready` holds or `failed` does; true when ready.
+template <typename Ready, typename Failed>
+bool runUntil(SourceState& state, Ready ready, Failed failed) {
+  while (!ready()) {
+    if (failed() || pa_mainloop_iterate(state.loop, 1, nullptr) < 0) return false;
+  }
+  return true;
+}
+
+bool connectContext(SourceState& state) {
+  state.context = pa_context_new(pa_mainloop_get_api(state.loop), kClientName);
+  if (!state.context ||
+      pa_context_connect(state.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    return false;
+  }
+  return runUntil(
+      state, [&] { return pa_context_get_state(state.context) == PA_CONTEXT_READY; },
+      [&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(state.context)); });
+}
+
+// Data the server had to drop, or a source that resumed, breaks the stream's time line.
+void onStreamBroken(pa_stream*, void* data) {
+  static_cast<SourceState*>(data)->timeline.breakStream();
+}
+
+void onSuspendedChanged(pa_stream* stream, void* data) {
+  if (pa_stream_is_suspended(stream) == 0) onStreamBroken(stream, data);
+}
+
+bool connectStream(SourceState& state, const char* name) {
+  state.stream = pa_stream_new(state.context, name, &state.spec, nullptr);
+  if (!state.stream) return false;
+  pa_stream_set_overflow_callback(state.stream, onStreamBroken, &state);
+  pa_stream_set_suspended_callback(state.stream, onSuspendedChanged, &state);
+  // The server's largest buffer: a streaming thread held up by a stalled write loses nothing.
+  pa_buffer_attr attributes{};
+  attributes.maxlength = static_cast<std::uint32_t>(-1);
+  attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<std::uint32_t>(-1);
+  attributes.fragsize =
+      static_cast<std::uint32_t>(pa_usec_to_bytes(state.settings.readNs / 1000, &state.spec));
+  const auto flags =
+      static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+  const char* device = state.settings.device ? state.settings.device->c_str() : nullptr;
+  if (pa_stream_connect_record(state.stream, device, &attributes, flags) < 0) return false;
+  return runUntil(
+      state, [&] { return pa_stream_get_state(state.stream) == PA_STREAM_READY; },
+      [&] {
+        return !contextUsable(state.context) ||
+               !PA_STREAM_IS_GOOD(pa_stream_get_state(state.stream));
+      });
+}
+
+void disconnect(SourceState& state) {
+  if (state.stream) {
+    pa_stream_disconnect(state.stream);
+    pa_stream_unref(state.stream);
+    state.stream = nullptr;
+  }
+  if (state.context) {
+    pa_context_disconnect(state.context);
+    pa_context_unref(state.context);
+    state.context = nullptr;
+  }
+  state.index = PA_INVALID_INDEX;
+  state.corked = true;
+  state.timeline.breakStream();
+}
+
+gboolean onStart(GstBaseSrc* base) {
+  SourceState& state = stateOf(base);
+  if (!connectContext(state) || !connectStream(state, GST_OBJECT_NAME(base))) {
+    const char* device = state.settings.device ? state.settings.device->c_str() : "the default";
+    GST_ELEMENT_ERROR(base, RESOURCE, FAILED,
+                      ("Cannot record %s source: %s", device, serverError(state)), (nullptr));
+    disconnect(state);
+    return FALSE;
+  }
+  state.index = pa_stream_get_index(state.stream);
+  state.readBytes = std::max<size_t>(1, pa_stream_get_buffer_attr(state.stream)->fragsize);
+  return TRUE;
+}
+
+gboolean onStop(GstBaseSrc* base) {
+  disconnect(stateOf(base));
+  return TRUE;
+}
+
+gboolean onUnlock(GstBaseSrc* base) {
+  SourceState& state = stateOf(base);
+  state.flushing = true;
+  pa_mainloop_wakeup(state.loop);
+  return TRUE;
+}
+
+gboolean onUnlockStop(GstBaseSrc* base) {
+  stateOf(base).flushing = false;
+  return TRUE;
+}
+
+GstClockTime runningTime(GstElement* element) {
+  GstClock* clock = gst_element_get_clock(element);
+  if (!clock) return 0;
+  const GstClockTime now = gst_clock_get_time(clock);
+  gst_object_unref(clock);
+  const GstClockTime base = gst_element_get_base_time(element);
+  return now > base ? now - base : 0;
+}
+
+// Copies what the server has handed over, `readable` bytes in one or more chunks, into one
+// buffer. Returns the bytes copied.
+size_t takeReadable(SourceState& state, size_t readable, GstBuffer* buffer) {
+  GstMapInfo map;
+  gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+  size_t filled = 0;
+  while (filled < readable) {
+    const void* data = nullptr;
+    size_t bytes = 0;
+    if (pa_stream_peek(state.stream, &data, &bytes) < 0 || bytes == 0 ||
+        bytes > readable - filled) {
+      break;
+    }
+    if (data) {
+      std::memcpy(map.data + filled, data, bytes);
+    } else {
+      std::memset(map.data + filled, 0, bytes);  // a hole the server left: silence
+    }
+    pa_stream_drop(state.stream);
+    filled += bytes;
+  }
+  gst_buffer_unmap(buffer, &map);
+  return filled;
+}
+
+GstFlowReturn onCreate(GstBaseSrc* base, guint64, guint, GstBuffer** out) {
+  SourceState& state = stateOf(base);
+  if (state.corked) {
+    release(pa_stream_cork(state.stream, 0, nullptr, nullptr));
+    state.corked = false;
+  }
+  // A read arrives in several chunks: waiting for all of it makes one buffer of it.
+  size_t readable = 0;
+  for (;;) {
+    if (state.flushing) return GST_FLOW_FLUSHING;
+    if (!streamUsable(state) ||
+        (readable = pa_stream_readable_size(state.stream)) == static_cast<size_t>(-1)) {
+      GST_ELEMENT_ERROR(base, RESOURCE, FAILED,
+                        ("The sound server ended the recording: %s", serverError(state)),
+                        (nullptr));
+      return GST_FLOW_ERROR;
+    }
+    if (readable >= state.readBytes) break;
+    if (pa_mainloop_iterate(state.loop, 1, nullptr) < 0) return GST_FLOW_ERROR;
+  }
+  GstBuffer* buffer = gst_buffer_new_allocate(nullptr, readable, nullptr);
+  const size_t bytes = takeReadable(state, readable, buffer);
+  gst_buffer_set_size(buffer, static_cast<gssize>(bytes));
+  const RecordTimeline::Stamp stamp =
+      state.timeline.place(bytes / pa_frame_size(&state.spec),
+                           static_cast<std::int64_t>(runningTime(GST_ELEMENT(base))));
+  GST_BUFFER_PTS(buffer) = stamp.start;
+  GST_BUFFER_DURATION(buffer) = stamp.duration;
+  if (stamp.discontinuous) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
+  *out = buffer;
+  return GST_FLOW_OK;
+}
+
+GstCaps* onGetCaps(GstBaseSrc* base, GstCaps* filter) {
+  const RecordSourceSettings& settings = stateOf(base).settings;
+  GstCaps* caps =
+      gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT,
+                          settings.sampleRate, "channels", G_TYPE_INT, settings.channelCount,
+                          "layout", G_TYPE_STRING, "interleaved", nullptr);
+  if (!filter) return caps;
+  GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
+  gst_caps_unref(caps);
+  return both;
+}
+
+// A block comes a read after its first sample at the earliest; the server holds up to seconds.
+gboolean onQuery(GstBaseSrc* base, GstQuery* query) {
+  if (GST_QUERY_TYPE(query) != GST_QUERY_LATENCY) {
+    return GST_BASE_SRC_CLASS(pulse_record_source_parent_class)->query(base, query);
+  }
+  gst_query_set_latency(query, TRUE, stateOf(base).settings.readNs, GST_CLOCK_TIME_NONE);
+  return TRUE;
+}
+
+void onFinalize(GObject* object) {
+  SourceState* state = reinterpret_cast<PulseRecordSource*>(object)->state;
+  disconnect(*state);
+  pa_mainloop_free(state->loop);
+  delete state;
+  G_OBJECT_CLASS(pulse_record_source_parent_class)->finalize(object);
+}
+
+}  // namespace
+
+static void pulse_record_source_class_init(PulseRecordSourceClass* klass) {
+  static GstStaticPadTemplate source =
+      GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
+                              GST_STATIC_CAPS("audio/x-raw, format=F32LE, layout=interleaved"));
+  GstElementClass* element = GST_ELEMENT_CLASS(klass);
+  gst_element_class_add_static_pad_template(element, &source);
+  gst_element_class_set_static_metadata(element, "Sound server record source", "Source/Audio",
+                                        "Records a sound-server source on one thread", kClientName);
+  G_OBJECT_CLASS(klass)->finalize = onFinalize;
+  GstBaseSrcClass* base = GST_BASE_SRC_CLASS(klass);
+  base->start = onStart;
+  base->stop = onStop;
+  base->unlock = onUnlock;
+  base->unlock_stop = onUnlockStop;
+  base->create = onCreate;
+  base->get_caps = onGetCaps;
+  base->query = onQuery;
+}
+
+static void pulse_record_source_init(PulseRecordSource* source) {
+  source->state = nullptr;
+  gst_base_src_set_live(GST_BASE_SRC(source), TRUE);
+  gst_base_src_set_format(GST_BASE_SRC(source), GST_FORMAT_TIME);
+}
+
+GstElement* makePulseRecordSource(const std::string& name, RecordSourceSettings settings) {
+  auto* source = static_cast<PulseRecordSource*>(
+      g_object_new(pulse_record_source_get_type(), "name", name.c_str(), nullptr));
+  source->state = new SourceState(std::move(settings));
+  return GST_ELEMENT(source);
+}
+
+std::optional<std::uint32_t> recordStreamIndex(GstElement* source) {
+  const std::uint32_t index = stateOf(source).index;
+  if (index == PA_INVALID_INDEX) return std::nullopt;
+  return index;
+}
+
+}  // namespace platform::linux_gst
