@@ -34,7 +34,9 @@ RecordTimeline::Stamp RecordTimeline::place(std::uint64_t frames, std::int64_t c
     const auto offset = static_cast<double>(capturedStart - (origin_ + timeOf(framesSince_)));
     drift_ += (offset - drift_) / kDriftBlocks;
     if (std::abs(drift_) > kMostDriftNs) {
-      origin_ += timeOf(framesSince_) + static_cast<std::int64_t>(drift_);
+      // The clock now, rather than the smoothed drift: a gap of seconds that nobody announced
+      // would otherwise take as many corrections, and the mixer would drop all meanwhile.
+      origin_ = capturedStart;
       framesSince_ = 0;
       drift_ = 0;
       discontinuous = true;

@@ -7,8 +7,8 @@ namespace platform::linux_gst {
 // Stamps the blocks a record stream delivers, in running time (ns). Blocks follow each other by
 // their sample count, so the mixer sees one unbroken stream whatever the scheduling jitter; the
 // count is set again from the clock where the stream broke (its start, data the server dropped,
-// a source that resumed) and where it drifted away from the clock (a device's own clock against
-// the system clock), since the mixer drops what comes later than its latency.
+// a source that resumed) and where it strayed from the clock (a device's own clock against the
+// system clock, a gap nobody announced), since the mixer drops what comes later than its latency.
 class RecordTimeline {
  public:
   struct Stamp {
