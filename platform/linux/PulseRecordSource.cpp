@@ -4,10 +4,13 @@
 //          a context of its own and a corked record stream, so the stream's index is known and
 //          a source that cannot be recorded fails the start.
 // read:    the streaming thread's first read uncorks the stream; every read then runs the
-//          PulseAudio loop until the server has handed over a block, copies it into a buffer
-//          and stamps it (RecordTimeline): its end is now, less what is still waiting behind it.
+//          PulseAudio loop until the server has handed over a whole read (it comes in pieces,
+//          all at once), copies all that has come into one buffer and stamps it
+//          (RecordTimeline): its last sample came now.
 // stop:    an end of stream or a state change interrupts a read through unlock(), which only
-//          wakes the loop; going READY disconnects the stream and the context.
+//          wakes the loop; going READY disconnects the stream and the context. A read that has
+//          begun to come when the end does is dropped; it has come so far within a millisecond
+//          or so, and ends 10 recorded in turn kept as much as with the read finished first.
 // failure: a context or stream the server ends posts a resource error (code 1, "failed") and
 //          ends the read with an error.
 //
