@@ -33,8 +33,8 @@ constexpr const char* kRecordingPrefix = "recording-";
 // blocks plus scheduling delays under load.
 // Reads of 50 ms rather than 20 wake the tool and the server 20 times a second per source
 // instead of 50: measured, about a quarter less CPU in the tool and a fifth of the server's
-// extra share, for about 40 ms more between SIGINT and "final"; 100-ms reads save little more
-// and slow the start and the stop further.
+// extra share. 100-ms reads save a sixth more, but "ready" comes 110 ms later (the first block
+// waits for a whole read) and a level would count a tenth of a second more or less at times.
 constexpr guint64 kSourceReadNs = 50 * GST_MSECOND;
 constexpr guint64 kMixerLatencyNs = 500 * GST_MSECOND;
 // The mixer wakes once per output buffer, and each buffer is a hand-off to the encoder: 100 ms

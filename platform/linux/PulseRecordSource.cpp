@@ -43,12 +43,12 @@ constexpr const char* kClientName = "tessaloquin-audio-capture";
 struct SourceState {
   explicit SourceState(RecordSourceSettings settings)
       : settings(std::move(settings)),
-        spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(this->settings.sampleRate),
-             static_cast<std::uint8_t>(this->settings.channelCount)},
+        format{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(this->settings.sampleRate),
+               static_cast<std::uint8_t>(this->settings.channelCount)},
         timeline(this->settings.sampleRate) {}
 
   const RecordSourceSettings settings;
-  const pa_sample_spec spec;
+  const pa_sample_spec format;
   pa_mainloop* const loop = pa_mainloop_new();
   std::atomic<bool> flushing{false};
   std::atomic<std::uint32_t> index{PA_INVALID_INDEX};
@@ -127,7 +127,7 @@ void onSuspendedChanged(pa_stream* stream, void* data) {
 }
 
 bool connectStream(SourceState& state, const char* name) {
-  state.stream = pa_stream_new(state.context, name, &state.spec, nullptr);
+  state.stream = pa_stream_new(state.context, name, &state.format, nullptr);
   if (!state.stream) return false;
   pa_stream_set_overflow_callback(state.stream, onStreamBroken, &state);
   pa_stream_set_suspended_callback(state.stream, onSuspendedChanged, &state);
@@ -136,7 +136,7 @@ bool connectStream(SourceState& state, const char* name) {
   attributes.maxlength = static_cast<std::uint32_t>(-1);
   attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<std::uint32_t>(-1);
   attributes.fragsize =
-      static_cast<std::uint32_t>(pa_usec_to_bytes(state.settings.readNs / 1000, &state.spec));
+      static_cast<std::uint32_t>(pa_usec_to_bytes(state.settings.readNs / 1000, &state.format));
   const auto flags =
       static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
   const char* device = state.settings.device ? state.settings.device->c_str() : nullptr;
@@ -254,7 +254,7 @@ GstFlowReturn onCreate(GstBaseSrc* base, guint64, guint, GstBuffer** out) {
   const size_t bytes = takeReadable(state, readable, buffer);
   gst_buffer_set_size(buffer, static_cast<gssize>(bytes));
   const RecordTimeline::Stamp stamp =
-      state.timeline.place(bytes / pa_frame_size(&state.spec),
+      state.timeline.place(bytes / pa_frame_size(&state.format),
                            static_cast<std::int64_t>(runningTime(GST_ELEMENT(base))));
   GST_BUFFER_PTS(buffer) = stamp.start;
   GST_BUFFER_DURATION(buffer) = stamp.duration;
