@@ -36,6 +36,11 @@ constexpr const char* kRecordingPrefix = "recording-";
 // extra share. 100-ms reads save a sixth more, but "ready" comes 110 ms later (the first block
 // waits for a whole read) and a level would count a tenth of a second more or less at times.
 constexpr guint64 kSourceReadNs = 50 * GST_MSECOND;
+// "ready" waits for the first mix buffer, hence for each source's first 50 ms; with 10-ms reads
+// the server starts handing them over sooner. The reads grow once the first tenth of a second
+// has come.
+constexpr guint64 kFirstSourceReadNs = 10 * GST_MSECOND;
+constexpr int kFirstSourceReads = 10;
 constexpr guint64 kMixerLatencyNs = 500 * GST_MSECOND;
 // The mixer wakes once per output buffer, and each buffer is a hand-off to the encoder: 100 ms
 // rather than its default 10 saves it nine wakes in ten. "ready" waits for the file's first
@@ -219,7 +224,8 @@ GstElement* CapturePipeline::addSource(const char* name, const std::optional<std
   // up to its latency, and a queue only adds a thread and a hand-off per read (measured: a
   // fifth fewer context switches without).
   GstElement* source = makePulseRecordSource(
-      std::string(name) + "-source", {device, plan.sampleRate, plan.channelCount, kSourceReadNs});
+      std::string(name) + "-source", {device, plan.sampleRate, plan.channelCount, kSourceReadNs,
+                                      kFirstSourceReadNs, kFirstSourceReads});
   gst_bin_add(GST_BIN(pipeline_), source);
   if (!targets.empty()) {
     GstPad* pad = gst_element_get_static_pad(source, "src");

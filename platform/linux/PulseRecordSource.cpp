@@ -57,6 +57,7 @@ struct SourceState {
   pa_context* context = nullptr;
   pa_stream* stream = nullptr;
   size_t readBytes = 1;  // what the server hands over at a time, once connected
+  int reads = 0;
   bool corked = true;
   RecordTimeline timeline;
 };
@@ -126,17 +127,30 @@ void onSuspendedChanged(pa_stream* stream, void* data) {
   if (pa_stream_is_suspended(stream) == 0) onStreamBroken(stream, data);
 }
 
+// The server's largest buffer: a streaming thread held up by a stalled write loses nothing.
+pa_buffer_attr bufferFor(const SourceState& state, std::uint64_t readNs) {
+  pa_buffer_attr attributes{};
+  attributes.maxlength = static_cast<std::uint32_t>(-1);
+  attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<std::uint32_t>(-1);
+  attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(readNs / 1000, &state.format));
+  return attributes;
+}
+
+void takeReadSize(SourceState& state) {
+  state.readBytes = std::max<size_t>(1, pa_stream_get_buffer_attr(state.stream)->fragsize);
+}
+
+void onBufferChanged(pa_stream*, int success, void* data) {
+  if (success) takeReadSize(*static_cast<SourceState*>(data));
+}
+
 bool connectStream(SourceState& state, const char* name) {
   state.stream = pa_stream_new(state.context, name, &state.format, nullptr);
   if (!state.stream) return false;
   pa_stream_set_overflow_callback(state.stream, onStreamBroken, &state);
   pa_stream_set_suspended_callback(state.stream, onSuspendedChanged, &state);
-  // The server's largest buffer: a streaming thread held up by a stalled write loses nothing.
-  pa_buffer_attr attributes{};
-  attributes.maxlength = static_cast<std::uint32_t>(-1);
-  attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<std::uint32_t>(-1);
-  attributes.fragsize =
-      static_cast<std::uint32_t>(pa_usec_to_bytes(state.settings.readNs / 1000, &state.format));
+  const pa_buffer_attr attributes = bufferFor(
+      state, state.settings.firstReads > 0 ? state.settings.firstReadNs : state.settings.readNs);
   const auto flags =
       static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
   const char* device = state.settings.device ? state.settings.device->c_str() : nullptr;
@@ -161,6 +175,7 @@ void disconnect(SourceState& state) {
     state.context = nullptr;
   }
   state.index = PA_INVALID_INDEX;
+  state.reads = 0;
   state.corked = true;
   state.timeline.breakStream();
 }
@@ -175,7 +190,7 @@ gboolean onStart(GstBaseSrc* base) {
     return FALSE;
   }
   state.index = pa_stream_get_index(state.stream);
-  state.readBytes = std::max<size_t>(1, pa_stream_get_buffer_attr(state.stream)->fragsize);
+  takeReadSize(state);
   return TRUE;
 }
 
@@ -256,6 +271,10 @@ GstFlowReturn onCreate(GstBaseSrc* base, guint64, guint, GstBuffer** out) {
   const RecordTimeline::Stamp stamp =
       state.timeline.place(bytes / pa_frame_size(&state.format),
                            static_cast<std::int64_t>(runningTime(GST_ELEMENT(base))));
+  if (++state.reads == state.settings.firstReads) {
+    const pa_buffer_attr attributes = bufferFor(state, state.settings.readNs);
+    release(pa_stream_set_buffer_attr(state.stream, &attributes, onBufferChanged, &state));
+  }
   GST_BUFFER_PTS(buffer) = stamp.start;
   GST_BUFFER_DURATION(buffer) = stamp.duration;
   if (stamp.discontinuous) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);

@@ -13,6 +13,9 @@ struct RecordSourceSettings {
   int sampleRate = 48000;
   int channelCount = 2;
   std::uint64_t readNs = 0;  // how much the server hands over at a time
+  // Shorter reads at first: the server then hands over the first block sooner.
+  std::uint64_t firstReadNs = 0;
+  int firstReads = 0;
 };
 
 // A live GStreamer source that records one sound-server source as interleaved 32-bit float at
