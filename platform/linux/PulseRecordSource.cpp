@@ -57,7 +57,7 @@ struct SourceState {
   pa_context* context = nullptr;
   pa_stream* stream = nullptr;
   size_t readBytes = 1;  // what the server hands over at a time, once connected
-  int reads = 0;
+  int reads = 0;         // counted up to the settings' first reads
   bool corked = true;
   RecordTimeline timeline;
 };
@@ -142,6 +142,13 @@ void takeReadSize(SourceState& state) {
 
 void onBufferChanged(pa_stream*, int success, void* data) {
   if (success) takeReadSize(*static_cast<SourceState*>(data));
+}
+
+// Once the first, short reads are done, asks for the longer ones that cost less.
+void countRead(SourceState& state) {
+  if (state.reads >= state.settings.firstReads || ++state.reads < state.settings.firstReads) return;
+  const pa_buffer_attr attributes = bufferFor(state, state.settings.readNs);
+  release(pa_stream_set_buffer_attr(state.stream, &attributes, onBufferChanged, &state));
 }
 
 bool connectStream(SourceState& state, const char* name) {
@@ -271,10 +278,7 @@ GstFlowReturn onCreate(GstBaseSrc* base, guint64, guint, GstBuffer** out) {
   const RecordTimeline::Stamp stamp =
       state.timeline.place(bytes / pa_frame_size(&state.format),
                            static_cast<std::int64_t>(runningTime(GST_ELEMENT(base))));
-  if (++state.reads == state.settings.firstReads) {
-    const pa_buffer_attr attributes = bufferFor(state, state.settings.readNs);
-    release(pa_stream_set_buffer_attr(state.stream, &attributes, onBufferChanged, &state));
-  }
+  countRead(state);
   GST_BUFFER_PTS(buffer) = stamp.start;
   GST_BUFFER_DURATION(buffer) = stamp.duration;
   if (stamp.discontinuous) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
