@@ -7,9 +7,9 @@
 
 #include "app/StageOutcome.h"
 #include "capture/CaptureSession.h"
-#include "capture/ToolErrors.h"
 #include "events/EventStream.h"
 #include "platform/OneShotWaiter.h"
+#include "platform/ToolErrors.h"
 
 namespace app {
 
@@ -48,9 +48,9 @@ platform::Task<int> runRecording(const RunOptions& options, platform::PlatformSe
   } catch (const std::system_error&) {
   }
   if (!parentExit) {
-    events::emitError(
-        capture::toolError(platform.screenCapture(), capture::ToolErrorCode::resourceRefused),
-        "start");
+    events::emitError(platform::toolError(platform.screenCapture().errorTypeName(),
+                                          platform::ToolErrorCode::resourceRefused),
+                      "start");
     co_return 1;
   }
 

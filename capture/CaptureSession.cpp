@@ -7,14 +7,16 @@
 #include "capture/LevelRecord.h"
 #include "capture/MicrophoneSelection.h"
 #include "capture/ServiceCalls.h"
-#include "capture/ToolErrors.h"
 #include "events/EventStream.h"
+#include "platform/ToolErrors.h"
 
 namespace capture {
 
 namespace {
 
 using platform::StreamOutputType;
+using platform::toolError;
+using platform::ToolErrorCode;
 
 std::vector<std::shared_ptr<const platform::RunningApplication>> applicationsOfProcess(
     const std::vector<std::shared_ptr<const platform::RunningApplication>>& applications,
@@ -50,10 +52,10 @@ platform::Task<void> CaptureSession::start() {
   platform::Queue& mainQueue = platform_.dispatch().mainQueue();
   // Only a path that names no directory is relative here: the current one could not be found.
   if (outputURL_.is_relative()) {
-    throw toolError(service, ToolErrorCode::relativeOutputWithoutDirectory);
+    throw toolError(service.errorTypeName(), ToolErrorCode::relativeOutputWithoutDirectory);
   }
   const platform::ShareableContent content = co_await requestShareableContent(service, mainQueue);
-  if (content.displays.empty()) throw toolError(service, ToolErrorCode::noDisplay);
+  if (content.displays.empty()) throw toolError(service.errorTypeName(), ToolErrorCode::noDisplay);
 
   auto filter = service.makeContentFilter(content.displays.front(),
                                           applicationsOfProcess(content.applications, getpid()));

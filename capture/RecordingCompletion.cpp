@@ -8,7 +8,7 @@
 #include "capture/CaptureSession.h"
 #include "capture/LevelRecord.h"
 #include "capture/ServiceCalls.h"
-#include "capture/ToolErrors.h"
+#include "platform/ToolErrors.h"
 
 namespace capture {
 
@@ -35,7 +35,9 @@ platform::Task<events::EventRecord> CaptureSession::stop() {
   const bool finished = co_await waitForRecordingFinish(kFinishWaitSeconds);
   const std::optional<platform::PlatformError> failure = storedFailure();
   if (failure) throw *failure;
-  if (!finished) throw toolError(platform_.screenCapture(), ToolErrorCode::recordingNotFinished);
+  if (!finished)
+    throw platform::toolError(platform_.screenCapture().errorTypeName(),
+                              platform::ToolErrorCode::recordingNotFinished);
 
   const LevelReading system = systemStats_.snapshot(false);
   const LevelReading microphone = microphoneStats_.snapshot(false);

@@ -1,7 +1,7 @@
 #include "capture/ServiceCalls.h"
 
-#include "capture/ToolErrors.h"
 #include "platform/OneShotWaiter.h"
+#include "platform/ToolErrors.h"
 
 namespace capture {
 
@@ -9,7 +9,7 @@ platform::Task<platform::ShareableContent> requestShareableContent(
     platform::ScreenCaptureService& service, platform::Queue& resumeQueue) {
   platform::OneShotWaiter<platform::ShareableContent> waiter("getShareableContent", resumeQueue);
   const platform::PlatformError withoutError =
-      toolError(service, ToolErrorCode::failureWithoutError);
+      platform::toolError(service.errorTypeName(), platform::ToolErrorCode::failureWithoutError);
   service.getShareableContent(
       false, true,
       [waiter, withoutError](std::optional<platform::ShareableContent> content,

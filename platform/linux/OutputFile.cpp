@@ -13,8 +13,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/ToolErrors.h"
 #include "platform/linux/Errors.h"
-#include "platform/posix/OutputPathLock.h"
 
 namespace platform::linux_gst {
 
@@ -33,7 +33,7 @@ void claimRegularFile(int descriptor, const std::filesystem::path& path) {
   if (!S_ISREG(status.st_mode)) return;
   if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) {
-      throw posix::outputFileHeld(kErrorTypeName);
+      throw toolError(kErrorTypeName, ToolErrorCode::outputHeld);
     }
     throw cannotOpen(path, errno);
   }

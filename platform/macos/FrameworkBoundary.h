@@ -16,7 +16,7 @@ void atFrameworkBoundary(Call&& call, Report&& report) noexcept {
     call();
   } catch (...) {
     try {
-      report(exceptionAtBoundary());
+      report(toolError(ToolErrorCode::internalFault));
     } catch (...) {
     }
   }

@@ -176,7 +176,7 @@ class LibdispatchService final : public Dispatch {
 
 dispatch_queue_t nativeQueue(const std::shared_ptr<Queue>& queue) {
   const auto* serial = dynamic_cast<const SerialQueue*>(queue.get());
-  if (serial == nullptr) throw toolError(MacToolError::foreignObject);
+  if (serial == nullptr) throw toolError(ToolErrorCode::internalFault);
   return serial->native();
 }
 

@@ -66,7 +66,7 @@ struct SCKRecordingOutput final : RecordingOutput {
 template <typename Made, typename Given>
 const Made& madeHere(const std::shared_ptr<Given>& object) {
   const auto* made = dynamic_cast<const Made*>(object.get());
-  if (made == nullptr) throw toolError(MacToolError::foreignObject);
+  if (made == nullptr) throw toolError(ToolErrorCode::internalFault);
   return *made;
 }
 
@@ -146,7 +146,7 @@ class SCKStream final : public Stream {
 // The framework reads a path's bytes as UTF-8, so other bytes would name another file.
 NSURL* fileURL(const std::filesystem::path& path) {
   NSString* string = foundationString(path.native());
-  if (string == nil) throw toolError(MacToolError::outputPathNotUtf8);
+  if (string == nil) throw toolError(ToolErrorCode::outputPathNotUtf8);
   return [NSURL fileURLWithPath:string isDirectory:NO];
 }
 
@@ -155,7 +155,7 @@ void requireAvailable(SCRecordingOutputConfiguration* configuration, AVFileType 
                       AVVideoCodecType codecType) {
   if (![configuration.availableOutputFileTypes containsObject:fileType] ||
       ![configuration.availableVideoCodecTypes containsObject:codecType]) {
-    throw toolError(MacToolError::movieFormatUnavailable);
+    throw toolError(ToolErrorCode::movieFormatUnavailable);
   }
 }
 
@@ -260,7 +260,7 @@ class SCKService final : public ScreenCaptureService {
     [configuration setOutputURL:fileURL(values.outputURL)];
     requireAvailable(configuration, fileType, codecType);
     std::optional<posix::OutputPathLock> claim = posix::OutputPathLock::claim(values.outputURL);
-    if (!claim) throw posix::outputFileHeld("NSError");
+    if (!claim) throw toolError(ToolErrorCode::outputHeld);
     [configuration setOutputFileType:fileType];
     [configuration setVideoCodecType:codecType];
     id<SCRecordingOutputDelegate> bridge = makeRecordingOutputDelegateBridge(std::move(delegate));

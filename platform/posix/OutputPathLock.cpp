@@ -50,11 +50,6 @@ bool namesSameFile(int descriptor, const std::filesystem::path& path) {
 
 }  // namespace
 
-PlatformError outputFileHeld(std::string errorTypeName) {
-  return PlatformError(std::move(errorTypeName), "TessaloquinAudioCapture", 5,
-                       "The output file is being written by another recorder.");
-}
-
 std::optional<OutputPathLock> OutputPathLock::claim(const std::filesystem::path& output,
                                                     const std::filesystem::path& lockFolder) {
   std::filesystem::path lockFile = lockFileFor(output, lockFolder);

@@ -2,15 +2,8 @@
 
 #include <filesystem>
 #include <optional>
-#include <string>
-
-#include "platform/PlatformError.h"
 
 namespace platform::posix {
-
-// The tool's error for a movie that another recorder holds, code 5 of its own domain, in the
-// platform's error type: what a refused claim, or a refused lock on the file itself, reports.
-PlatformError outputFileHeld(std::string errorTypeName);
 
 // A claim on a movie's path for a platform whose own writer creates the movie, so that the
 // movie cannot be locked before it exists: an exclusive flock on a lock file named after the

@@ -32,7 +32,7 @@ TEST(Libdispatch, RefusesAQueueItDidNotMake) {
     dispatch->makeRepeatingTimer(std::make_shared<ForeignQueue>());
     FAIL() << "a foreign queue was accepted";
   } catch (const platform::PlatformError& error) {
-    EXPECT_EQ(error.domain(), platform::macos::kToolErrorDomain);
+    EXPECT_EQ(error.domain(), platform::kToolErrorDomain);
     EXPECT_EQ(error.code(), 4);
   }
 }
