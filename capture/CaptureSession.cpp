@@ -7,6 +7,7 @@
 #include "capture/LevelRecord.h"
 #include "capture/MicrophoneSelection.h"
 #include "capture/ServiceCalls.h"
+#include "capture/StandardOutputPath.h"
 #include "events/EventStream.h"
 #include "platform/ToolErrors.h"
 
@@ -53,6 +54,10 @@ platform::Task<void> CaptureSession::start() {
   // Only a path that names no directory is relative here: the current one could not be found.
   if (outputURL_.is_relative()) {
     throw toolError(service.errorTypeName(), ToolErrorCode::relativeOutputWithoutDirectory);
+  }
+  // Refused before the platform opens it: the movie would tear the records apart.
+  if (isStandardOutput(outputURL_)) {
+    throw toolError(service.errorTypeName(), ToolErrorCode::outputIsStandardOutput);
   }
   const platform::ShareableContent content = co_await requestShareableContent(service, mainQueue);
   if (content.displays.empty()) throw toolError(service.errorTypeName(), ToolErrorCode::noDisplay);

@@ -7,11 +7,13 @@ Usage: output_e2e.py PATH-TO-tessaloquin-audio-capture
 
 import contextlib
 import fcntl
+import json
 import math
 import os
 import signal
 import socket
 import struct
+import subprocess
 import threading
 import time
 
@@ -167,6 +169,23 @@ def deleted_working_folder(f, binary, server, root):
     f.check(status == 0 and probe_streams(path) is not None, f"absolute path: status {status}")
 
 
+def output_is_standard_output(f, binary, server, root):
+    f.group = "--output /dev/stdout"
+    run = Run(binary, ["--output", "/dev/stdout"], server.env)
+    check_error(f, run, run.finish(), "start", "TessaloquinAudioCapture", 11)
+    f.check(not run.bad_lines, f"lines that are not records: {run.bad_lines[:2]}")
+
+    f.group = "standard output redirected to the movie"
+    path = os.path.join(root, "records-and-movie.mov")
+    with open(path, "w") as records:
+        status = subprocess.run([binary, "--output", path], stdout=records, env=server.env,
+                                timeout=20).returncode
+    with open(path, "rb") as written:
+        lines = written.read().splitlines()
+    f.check(status == 1 and len(lines) == 1 and json.loads(lines[0]).get("errorCode") == 11,
+            f"status {status}, {lines[:3]}")
+
+
 def server_silent_while_the_sources_open(f, binary, server, root):
     proxy = os.path.join(root, "stalling")
     stalling_proxy(server.socket, proxy)
@@ -219,5 +238,5 @@ def movie_ends_with_its_audio(f, binary, server, root):
 
 if __name__ == "__main__":
     run_suite("output e2e", (two_recorders, fifo_without_reader, stalled_output,
-                             deleted_working_folder, killed,
+                             deleted_working_folder, output_is_standard_output, killed,
                              movie_ends_with_its_audio, server_silent_while_the_sources_open))
