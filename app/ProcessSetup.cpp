@@ -1,5 +1,7 @@
 #include "app/ProcessSetup.h"
 
+#include <pthread.h>
+
 #include <csignal>
 #include <variant>
 
@@ -13,6 +15,14 @@ void prepareProcess(const std::vector<std::string>& arguments) {
   if (!std::holds_alternative<RunOptions>(parseCommandLine(arguments, {}))) return;
   std::signal(SIGINT, SIG_IGN);
   std::signal(SIGPIPE, SIG_IGN);
+  // A write past RLIMIT_FSIZE then fails like a full disk, and the stage's error says so.
+  std::signal(SIGXFSZ, SIG_IGN);
+  // Inherited from a parent's thread that blocks it, SIGINT would stay pending for ever. Ignored
+  // first, so that one already pending is dropped rather than taken as the stop.
+  sigset_t relied;
+  sigemptyset(&relied);
+  sigaddset(&relied, SIGINT);
+  pthread_sigmask(SIG_UNBLOCK, &relied, nullptr);
 }
 
 int reportMissingPlatform(const std::vector<std::string>& arguments,

@@ -7,10 +7,11 @@
 
 namespace app {
 
-// The first step of the process, before any library is initialised. For a recording, SIGINT
-// and SIGPIPE are ignored from here on: a SIGINT during the start must not end the process
-// (only the armed source turns it into the stop), and a reader that went away costs the
-// records, not the movie. The probe and a usage error leave every disposition as it was.
+// The first step of the process, before any library is initialised. For a recording, SIGINT,
+// SIGPIPE and SIGXFSZ are ignored from here on, and SIGINT is unblocked: a SIGINT during the
+// start must not end the process (only the armed source turns it into the stop), a reader that
+// went away costs the records, not the movie, and a file-size limit is a failed write, not a
+// silent kill. The probe and a usage error leave every disposition and the mask as they were.
 void prepareProcess(const std::vector<std::string>& arguments);
 
 // When not even the platform could be made: the record of the stage that would have needed it,

@@ -96,9 +96,9 @@ class SoundServer:
 class Run:
     """One run of the tool; events are read as they come, with their arrival times."""
 
-    def __init__(self, binary, arguments, env):
+    def __init__(self, binary, arguments, env, **spawn):
         self.process = subprocess.Popen([binary] + arguments, env=env, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, text=True)
+                                        stderr=subprocess.PIPE, text=True, **spawn)
         self.events = []
         self.bad_lines = []
         self.condition = threading.Condition()

@@ -37,6 +37,16 @@ def early_sigint(f, binary, server, root):
         check_final(f, run, interrupt(run), "early SIGINT")
 
 
+def blocked_sigint(f, binary, server, root):
+    """Spawned with SIGINT blocked, as from a parent's thread that blocks it: SIGINT still stops."""
+    run = Run(binary, ["--output", os.path.join(root, "blocked.mov"), "--microphone", "off"],
+              server.env,
+              preexec_fn=lambda: signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT}))
+    if f.check(run.wait_for("ready") is not None, f"no ready: {run.kinds()}"):
+        time.sleep(0.5)
+    check_final(f, run, interrupt(run), "SIGINT blocked at spawn")
+
+
 def immediate_sigints(f, binary, server, root):
     """Fifty runs, five at a time: a SIGINT sent as soon as ready is read is never lost."""
     def sigint_at_ready(index):
@@ -182,6 +192,6 @@ def few_descriptors(f, binary, server, root):
 
 
 if __name__ == "__main__":
-    run_suite("process_e2e", (early_sigint, immediate_sigints, closed_pipe, parent_exits,
+    run_suite("process_e2e", (early_sigint, blocked_sigint, immediate_sigints, closed_pipe, parent_exits,
                               worker_thread_parent, quiet_libraries, few_descriptors,
                               parent_not_reading))

@@ -15,7 +15,13 @@ bool ignored(int signalNumber) {
   return current.sa_handler == SIG_IGN;
 }
 
-TEST(PrepareProcess, OnlyARecordingIgnoresSigintAndSigpipe) {
+bool blocked(int signalNumber) {
+  sigset_t mask;
+  ::pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+  return sigismember(&mask, signalNumber) == 1;
+}
+
+TEST(PrepareProcess, OnlyARecordingIgnoresSigintSigpipeAndSigxfszAndUnblocksSigint) {
   const struct {
     std::vector<std::string> arguments;
     bool recording;
@@ -24,14 +30,19 @@ TEST(PrepareProcess, OnlyARecordingIgnoresSigintAndSigpipe) {
       {{"tool", "--output", "take.mov", "--probe"}, false},
   };
   for (const auto& [arguments, recording] : cases) {
-    ::signal(SIGINT, SIG_DFL);
-    ::signal(SIGPIPE, SIG_DFL);
+    for (const int signalNumber : {SIGINT, SIGPIPE, SIGXFSZ}) ::signal(signalNumber, SIG_DFL);
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    ::pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
     prepareProcess(arguments);
-    EXPECT_EQ(ignored(SIGINT), recording) << arguments.size() << " arguments";
-    EXPECT_EQ(ignored(SIGPIPE), recording) << arguments.size() << " arguments";
+    for (const int signalNumber : {SIGINT, SIGPIPE, SIGXFSZ}) {
+      EXPECT_EQ(ignored(signalNumber), recording) << signalNumber << ", " << arguments.size();
+    }
+    EXPECT_EQ(blocked(SIGINT), !recording) << arguments.size() << " arguments";
+    ::pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
   }
-  ::signal(SIGINT, SIG_DFL);
-  ::signal(SIGPIPE, SIG_DFL);
+  for (const int signalNumber : {SIGINT, SIGPIPE, SIGXFSZ}) ::signal(signalNumber, SIG_DFL);
 }
 
 }  // namespace
