@@ -186,6 +186,19 @@ def output_is_standard_output(f, binary, server, root):
             f"status {status}, {lines[:3]}")
 
 
+def file_size_limit(f, binary, server, root):
+    """Past RLIMIT_FSIZE writes fail like on a full disk: the stop reports it, no SIGXFSZ."""
+    run = Run("prlimit", ["--fsize=20000", binary, "--output", os.path.join(root, "limited.mov")],
+              server.env)
+    if run.wait_for("ready") is not None:
+        time.sleep(2)
+    status = interrupt(run)
+    errors = run.of_kind("error")
+    f.check(status == 1 and run.kinds()[-1:] == ["error"] and errors[0].get("stage") == "stop"
+            and errors[0].get("domain") == "gst-resource-error-quark",
+            f"status {status}, records {run.kinds()}, errors {errors}")
+
+
 def server_silent_while_the_sources_open(f, binary, server, root):
     proxy = os.path.join(root, "stalling")
     stalling_proxy(server.socket, proxy)
@@ -238,5 +251,6 @@ def movie_ends_with_its_audio(f, binary, server, root):
 
 if __name__ == "__main__":
     run_suite("output e2e", (two_recorders, fifo_without_reader, stalled_output,
-                             deleted_working_folder, output_is_standard_output, killed,
-                             movie_ends_with_its_audio, server_silent_while_the_sources_open))
+                             deleted_working_folder, output_is_standard_output, file_size_limit,
+                             killed, movie_ends_with_its_audio,
+                             server_silent_while_the_sources_open))
