@@ -1,18 +1,14 @@
 #include "platform/posix/ParentWatch.h"
 
-#include <unistd.h>
-
-#if defined(__linux__)
 #include <sys/syscall.h>
-#elif defined(__APPLE__)
-#include <sys/event.h>
-#endif
+#include <unistd.h>
 
 #include <cerrno>
 #include <system_error>
 #include <utility>
 
 #include "platform/posix/PollMainQueue.h"
+#include "platform/posix/SteadyRepeatingTimer.h"
 
 namespace platform::posix {
 
@@ -21,21 +17,8 @@ namespace {
 // A descriptor that becomes readable when `process` ends; -1 with errno set when it cannot be
 // had, ESRCH when the process is gone already.
 int openExitDescriptor(pid_t process) {
-#if defined(__linux__)
+#if defined(SYS_pidfd_open)
   return static_cast<int>(::syscall(SYS_pidfd_open, process, 0));
-#elif defined(__APPLE__)
-  // A kqueue is readable while it holds an event.
-  const int queue = ::kqueue();
-  if (queue == -1) return -1;
-  struct kevent change;
-  EV_SET(&change, process, EVFILT_PROC, EV_ADD | EV_ONESHOT, NOTE_EXIT, 0, nullptr);
-  if (::kevent(queue, &change, 1, nullptr, 0, nullptr) == -1) {
-    const int error = errno;
-    ::close(queue);
-    errno = error;
-    return -1;
-  }
-  return queue;
 #else
   (void)process;
   errno = ENOSYS;
@@ -43,22 +26,33 @@ int openExitDescriptor(pid_t process) {
 #endif
 }
 
+// The system is out of descriptors or memory, rather than refusing pidfds as such.
+bool exhausted(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOMEM;
+}
+
 }  // namespace
 
 ParentWatch::ParentWatch(std::shared_ptr<PollMainQueue> mainQueue)
-    : mainQueue_(std::move(mainQueue)) {
-  const pid_t parent = ::getppid();
-  exitFd_ = openExitDescriptor(parent);
-  if (exitFd_ == -1 && errno != ESRCH) {
-    throw std::system_error(errno, std::generic_category(), "watching the parent process");
+    : mainQueue_(std::move(mainQueue)), parent_(::getppid()) {
+  if (parent_ == 0) {
+    watch_ = Watch::noParent;
+    return;
+  }
+  exitFd_ = openExitDescriptor(parent_);
+  if (exitFd_ == -1) {
+    if (exhausted(errno)) {
+      throw std::system_error(errno, std::generic_category(), "watching the parent process");
+    }
+    watch_ = errno == ESRCH ? Watch::goneAlready : Watch::polling;
   }
   // Reparented since getppid(): the parent ended, and the number may already name another
   // process, so the descriptor cannot be trusted.
-  goneBeforeOpen_ = exitFd_ == -1 || ::getppid() != parent;
+  if (::getppid() != parent_) watch_ = Watch::goneAlready;
 }
 
 ParentWatch::~ParentWatch() {
-  if (active_ && !goneBeforeOpen_) mainQueue_->unwatch(exitFd_);
+  if (active_ && watch_ == Watch::descriptor) mainQueue_->unwatch(exitFd_);
   if (exitFd_ != -1) ::close(exitFd_);
 }
 
@@ -69,10 +63,23 @@ void ParentWatch::setEventHandler(Work handler) {
 void ParentWatch::activate() {
   if (active_) return;
   active_ = true;
-  if (goneBeforeOpen_) {
-    mainQueue_->post(handler_);
-  } else {
-    mainQueue_->watchReadable(exitFd_, handler_);
+  switch (watch_) {
+    case Watch::descriptor:
+      mainQueue_->watchReadable(exitFd_, handler_);
+      break;
+    case Watch::polling:
+      check_ = std::make_unique<SteadyRepeatingTimer>(mainQueue_);
+      check_->schedule(std::chrono::nanoseconds::zero(), kFallbackInterval);
+      check_->setEventHandler([handler = handler_, parent = parent_] {
+        if (::getppid() != parent) handler();
+      });
+      check_->activate();
+      break;
+    case Watch::goneAlready:
+      mainQueue_->post(handler_);
+      break;
+    case Watch::noParent:
+      break;
   }
 }
 

@@ -6,11 +6,13 @@ about two minutes, most of it a parent that does not read for 60 s.
 Usage: process_e2e.py PATH-TO-tessaloquin-audio-capture
 """
 
+import ctypes
 import fcntl
 import json
 import os
 import pathlib
 import signal
+import struct
 import subprocess
 import sys
 import threading
@@ -83,35 +85,90 @@ def closed_pipe(f, binary, server, root):
 
 def parent_exits(f, binary, server, root):
     """A parent that ends while the tool starts or records: the tool stops as on SIGINT."""
-    become_subreaper()
     for when in ("starting", "recording"):
-        path = os.path.join(root, f"orphan-{when}.mov")
-        records = os.path.join(root, f"orphan-{when}.jsonl")
-        intermediate = subprocess.Popen(
-            [sys.executable, "-c",
-             "import subprocess, sys\n"
-             "tool = subprocess.Popen(sys.argv[1:-1], stdout=open(sys.argv[-1], 'w'))\n"
-             "print(tool.pid, flush=True)\n"
-             "sys.stdin.read()\n",
-             binary, "--output", path, "--microphone", "off", records],
-            env=server.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        pid = int(intermediate.stdout.readline())
-        if when == "starting":
-            time.sleep(0.2)  # past the tool's first steps, short of ready
-        else:
-            wait_until(lambda: "ready" in open(records).read(), 20, 0.05)
-            time.sleep(2)
-        intermediate.stdin.close()  # the intermediate parent ends here
-        intermediate.wait()
-        status = wait_reaped(pid, 20)
-        if status is None:
-            os.kill(pid, signal.SIGKILL)
-            wait_reaped(pid, 5)
-        with open(records) as lines:
-            kinds = [json.loads(line).get("event") for line in lines]
-        f.check(status == 0 and kinds[:1] == ["ready"] and kinds[-1:] == ["final"],
-                f"parent gone while {when}: status {status}, records {kinds}")
-        f.check(probe_streams(path) is not None, f"parent gone while {when}: no movie")
+        check_parent_exit(f, binary, server, root, when)
+
+
+def check_parent_exit(f, binary, server, root, when, preexec_fn=None):
+    """The tool's parent ends while it starts ("starting") or else 2 s after ready."""
+    become_subreaper()
+    path = os.path.join(root, f"orphan-{when}.mov")
+    records = os.path.join(root, f"orphan-{when}.jsonl")
+    intermediate = subprocess.Popen(
+        [sys.executable, "-c",
+         "import subprocess, sys\n"
+         "tool = subprocess.Popen(sys.argv[1:-1], stdout=open(sys.argv[-1], 'w'))\n"
+         "print(tool.pid, flush=True)\n"
+         "sys.stdin.read()\n",
+         binary, "--output", path, "--microphone", "off", records],
+        env=server.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
+        preexec_fn=preexec_fn)
+    pid = int(intermediate.stdout.readline())
+    if when == "starting":
+        time.sleep(0.2)  # past the tool's first steps, short of ready
+    else:
+        wait_until(lambda: "ready" in open(records).read(), 20, 0.05)
+        time.sleep(2)
+    intermediate.stdin.close()  # the intermediate parent ends here
+    intermediate.wait()
+    status = wait_reaped(pid, 20)
+    if status is None:
+        os.kill(pid, signal.SIGKILL)
+        wait_reaped(pid, 5)
+    with open(records) as lines:
+        kinds = [json.loads(line).get("event") for line in lines]
+    f.check(status == 0 and kinds[:1] == ["ready"] and kinds[-1:] == ["final"],
+            f"parent gone while {when}: status {status}, records {kinds}")
+    f.check(probe_streams(path) is not None, f"parent gone while {when}: no movie")
+
+
+def refuse_pidfd_open():
+    """Installs a seccomp filter under which pidfd_open fails with ENOSYS, as in sandboxes that
+    predate it; children inherit it."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    nr_offset, pidfd_open, enosys = 0, 434, 38  # 434 on every architecture since Linux 5.3
+    load, jump_if_equal, give = 0x20, 0x15, 0x06  # BPF_LD|BPF_W|BPF_ABS, BPF_JMP|BPF_JEQ|BPF_K
+    program = [(load, 0, 0, nr_offset), (jump_if_equal, 0, 1, pidfd_open),
+               (give, 0, 0, 0x00050000 | enosys), (give, 0, 0, 0x7FFF0000)]
+    filters = (ctypes.c_uint64 * len(program))(
+        *[code | jt << 16 | jf << 24 | k << 32 for code, jt, jf, k in program])
+    fprog = ctypes.create_string_buffer(
+        struct.pack("HxxxxxxP", len(program), ctypes.addressof(filters)))
+    if (libc.prctl(38, 1, 0, 0, 0) != 0  # PR_SET_NO_NEW_PRIVS
+            or libc.prctl(22, 2, fprog, 0, 0) != 0):  # PR_SET_SECCOMP, SECCOMP_MODE_FILTER
+        raise OSError(ctypes.get_errno(), "seccomp")
+
+
+def seccomp_refuses_pidfd(f, binary, server, root):
+    """pidfd_open refused: the recording starts, stops on SIGINT, and on its parent's end."""
+    try:
+        subprocess.run(["true"], preexec_fn=refuse_pidfd_open, check=True)
+    except (OSError, subprocess.SubprocessError) as error:
+        print(f"SKIP seccomp refuses pidfd: this machine forbids seccomp filters ({error})")
+        return
+    run = Run(binary, ["--output", os.path.join(root, "sandboxed.mov"), "--microphone", "off"],
+              server.env, preexec_fn=refuse_pidfd_open)
+    if f.check(run.wait_for("ready") is not None, f"no ready: {run.kinds()}"):
+        time.sleep(0.5)
+    check_final(f, run, interrupt(run), "pidfd_open refused")
+    check_parent_exit(f, binary, server, root, "refused", refuse_pidfd_open)
+
+
+def pid_namespace_init(f, binary, server, root):
+    """Process 1 of a PID namespace has no parent to watch: it records until SIGINT."""
+    unshare = ["unshare", "--pid", "--fork"] + (["--map-root-user"] if os.getuid() else [])
+    if subprocess.run(unshare + ["true"], capture_output=True).returncode != 0:
+        print("SKIP pid namespace init: this machine forbids new PID namespaces")
+        return
+    # unshare ignores SIGINT while it waits for its child, so the group's signal reaches the tool.
+    run = Run(unshare[0], unshare[1:] + [binary, "--output", os.path.join(root, "init.mov"),
+                                         "--microphone", "off"],
+              server.env, start_new_session=True)
+    if f.check(run.wait_for("ready") is not None, f"no ready: {run.kinds()}"):
+        time.sleep(1.5)
+        f.check(run.process.poll() is None, f"ended by itself: {run.kinds()}")
+    os.killpg(run.process.pid, signal.SIGINT)
+    check_final(f, run, run.finish(), "process 1 of a PID namespace")
 
 
 def worker_thread_parent(f, binary, server, root):
@@ -192,6 +249,7 @@ def few_descriptors(f, binary, server, root):
 
 
 if __name__ == "__main__":
-    run_suite("process_e2e", (early_sigint, blocked_sigint, immediate_sigints, closed_pipe, parent_exits,
+    run_suite("process_e2e", (early_sigint, blocked_sigint, immediate_sigints, closed_pipe,
+                              parent_exits, seccomp_refuses_pidfd, pid_namespace_init,
                               worker_thread_parent, quiet_libraries, few_descriptors,
                               parent_not_reading))
