@@ -14,11 +14,12 @@
 
 #include <CoreFoundation/CoreFoundation.h>
 #include <dispatch/dispatch.h>
-
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "platform/macos/MacErrors.h"
@@ -80,20 +81,49 @@ class Source {
   bool activated_ = false;
 };
 
+// libdispatch collapses the firings a stopped process missed into one, but keeps the grid of the
+// first deadline, so the next may follow it at once: a firing more than half an interval late
+// sets the timer again from itself. Handlers run one at a time on the timer's queue.
 class DispatchTimer final : public RepeatingTimer {
  public:
   explicit DispatchTimer(dispatch_queue_t queue)
-      : source_(dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, queue)) {}
+      : source_(dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, queue)),
+        rhythm_(std::make_shared<Rhythm>()) {}
   void schedule(std::chrono::nanoseconds firstDelay, std::chrono::nanoseconds interval) override {
+    rhythm_->due = std::chrono::steady_clock::now() + firstDelay;
+    rhythm_->interval = interval;
     dispatch_source_set_timer(source_.get(), dispatch_time(DISPATCH_TIME_NOW, firstDelay.count()),
                               static_cast<std::uint64_t>(interval.count()), 0);
   }
-  void setEventHandler(Work handler) override { source_.setEventHandler(std::move(handler)); }
+  void setEventHandler(Work handler) override {
+    // Unretained: libdispatch keeps the source alive while its handler runs.
+    void* source = (__bridge void*)source_.get();
+    source_.setEventHandler([rhythm = rhythm_, source, handler = std::move(handler)] {
+      rhythm->keep((__bridge dispatch_source_t)source);
+      handler();
+    });
+  }
   void activate() override { source_.activate(); }
   void cancel() override { dispatch_source_cancel(source_.get()); }
 
  private:
+  // Written by schedule() before activation, then only by handlers.
+  struct Rhythm {
+    std::chrono::steady_clock::time_point due;
+    std::chrono::nanoseconds interval{};
+    void keep(dispatch_source_t source) {
+      const auto now = std::chrono::steady_clock::now();
+      if (interval <= std::chrono::nanoseconds::zero() || now - due <= interval / 2) {
+        due += interval;
+        return;
+      }
+      due = now + interval;
+      dispatch_source_set_timer(source, dispatch_time(DISPATCH_TIME_NOW, interval.count()),
+                                static_cast<std::uint64_t>(interval.count()), 0);
+    }
+  };
   Source source_;
+  std::shared_ptr<Rhythm> rhythm_;
 };
 
 // SIGINT stays ignored (the caller's doing); libdispatch still sees each delivery and coalesces

@@ -1,14 +1,21 @@
 #include "platform/posix/SteadyRepeatingTimer.h"
 
-#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 #include <utility>
 
 namespace platform::posix {
 
+using Clock = std::chrono::steady_clock;
+
+// What the timer shares with its posted firings, which may outlive it.
 struct SteadyRepeatingTimer::Firing {
-  Work handler;                         // written before activate(), read-only after
-  std::atomic<bool> cancelled{false};   // set under the timer's mutex_, read anywhere
-  std::atomic<bool> onTheQueue{false};  // set by the timer thread, cleared by the firing
+  Work handler;  // written before activate(), read-only after
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool cancelled = false;                // guarded by mutex
+  std::optional<Clock::time_point> ran;  // guarded by mutex: when the posted firing began
 };
 
 SteadyRepeatingTimer::SteadyRepeatingTimer(std::shared_ptr<Queue> queue)
@@ -21,7 +28,7 @@ SteadyRepeatingTimer::~SteadyRepeatingTimer() {
 
 void SteadyRepeatingTimer::schedule(std::chrono::nanoseconds firstDelay,
                                     std::chrono::nanoseconds interval) {
-  firstDeadline_ = std::chrono::steady_clock::now() + firstDelay;
+  firstDeadline_ = Clock::now() + firstDelay;
   interval_ = interval;
   scheduled_ = true;
 }
@@ -34,36 +41,47 @@ void SteadyRepeatingTimer::activate() {
   if (!scheduled_ || thread_.joinable()) return;
   // Holding the lock keeps the first firing, and so any handler destroying this timer, until
   // thread_ is set.
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(firing_->mutex);
   thread_ = std::thread(&SteadyRepeatingTimer::keepTime, this);
 }
 
 void SteadyRepeatingTimer::cancel() {
   {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(firing_->mutex);
     firing_->cancelled = true;
   }
-  wake_.notify_all();
+  firing_->changed.notify_all();
 }
 
+// One firing at a time: the next deadline is set once the last firing has begun. A firing that
+// began more than half an interval late (the process was stopped, the queue was busy) stands for
+// every one missed, and the rhythm starts again from it.
 void SteadyRepeatingTimer::keepTime() {
+  Firing& firing = *firing_;
   auto deadline = firstDeadline_;
-  std::unique_lock lock(mutex_);
+  std::unique_lock lock(firing.mutex);
   for (;;) {
-    if (wake_.wait_until(lock, deadline, [&] { return firing_->cancelled.load(); })) return;
+    if (firing.changed.wait_until(lock, deadline, [&] { return firing.cancelled; })) return;
+    firing.ran.reset();
     lock.unlock();
-    fire();
+    post();
     lock.lock();
-    if (interval_ <= std::chrono::nanoseconds::zero()) return;
-    deadline += interval_;
+    firing.changed.wait(lock, [&] { return firing.cancelled || firing.ran; });
+    if (firing.cancelled || interval_ <= std::chrono::nanoseconds::zero()) return;
+    const bool late = *firing.ran - deadline > interval_ / 2;
+    deadline = late ? *firing.ran + interval_ : deadline + interval_;
   }
 }
 
-void SteadyRepeatingTimer::fire() {
-  if (firing_->onTheQueue.exchange(true)) return;
+void SteadyRepeatingTimer::post() {
   queue_->post([firing = firing_] {
-    firing->onTheQueue = false;
-    if (!firing->cancelled && firing->handler) firing->handler();
+    {
+      std::lock_guard lock(firing->mutex);
+      if (firing->cancelled) return;
+      firing->ran = Clock::now();
+    }
+    firing->changed.notify_all();
+    firing->handler();
   });
 }
 

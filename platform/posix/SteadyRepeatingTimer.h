@@ -1,9 +1,7 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "platform/Dispatch.h"
@@ -11,8 +9,9 @@
 namespace platform::posix {
 
 // A repeating timer kept by a thread of its own on the steady clock, posting each firing to its
-// queue. Deadlines advance by whole intervals from the first, so lateness never accumulates. A
-// firing still waiting on the queue absorbs later ones; a non-positive interval fires once.
+// queue. Deadlines advance by whole intervals from the first, so small lateness never
+// accumulates; a firing that begins more than half an interval late stands for all it missed,
+// and the next comes a whole interval after it. A non-positive interval fires once.
 // Destruction cancels and waits for the timer's thread, never for a firing.
 class SteadyRepeatingTimer final : public RepeatingTimer {
  public:
@@ -31,19 +30,17 @@ class SteadyRepeatingTimer final : public RepeatingTimer {
  private:
   struct Firing;
   void keepTime();
-  void fire();
+  void post();
 
   std::shared_ptr<Queue> queue_;
-  // Shared with posted firings, which may outlive the timer.
+  // Shared with posted firings, which may outlive the timer; its mutex pairs with its condition
+  // so that a cancel cannot slip past the timer thread's wait.
   std::shared_ptr<Firing> firing_;
   // Written by the owner before activate(); read by the timer thread after.
   std::chrono::steady_clock::time_point firstDeadline_;
   std::chrono::nanoseconds interval_{};
   bool scheduled_ = false;
-  // Pairs with wake_ so that a cancel cannot slip past the timer thread's wait.
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::thread thread_;  // set by activate() under mutex_; joined by whoever destroys the timer
+  std::thread thread_;  // set by activate() under the firing's mutex; joined by the destroyer
 };
 
 }  // namespace platform::posix

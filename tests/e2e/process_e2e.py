@@ -20,8 +20,8 @@ import time
 from concurrent.futures import ThreadPoolExecutor
 
 from e2e_support import (SAMPLES_PER_SECOND, SYSTEM_RMS, Run, become_subreaper, check_error,
-                         check_final, check_probe, check_movie, interrupt, probe_streams, run_suite,
-                         wait_or_kill, wait_reaped, wait_until)
+                         check_final, check_probe, check_movie, interrupt, probe_streams, recording,
+                         run_suite, wait_or_kill, wait_reaped, wait_until)
 
 def early_sigint(f, binary, server, root):
     """SIGINT 25 ms after spawn: ignored while starting, the run then stops on the next one."""
@@ -171,6 +171,23 @@ def pid_namespace_init(f, binary, server, root):
     check_final(f, run, run.finish(), "process 1 of a PID namespace")
 
 
+def stopped_and_continued(f, binary, server, root):
+    """SIGSTOP for 8 s: the level records it missed come as one, then one a second again."""
+    run = recording(f, binary, server, os.path.join(root, "stopped.mov"), ["--microphone", "off"])
+    if not run:
+        return
+    time.sleep(1.5)
+    run.process.send_signal(signal.SIGSTOP)
+    time.sleep(8)
+    run.process.send_signal(signal.SIGCONT)
+    time.sleep(2.5)
+    check_final(f, run, interrupt(run), "stopped for 8 s")
+    arrivals = [at for at, event in run.events if event.get("event") == "level"]
+    gaps = [round(b - a, 3) for a, b in zip(arrivals, arrivals[1:])]
+    # Half a second apart at least, less what reading the pipe may add to one arrival.
+    f.check(len(gaps) >= 3 and min(gaps) > 0.4, f"level records apart by {gaps} s")
+
+
 def worker_thread_parent(f, binary, server, root):
     """Started from a parent's worker thread that then ends: recording goes on."""
     runs = []
@@ -251,5 +268,6 @@ def few_descriptors(f, binary, server, root):
 if __name__ == "__main__":
     run_suite("process_e2e", (early_sigint, blocked_sigint, immediate_sigints, closed_pipe,
                               parent_exits, seccomp_refuses_pidfd, pid_namespace_init,
+                              stopped_and_continued,
                               worker_thread_parent, quiet_libraries, few_descriptors,
                               parent_not_reading))

@@ -168,6 +168,30 @@ TYPED_TEST_P(DispatchContract, TimerFiresOnItsQueueFromTheFirstDelayEveryInterva
   EXPECT_EQ(this->firings, kWanted);
 }
 
+// A deadline long past is what a process stopped with SIGSTOP finds when it goes on: the missed
+// firings collapse into one, and the rhythm starts again from it rather than catching up.
+TYPED_TEST_P(DispatchContract, TimerCollapsesMissedFiringsIntoOneAndKeepsItsRhythmFromThere) {
+  constexpr auto kInterval = 100ms;
+  constexpr int kWanted = 3;
+  Latch enough;
+  std::vector<std::chrono::steady_clock::time_point> began;  // timer handler only
+  this->timer->setEventHandler([&] {
+    began.push_back(std::chrono::steady_clock::now());
+    std::this_thread::sleep_for(5ms);  // a handler's own work must not let the backlog in
+    if (began.size() == kWanted) {
+      this->timer->cancel();
+      enough.set();
+    }
+  });
+  this->timer->schedule(-8 * kInterval - kInterval / 4, kInterval);
+  this->timer->activate();
+  ASSERT_TRUE(enough.reached());
+  ASSERT_TRUE(drainWithin(*this->queue));
+  for (std::size_t index = 1; index < began.size(); ++index) {
+    EXPECT_GE(began[index] - began[index - 1], kInterval / 2) << "firing " << index;
+  }
+}
+
 TYPED_TEST_P(DispatchContract, RunAfterWaitsTheDelayAndRunsOffTheCallingThread) {
   Latch ran;
   std::chrono::steady_clock::duration waited{};
@@ -214,6 +238,7 @@ REGISTER_TYPED_TEST_SUITE_P(DispatchContract,
                             SerialQueueRunsEachPostersWorkInOrderOneAtATimeNeverInsidePost,
                             MainQueueRunsWorkFromAnyThreadOnTheRunningThreadUntilQuit,
                             TimerFiresOnItsQueueFromTheFirstDelayEveryIntervalUntilCancelled,
+                            TimerCollapsesMissedFiringsIntoOneAndKeepsItsRhythmFromThere,
                             RunAfterWaitsTheDelayAndRunsOffTheCallingThread,
                             InterruptSourceReportsSigintOnTheMainQueue);
 
