@@ -2,18 +2,17 @@
 
 #include "app/StageOutcome.h"
 #include "capture/ServiceCalls.h"
-#include "events/EventStream.h"
 
 namespace app {
 
-platform::Task<int> runProbe(platform::PlatformServices& platform) {
+platform::Task<int> runProbe(platform::PlatformServices& platform, events::EventSink& sink) {
   const auto failure = co_await failureOf(
       capture::requestShareableContent(platform.screenCapture(), platform.dispatch().mainQueue()));
   if (failure) {
-    events::emitError(*failure, "probe");
+    events::emitError(sink, *failure, "probe");
     co_return 1;
   }
-  events::emitEvent(events::EventRecord("probe").set("granted", true));
+  sink.emit(events::EventRecord("probe").set("granted", true));
   co_return 0;
 }
 

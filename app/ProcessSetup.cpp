@@ -28,16 +28,17 @@ void prepareProcess(const std::vector<std::string>& arguments) {
 int reportMissingPlatform(const std::vector<std::string>& arguments,
                           const platform::PlatformError& error) {
   const CommandLine commandLine = parseCommandLine(arguments, {});
+  events::EventSink& output = events::standardOutputEvents();
   int status = 1;
   if (std::holds_alternative<ProbeRequest>(commandLine)) {
-    events::emitError(error, "probe");
+    events::emitError(output, error, "probe");
   } else if (std::holds_alternative<RunOptions>(commandLine)) {
-    events::emitError(error, "start");
+    events::emitError(output, error, "start");
   } else {
-    events::emitEvent(events::EventRecord("error").set("code", "missing_output"));
+    output.emit(events::EventRecord("error").set("code", "missing_output"));
     status = 2;
   }
-  events::flushEvents();
+  output.flush();
   return status;
 }
 

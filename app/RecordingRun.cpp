@@ -7,7 +7,6 @@
 
 #include "app/StageOutcome.h"
 #include "capture/CaptureSession.h"
-#include "events/EventStream.h"
 #include "platform/OneShotWaiter.h"
 #include "platform/ToolErrors.h"
 
@@ -36,7 +35,8 @@ platform::OneShotWaiter<> armStopRequest(platform::SignalSource& interrupts,
 
 }  // namespace
 
-platform::Task<int> runRecording(const RunOptions& options, platform::PlatformServices& platform) {
+platform::Task<int> runRecording(const RunOptions& options, platform::PlatformServices& platform,
+                                 events::EventSink& sink) {
   platform::Dispatch& dispatch = platform.dispatch();
   // The process entry has done so already; an in-process run relies on this one.
   std::signal(SIGINT, SIG_IGN);
@@ -48,33 +48,34 @@ platform::Task<int> runRecording(const RunOptions& options, platform::PlatformSe
   } catch (const std::system_error&) {
   }
   if (!parentExit) {
-    events::emitError(platform::toolError(platform.screenCapture().errorTypeName(),
+    events::emitError(sink,
+                      platform::toolError(platform.screenCapture().errorTypeName(),
                                           platform::ToolErrorCode::resourceRefused),
                       "start");
     co_return 1;
   }
 
   const auto session = capture::CaptureSession::create(
-      platform, options.outputURL, options.captureMicrophone, options.microphoneName);
+      platform, sink, options.outputURL, options.captureMicrophone, options.microphoneName);
   const auto startFailure = co_await failureOf(session->start());
   if (startFailure) {
-    events::emitError(*startFailure, "start");
+    events::emitError(sink, *startFailure, "start");
     co_return 1;
   }
 
   // Armed before "ready", so that a parent which stops the run the moment it reads "ready" is
   // heard; the handlers run on this thread, so not before the driver waits.
   const auto stopRequested = armStopRequest(*interrupts, *parentExit, dispatch.mainQueue());
-  events::emitEvent(events::EventRecord("ready"));
+  sink.emit(events::EventRecord("ready"));
   co_await stopRequested;
 
   auto stopped = co_await outcomeOf(session->stop());
   const auto* stopFailure = std::get_if<platform::PlatformError>(&stopped);
   if (stopFailure) {
-    events::emitError(*stopFailure, "stop");
+    events::emitError(sink, *stopFailure, "stop");
     co_return 1;
   }
-  events::emitEvent(std::get<events::EventRecord>(stopped));
+  sink.emit(std::get<events::EventRecord>(stopped));
   co_return 0;
 }
 

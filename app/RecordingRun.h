@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/CommandLine.h"
+#include "events/EventSink.h"
 #include "platform/PlatformServices.h"
 #include "platform/Task.h"
 
@@ -9,6 +10,7 @@ namespace app {
 // One recording from start to stop: "ready", then on the first SIGINT, or once the parent process
 // has ended, the final record; or an "error" for the stage that failed. Yields the exit status.
 // Runs on the main queue.
-platform::Task<int> runRecording(const RunOptions& options, platform::PlatformServices& platform);
+platform::Task<int> runRecording(const RunOptions& options, platform::PlatformServices& platform,
+                                 events::EventSink& sink);
 
 }  // namespace app

@@ -6,7 +6,6 @@
 #include "app/CommandLine.h"
 #include "app/Probe.h"
 #include "app/RecordingRun.h"
-#include "events/EventStream.h"
 #include "platform/Launch.h"
 
 namespace app {
@@ -24,29 +23,31 @@ std::filesystem::path currentDirectory() {
 }
 
 platform::Task<int> mainRoutine(std::vector<std::string> arguments,
-                                platform::PlatformServices& platform) {
+                                platform::PlatformServices& platform, events::EventSink& sink) {
   const CommandLine commandLine = parseCommandLine(arguments, currentDirectory());
-  if (std::holds_alternative<ProbeRequest>(commandLine)) co_return co_await runProbe(platform);
+  if (std::holds_alternative<ProbeRequest>(commandLine))
+    co_return co_await runProbe(platform, sink);
   const auto* options = std::get_if<RunOptions>(&commandLine);
-  if (options) co_return co_await runRecording(*options, platform);
-  events::emitEvent(events::EventRecord("error").set("code", "missing_output"));
+  if (options) co_return co_await runRecording(*options, platform, sink);
+  sink.emit(events::EventRecord("error").set("code", "missing_output"));
   co_return kUsageStatus;
 }
 
 }  // namespace
 
-int runTool(const std::vector<std::string>& arguments, platform::PlatformServices& platform) {
+int runTool(const std::vector<std::string>& arguments, platform::PlatformServices& platform,
+            events::EventSink& sink) {
   platform::MainQueue& mainQueue = platform.dispatch().mainQueue();
   int status = 1;
   mainQueue.post([&] {
-    platform::launch(mainRoutine(arguments, platform), [&](int result) {
+    platform::launch(mainRoutine(arguments, platform, sink), [&](int result) {
       status = result;
       mainQueue.quit();
     });
   });
   mainQueue.run();
   // The last record (final or error) must be out before the caller ends the process.
-  events::flushEvents();
+  sink.flush();
   return status;
 }
 

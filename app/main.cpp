@@ -5,6 +5,7 @@
 
 #include "app/ProcessSetup.h"
 #include "app/ToolMain.h"
+#include "events/EventStream.h"
 #include "platform/PlatformServices.h"
 
 int main(int argc, char** argv) {
@@ -16,7 +17,7 @@ int main(int argc, char** argv) {
   } catch (const platform::PlatformError& error) {
     std::_Exit(app::reportMissingPlatform(arguments, error));
   }
-  const int status = app::runTool(arguments, *platform);
+  const int status = app::runTool(arguments, *platform, events::standardOutputEvents());
   // Capture threads may still be running: end without tearing anything down, as every record
   // has already been written.
   std::_Exit(status);

@@ -8,7 +8,7 @@
 #include "capture/MicrophoneSelection.h"
 #include "capture/ServiceCalls.h"
 #include "capture/StandardOutputPath.h"
-#include "events/EventStream.h"
+#include "capture/WarningRecords.h"
 #include "platform/ToolErrors.h"
 
 namespace capture {
@@ -32,17 +32,19 @@ std::vector<std::shared_ptr<const platform::RunningApplication>> applicationsOfP
 }  // namespace
 
 std::shared_ptr<CaptureSession> CaptureSession::create(platform::PlatformServices& platform,
+                                                       events::EventSink& events,
                                                        std::filesystem::path outputURL,
                                                        bool captureMicrophone,
                                                        std::optional<std::string> microphoneName) {
-  return std::make_shared<CaptureSession>(ConstructionKey{}, platform, std::move(outputURL),
+  return std::make_shared<CaptureSession>(ConstructionKey{}, platform, events, std::move(outputURL),
                                           captureMicrophone, std::move(microphoneName));
 }
 
 CaptureSession::CaptureSession(ConstructionKey, platform::PlatformServices& platform,
-                               std::filesystem::path outputURL, bool captureMicrophone,
-                               std::optional<std::string> microphoneName)
+                               events::EventSink& events, std::filesystem::path outputURL,
+                               bool captureMicrophone, std::optional<std::string> microphoneName)
     : platform_(platform),
+      events_(events),
       outputURL_(std::move(outputURL)),
       captureMicrophone_(captureMicrophone),
       microphoneName_(std::move(microphoneName)),
@@ -109,7 +111,7 @@ std::optional<platform::AudioCaptureDevice> CaptureSession::microphoneDevice() {
   platform::AudioDeviceDiscovery& devices = platform_.audioDevices();
   if (microphoneName_ && !microphoneName_->empty()) {
     if (auto named = findMicrophoneByName(devices.microphones(), *microphoneName_)) return named;
-    events::emitEvent(events::EventRecord("warning").set("code", "microphone_fallback"));
+    events_.emit(warningRecord("microphone_fallback"));
   }
   return devices.defaultAudioDevice();
 }
@@ -128,7 +130,7 @@ void CaptureSession::startLevelTimer() {
 void CaptureSession::emitLevel() {
   const LevelReading system = systemStats_.snapshot(true);
   const LevelReading microphone = microphoneStats_.snapshot(true);
-  events::emitEvent(levelRecord("level", system, microphone));
+  events_.emit(levelRecord("level", system, microphone));
 }
 
 void CaptureSession::streamDidOutputSampleBuffer(const platform::SampleBuffer& sampleBuffer,

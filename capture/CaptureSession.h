@@ -4,10 +4,12 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "capture/AudioStatistics.h"
 #include "events/EventRecord.h"
+#include "events/EventSink.h"
 #include "platform/OneShotWaiter.h"
 #include "platform/PlatformServices.h"
 #include "platform/Task.h"
@@ -24,7 +26,8 @@ namespace capture {
 // on `sampleQueue_`; the delegate callbacks on
 // service threads; the finish time-out on the shared background queue. Callbacks that can
 // outlive the session (level ticks, the time-out) hold it weakly; the service holds its
-// delegates weakly.
+// delegates weakly. Records go to the sink the session is made with, from whichever of these
+// threads notices what they report.
 class CaptureSession final : public platform::StreamOutput,
                              public platform::StreamDelegate,
                              public platform::RecordingOutputDelegate,
@@ -32,6 +35,7 @@ class CaptureSession final : public platform::StreamOutput,
  public:
   // Makes no platform request, creates no timer and prints nothing.
   static std::shared_ptr<CaptureSession> create(platform::PlatformServices& platform,
+                                                events::EventSink& events,
                                                 std::filesystem::path outputURL,
                                                 bool captureMicrophone,
                                                 std::optional<std::string> microphoneName);
@@ -57,6 +61,9 @@ class CaptureSession final : public platform::StreamOutput,
                                    platform::StreamOutputType type) override;
   // These run on service threads.
   void streamDidStopWithError(const platform::PlatformError& error) override;
+  void streamSourceWasLost(platform::StreamOutputType source,
+                           const platform::PlatformError& error) override;
+  void streamSourceWasRestored(platform::StreamOutputType source, double gapSeconds) override;
   void recordingOutputDidStartRecording() override;
   void recordingOutputDidFinishRecording() override;
   void recordingOutputDidFailWithError(const platform::PlatformError& error) override;
@@ -66,7 +73,7 @@ class CaptureSession final : public platform::StreamOutput,
     ConstructionKey() = default;
     friend class CaptureSession;
   };
-  CaptureSession(ConstructionKey, platform::PlatformServices& platform,
+  CaptureSession(ConstructionKey, platform::PlatformServices& platform, events::EventSink& events,
                  std::filesystem::path outputURL, bool captureMicrophone,
                  std::optional<std::string> microphoneName);
 
@@ -77,8 +84,11 @@ class CaptureSession final : public platform::StreamOutput,
   void finishWaitTimedOut();
   void storeFailureIfNone(const platform::PlatformError& error);
   std::optional<platform::PlatformError> storedFailure();
+  bool isCaptured(platform::StreamOutputType source) const;
+  void reportSourceLost(platform::StreamOutputType source, const platform::PlatformError& error);
 
   platform::PlatformServices& platform_;  // outlives the session
+  events::EventSink& events_;             // outlives the session
   const std::filesystem::path outputURL_;
   const bool captureMicrophone_;
   const std::optional<std::string> microphoneName_;
@@ -93,6 +103,10 @@ class CaptureSession final : public platform::StreamOutput,
   std::optional<platform::PlatformError> recordingFailure_;  // guarded by finishLock_
   bool recordingFinished_ = false;                           // guarded by finishLock_
   std::optional<platform::OneShotWaiter<>> finishWaiter_;    // guarded by finishLock_
+
+  std::mutex sourceLock_;
+  // Reported lost and not restored since; guarded by sourceLock_.
+  std::set<platform::StreamOutputType> lostSources_;
 };
 
 }  // namespace capture

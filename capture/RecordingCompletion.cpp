@@ -14,6 +14,8 @@ namespace capture {
 
 namespace {
 
+using platform::StreamOutputType;
+
 constexpr double kFinishWaitSeconds = 15.0;
 
 }  // namespace
@@ -86,9 +88,14 @@ void CaptureSession::resumeFinishWaiter(bool finished) {
   if (waiter) waiter->resume();
 }
 
+// Stored for the stop, and told now: a stopped stream delivers no source any more.
 void CaptureSession::streamDidStopWithError(const platform::PlatformError& error) {
-  std::lock_guard guard(finishLock_);
-  recordingFailure_ = error;
+  {
+    std::lock_guard guard(finishLock_);
+    recordingFailure_ = error;
+  }
+  reportSourceLost(StreamOutputType::audio, error);
+  reportSourceLost(StreamOutputType::microphone, error);
 }
 
 void CaptureSession::recordingOutputDidStartRecording() {}

@@ -11,39 +11,32 @@
 namespace events {
 namespace {
 
-// One writer for the whole process, so that records keep their order. Never destroyed: the
-// process ends by _Exit once flushEvents() has returned, and a writer thread blocked on a reader
-// that stopped reading must not hold up the exit of an in-process run.
-LineWriter& standardOutput() {
-  static LineWriter* const writer = new LineWriter(STDOUT_FILENO);
-  return *writer;
-}
+class StandardOutputSink final : public EventSink {
+ public:
+  void emit(const EventRecord& record) override {
+    // Losing a record must never end a run, not even for want of memory.
+    try {
+      std::optional<std::string> json = serializeJsonObject(record);
+      if (!json) return;
+      json->push_back('\n');
+      writer_.write(std::move(*json));
+    } catch (...) {
+    }
+  }
+  void flush() override { writer_.drain(); }
+
+ private:
+  LineWriter writer_{STDOUT_FILENO};
+};
 
 }  // namespace
 
-void emitEvent(const EventRecord& record) {
-  // Losing a record must never end a run, not even for want of memory.
-  try {
-    std::optional<std::string> json = serializeJsonObject(record);
-    if (!json) return;
-    json->push_back('\n');
-    standardOutput().write(std::move(*json));
-  } catch (...) {
-  }
-}
-
-void emitError(const platform::PlatformError& error, std::string_view stage) {
-  EventRecord record("error");
-  record.set("code", "capture_failed")
-      .set("stage", std::string(stage))
-      .set("errorName", error.typeName())
-      .set("domain", error.domain())
-      .set("errorCode", error.code());
-  emitEvent(record);
-}
-
-void flushEvents() {
-  standardOutput().drain();
+// One writer for the whole process, so that records keep their order. Never destroyed: the
+// process ends by _Exit once the flush has returned, and a writer thread blocked on a reader that
+// stopped reading must not hold up the exit of an in-process run.
+EventSink& standardOutputEvents() {
+  static EventSink* const sink = new StandardOutputSink;
+  return *sink;
 }
 
 }  // namespace events

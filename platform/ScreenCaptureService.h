@@ -95,6 +95,11 @@ class StreamDelegate {
   virtual ~StreamDelegate() = default;
   // Runs on a service thread: the stream stopped by itself with an error.
   virtual void streamDidStopWithError(const PlatformError& error) = 0;
+  // Runs on a service thread: one source stopped delivering (its server, device or stream
+  // failed) while the stream goes on; the movie's timeline goes on with silence.
+  virtual void streamSourceWasLost(StreamOutputType source, const PlatformError& error) = 0;
+  // Runs on a service thread: the source delivers again, after `gapSeconds` without.
+  virtual void streamSourceWasRestored(StreamOutputType source, double gapSeconds) = 0;
 };
 
 class RecordingOutputDelegate {

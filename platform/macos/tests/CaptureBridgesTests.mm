@@ -28,6 +28,8 @@ struct RecordingStreamDelegate : platform::StreamDelegate {
   void streamDidStopWithError(const platform::PlatformError& error) override {
     errors.push_back(error);
   }
+  void streamSourceWasLost(platform::StreamOutputType, const platform::PlatformError&) override {}
+  void streamSourceWasRestored(platform::StreamOutputType, double) override {}
   std::vector<platform::PlatformError> errors;
 };
 
@@ -141,6 +143,8 @@ struct Faulty : platform::StreamOutput,
     reported.push_back(error.code());
     if (error.code() != 4) throw std::runtime_error("stop");
   }
+  void streamSourceWasLost(platform::StreamOutputType, const platform::PlatformError&) override {}
+  void streamSourceWasRestored(platform::StreamOutputType, double) override {}
   void recordingOutputDidStartRecording() override { throw std::runtime_error("start"); }
   void recordingOutputDidFinishRecording() override { throw std::bad_alloc(); }
   void recordingOutputDidFailWithError(const platform::PlatformError& error) override {

@@ -25,7 +25,7 @@ json levelOf(std::uint64_t systemSamples, double systemRms, std::uint64_t microp
 TEST_F(LevelMetering, EachTickReportsOnlyItsOwnIntervalPerSourceAndOnlyAudio) {
   makeSession(true);
   startOrFail();
-  const auto events = test_support::parseEventLines(printedLines([this] {
+  const auto records = printedRecords([this] {
     platform.capture.deliverSamples(StreamOutputType::audio,
                                     ScriptedSampleBuffer::ofFloats({0.5f, -0.5f, 0.5f, -0.5f}));
     platform.capture.deliverSamples(StreamOutputType::microphone,
@@ -38,11 +38,11 @@ TEST_F(LevelMetering, EachTickReportsOnlyItsOwnIntervalPerSourceAndOnlyAudio) {
     platform.capture.deliverSamples(StreamOutputType::audio,
                                     ScriptedSampleBuffer::ofFloats({0.0f}));
     levelTimer().fire();
-  }));
-  ASSERT_EQ(events.size(), 3U);
-  EXPECT_EQ(events[0], levelOf(4, 0.5, 2, 2.0));
-  EXPECT_EQ(events[1], levelOf(0, 0, 0, 0));
-  EXPECT_EQ(events[2], levelOf(1, 0, 0, 0));
+  });
+  ASSERT_EQ(records.size(), 3U);
+  EXPECT_EQ(records[0], levelOf(4, 0.5, 2, 2.0));
+  EXPECT_EQ(records[1], levelOf(0, 0, 0, 0));
+  EXPECT_EQ(records[2], levelOf(1, 0, 0, 0));
 }
 
 // What arrives after the last tick counts, also while the stream is being stopped.
@@ -55,7 +55,7 @@ TEST_F(LevelMetering, FinalRecordCarriesWhatArrivedSinceTheLastTickUntilTheStrea
                                     ScriptedSampleBuffer::ofFloats(values));
   };
   deliver({1.0f});
-  printedLines([this] { levelTimer().fire(); });
+  levelTimer().fire();
   deliver({3.0f, 4.0f});
   std::jthread stoppingStream([&] {
     platform.capture.awaitHeld(test_support::Completion::stop);

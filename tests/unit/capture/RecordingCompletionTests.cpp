@@ -36,8 +36,9 @@ struct Stopped {
 // `took`; else it is cut to 30 ms.
 Stopped stopWith(const Ending& ending) {
   ScriptedPlatform platform;
+  test_support::RecordedEvents sink;
   platform.scriptedDispatch.delayScale = ending.duringTheWait ? 1.0 : 0.002;
-  auto session = CaptureSession::create(platform, "/tmp/recording.mov", true, std::nullopt);
+  auto session = CaptureSession::create(platform, sink, "/tmp/recording.mov", true, std::nullopt);
   EXPECT_TRUE(std::holds_alternative<std::monostate>(runOnMainQueue(platform, session->start())));
   auto& service = platform.capture;
   service.finishOnStop = ending.onStop;

@@ -10,8 +10,8 @@
 #include "app/StageOutcome.h"
 #include "capture/CaptureSession.h"
 #include "platform/Launch.h"
+#include "support/RecordedEvents.h"
 #include "support/ScriptedPlatform.h"
-#include "support/StdoutCapture.h"
 
 namespace capture {
 
@@ -38,7 +38,7 @@ Outcome<T> runOnMainQueue(platform::PlatformServices& platform, platform::Task<T
 class SessionFixture : public ::testing::Test {
  protected:
   void makeSession(bool captureMicrophone = true, std::optional<std::string> microphoneName = {}) {
-    session = CaptureSession::create(platform, "/tmp/recording.mov", captureMicrophone,
+    session = CaptureSession::create(platform, sink, "/tmp/recording.mov", captureMicrophone,
                                      std::move(microphoneName));
   }
 
@@ -52,18 +52,18 @@ class SessionFixture : public ::testing::Test {
     ASSERT_FALSE(std::holds_alternative<platform::PlatformError>(outcome));
   }
 
-  // The lines `action` printed. Captured apart from the assertions, whose own messages go to
-  // stdout too.
+  // The records `action` printed.
   template <typename Action>
-  static std::vector<std::string> printedLines(Action action) {
-    test_support::StdoutCapture output;
+  std::vector<nlohmann::json> printedRecords(Action action) {
+    sink.clear();
     action();
-    return output.lines();
+    return sink.records();
   }
 
   test_support::ManualTimer& levelTimer() { return *platform.scriptedDispatch.timers.back(); }
 
   test_support::ScriptedPlatform platform;
+  test_support::RecordedEvents sink;  // outlives the session
   std::shared_ptr<CaptureSession> session;
 };
 

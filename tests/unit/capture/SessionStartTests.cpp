@@ -55,10 +55,11 @@ TEST_F(SessionStart, MicrophoneChoices) {
     platform.audio.defaultDevice = defaultDevice;
     platform.capture.outputs.clear();
     makeSession(wanted, name);
-    const auto events = test_support::parseEventLines(printedLines([this] { startOrFail(); }));
-    EXPECT_EQ(events.size(), warns ? 1U : 0U);
-    if (warns && !events.empty()) {
-      EXPECT_EQ(events[0], (nlohmann::json{{"event", "warning"}, {"code", "microphone_fallback"}}));
+    const auto records = printedRecords([this] { startOrFail(); });
+    EXPECT_EQ(records.size(), warns ? 1U : 0U);
+    if (warns && !records.empty()) {
+      EXPECT_EQ(records[0],
+                (nlohmann::json{{"event", "warning"}, {"code", "microphone_fallback"}}));
     }
     EXPECT_EQ(platform.capture.configuration->captureMicrophone, wanted);
     EXPECT_EQ(platform.capture.configuration->microphoneCaptureDeviceID, chosenID);
@@ -95,8 +96,9 @@ TEST(SessionStartFailure, EachFailingStepFailsTheStartWithItsError) {
   for (const auto& [step, script, expected] : cases) {
     SCOPED_TRACE(step);
     test_support::ScriptedPlatform platform;
+    test_support::RecordedEvents sink;
     script(platform.capture);
-    auto session = CaptureSession::create(platform, "/tmp/x.mov", true, std::nullopt);
+    auto session = CaptureSession::create(platform, sink, "/tmp/x.mov", true, std::nullopt);
     expectSameError(failureOf(runOnMainQueue(platform, session->start())), expected);
   }
 }

@@ -41,11 +41,12 @@ TEST(EmitEvent, RecordsWithNonFiniteNumbersOrInvalidUtf8LeaveNothing) {
               for (const double value : {std::numeric_limits<double>::quiet_NaN(),
                                          std::numeric_limits<double>::infinity(),
                                          -std::numeric_limits<double>::infinity()}) {
-                emitEvent(EventRecord("level").set("systemRms", value));
+                standardOutputEvents().emit(EventRecord("level").set("systemRms", value));
               }
               for (const std::string invalid : invalidUtf8) {
-                emitEvent(EventRecord("warning").set("code", invalid));
-                emitEvent(EventRecord("warning").set("code", "ok").set("k" + invalid, true));
+                standardOutputEvents().emit(EventRecord("warning").set("code", invalid));
+                standardOutputEvents().emit(
+                    EventRecord("warning").set("code", "ok").set("k" + invalid, true));
               }
             }),
             "");
@@ -54,7 +55,7 @@ TEST(EmitEvent, RecordsWithNonFiniteNumbersOrInvalidUtf8LeaveNothing) {
 TEST(EmitError, WritesTheStageAndThePlatformFieldsButNotTheDescription) {
   const platform::PlatformError error("NSError", "com.example.Dom\xC3\xA4ne", -3801,
                                       "The user declined TCCs for application.");
-  const std::string text = capturedText([&] { emitError(error, "probe"); });
+  const std::string text = capturedText([&] { emitError(standardOutputEvents(), error, "probe"); });
   ASSERT_TRUE(text.ends_with('\n')) << text;
   EXPECT_EQ(text.find(error.what()), std::string::npos);
   const json object = json::parse(text);
@@ -79,10 +80,10 @@ TEST(EmitEvent, LinesFromManyThreadsNeverInterleave) {
     for (std::int64_t writer = 0; writer < threadCount; ++writer) {
       writers.emplace_back([&, writer] {
         for (std::int64_t sequence = 0; sequence < recordsPerThread; ++sequence) {
-          emitEvent(EventRecord("level")
-                        .set("writer", writer)
-                        .set("sequence", sequence)
-                        .set("padding", padding));
+          standardOutputEvents().emit(EventRecord("level")
+                                          .set("writer", writer)
+                                          .set("sequence", sequence)
+                                          .set("padding", padding));
         }
       });
     }

@@ -9,8 +9,8 @@
 
 #include "app/ToolMain.h"
 #include "support/EventLines.h"
+#include "support/RecordedEvents.h"
 #include "support/ScriptedPlatform.h"
-#include "support/StdoutCapture.h"
 
 namespace app {
 namespace {
@@ -23,16 +23,14 @@ using test_support::Completion;
 TEST(ToolRun, RepeatedSigintsDuringTheStopCountOnce) {
   test_support::ScriptedPlatform platform;
   platform.capture.held = {Completion::stop};
-  std::optional<test_support::StdoutCapture> output(std::in_place);
+  test_support::RecordedEvents sink;
   // SIGINT aimed at the main thread: a process-directed signal may land on an idle thread, where
   // ThreadSanitizer holds its handler back until that thread wakes.
   const auto interrupt = [mainThread = ::pthread_self()] { ::pthread_kill(mainThread, SIGINT); };
   auto parent = std::async(std::launch::async, [&] {
-    // Until ready is written; at most 5 s, so that a run without it fails instead of hanging.
-    for (int i = 0; i < 1000 && output->text().find(R"("event":"ready")") == std::string::npos;
-         ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    // At most 5 s, so that a run without "ready" fails instead of hanging.
+    sink.awaitRecord([](const json& record) { return record["event"] == "ready"; },
+                     std::chrono::seconds(5));
     interrupt();
     platform.capture.awaitHeld(Completion::stop);
     interrupt();
@@ -41,13 +39,11 @@ TEST(ToolRun, RepeatedSigintsDuringTheStopCountOnce) {
     platform.capture.complete(Completion::stop);
   });
   const int status = app::runTool(
-      {"tessaloquin-audio-capture", "--output", "take.mov", "--microphone", "off"}, platform);
+      {"tessaloquin-audio-capture", "--output", "take.mov", "--microphone", "off"}, platform, sink);
   parent.get();
-  const auto printedLines = output->lines();
-  output.reset();  // before any assertion, whose messages go to stdout too
 
   std::vector<std::string> kinds;
-  for (const json& event : test_support::parseEventLines(printedLines)) {
+  for (const json& event : sink.records()) {
     kinds.push_back(event.value("event", ""));
   }
   EXPECT_EQ(status, 0);

@@ -139,13 +139,21 @@ void ScriptedCapture::deliverSamples(StreamOutputType type, const ScriptedSample
   drain(*target->queue);
 }
 
+std::shared_ptr<platform::StreamDelegate> ScriptedCapture::streamDelegate() {
+  std::lock_guard guard(lock_);
+  return streamDelegate_.lock();
+}
+
 void ScriptedCapture::streamStopsWithError(const PlatformError& error) {
-  std::shared_ptr<platform::StreamDelegate> delegate;
-  {
-    std::lock_guard guard(lock_);
-    delegate = streamDelegate_.lock();
-  }
-  if (delegate) delegate->streamDidStopWithError(error);
+  if (auto delegate = streamDelegate()) delegate->streamDidStopWithError(error);
+}
+
+void ScriptedCapture::sourceIsLost(StreamOutputType source, const PlatformError& error) {
+  if (auto delegate = streamDelegate()) delegate->streamSourceWasLost(source, error);
+}
+
+void ScriptedCapture::sourceIsRestored(StreamOutputType source, double gapSeconds) {
+  if (auto delegate = streamDelegate()) delegate->streamSourceWasRestored(source, gapSeconds);
 }
 
 std::shared_ptr<platform::RecordingOutputDelegate> ScriptedCapture::recordingDelegate() {

@@ -13,6 +13,7 @@
 //   platform.capture.complete(Completion::stop);                   // from a thread of the test
 //   platform.capture.deliverSamples(StreamOutputType::audio, buffer);    // on the sample queue
 //   platform.capture.recordingFinishes();  streamStopsWithError(e);  recordingFails(e);
+//   platform.capture.sourceIsLost(StreamOutputType::microphone, e);  sourceIsRestored(type, 1.5);
 //   platform.scriptedDispatch.timers.back()->fire();                     // a level tick
 //
 // It records what the session asked for: the filter, the configuration, the outputs and their
@@ -99,6 +100,8 @@ class ScriptedCapture final : public platform::ScreenCaptureService, public plat
   void streamStopsWithError(const platform::PlatformError& error);
   void recordingFinishes();
   void recordingFails(const platform::PlatformError& error);
+  void sourceIsLost(platform::StreamOutputType source, const platform::PlatformError& error);
+  void sourceIsRestored(platform::StreamOutputType source, double gapSeconds);
 
   // --- the service and its stream ---
   std::string errorTypeName() const override { return "ScriptedError"; }
@@ -126,6 +129,7 @@ class ScriptedCapture final : public platform::ScreenCaptureService, public plat
  private:
   void reply(Completion which, std::function<void()> answer);
   void endRecordingAsScripted();
+  std::shared_ptr<platform::StreamDelegate> streamDelegate();
   std::shared_ptr<platform::RecordingOutputDelegate> recordingDelegate();
 
   std::mutex lock_;  // tests answer and fire events from threads of their own

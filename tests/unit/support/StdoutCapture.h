@@ -28,7 +28,7 @@ class StdoutCapture {
   }
 
   ~StdoutCapture() {
-    events::flushEvents();
+    events::standardOutputEvents().flush();
     std::fflush(stdout);
     ::dup2(savedStdout_, STDOUT_FILENO);
     release();
@@ -39,7 +39,7 @@ class StdoutCapture {
 
   // Every byte written since construction, exactly as written.
   std::string text() const {
-    events::flushEvents();
+    events::standardOutputEvents().flush();
     std::fflush(stdout);
     std::string captured;
     char buffer[4096];

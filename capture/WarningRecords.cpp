@@ -1,0 +1,42 @@
+#include "capture/WarningRecords.h"
+
+#include <cmath>
+#include <string>
+
+#include "events/EventSink.h"
+
+namespace capture {
+
+std::optional<std::string_view> sourceName(platform::StreamOutputType source) {
+  switch (source) {
+    case platform::StreamOutputType::audio:
+      return "system";
+    case platform::StreamOutputType::microphone:
+      return "microphone";
+    default:
+      return std::nullopt;
+  }
+}
+
+events::EventRecord warningRecord(std::string_view code) {
+  events::EventRecord record("warning");
+  record.set("code", std::string(code));
+  return record;
+}
+
+events::EventRecord sourceLostWarning(std::string_view source,
+                                      const platform::PlatformError& error) {
+  events::EventRecord record = warningRecord("source_lost");
+  record.set("source", std::string(source));
+  return events::setErrorKeys(record, error);
+}
+
+events::EventRecord sourceRestoredWarning(std::string_view source, double gapSeconds) {
+  events::EventRecord record = warningRecord("source_restored");
+  // A platform's odd measure must not cost the parent the record: JSON has no NaN.
+  const double gap = std::isfinite(gapSeconds) && gapSeconds > 0 ? gapSeconds : 0.0;
+  record.set("source", std::string(source)).set("gapSeconds", gap);
+  return record;
+}
+
+}  // namespace capture

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "events/EventRecord.h"
+#include "platform/PlatformError.h"
+#include "platform/ScreenCaptureService.h"
+
+namespace capture {
+
+// The "warning" records of a running recording; the codes and keys a parent reads are named here
+// and nowhere else.
+
+// "system" or "microphone"; none for a type that is not an audio source.
+std::optional<std::string_view> sourceName(platform::StreamOutputType source);
+
+events::EventRecord warningRecord(std::string_view code);
+events::EventRecord sourceLostWarning(std::string_view source,
+                                      const platform::PlatformError& error);
+events::EventRecord sourceRestoredWarning(std::string_view source, double gapSeconds);
+
+}  // namespace capture
