@@ -18,9 +18,4 @@ EventRecord& EventRecord::set(std::string key, EventValue value) {
   return *this;
 }
 
-const EventValue* EventRecord::find(std::string_view key) const {
-  auto found = std::ranges::find(entries_, key, &std::pair<std::string, EventValue>::first);
-  return found == entries_.end() ? nullptr : &found->second;
-}
-
 }  // namespace events

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -21,9 +20,6 @@ class EventRecord {
   EventRecord& set(std::string key, EventValue value);
 
   const std::vector<std::pair<std::string, EventValue>>& entries() const { return entries_; }
-
-  // nullptr when the key is absent.
-  const EventValue* find(std::string_view key) const;
 
  private:
   std::vector<std::pair<std::string, EventValue>> entries_;

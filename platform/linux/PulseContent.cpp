@@ -9,7 +9,7 @@ ShareableContent contentOf(const ServerSnapshot& snapshot) {
   ShareableContent content;
   for (const auto& sink : snapshot.sinks) {
     if (sink.monitorSourceName.empty()) continue;
-    auto display = std::make_shared<const PulseDisplay>(sink.name, sink.monitorSourceName);
+    auto display = std::make_shared<const PulseDisplay>(sink.monitorSourceName);
     if (sink.name == snapshot.defaultSinkName) {
       content.displays.insert(content.displays.begin(), std::move(display));
     } else {

@@ -12,13 +12,11 @@ namespace platform::linux_gst {
 // A sound-server output whose sound can be captured through its monitor source.
 class PulseDisplay : public Display {
  public:
-  PulseDisplay(std::string sinkName, std::string monitorSourceName)
-      : sinkName_(std::move(sinkName)), monitorSourceName_(std::move(monitorSourceName)) {}
-  const std::string& sinkName() const { return sinkName_; }
+  explicit PulseDisplay(std::string monitorSourceName)
+      : monitorSourceName_(std::move(monitorSourceName)) {}
   const std::string& monitorSourceName() const { return monitorSourceName_; }
 
  private:
-  std::string sinkName_;
   std::string monitorSourceName_;
 };
 

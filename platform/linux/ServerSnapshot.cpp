@@ -77,7 +77,7 @@ void onSink(pa_context*, const pa_sink_info* info, int eol, void* data) {
   if (eol) return state->listDone();
   std::string monitor =
       info->monitor_source == PA_INVALID_INDEX ? "" : text(info->monitor_source_name);
-  state->snapshot.sinks.push_back({text(info->name), text(info->description), monitor});
+  state->snapshot.sinks.push_back({text(info->name), monitor});
 }
 
 void onSource(pa_context*, const pa_source_info* info, int eol, void* data) {

@@ -16,7 +16,6 @@ namespace platform::linux_gst {
 struct ServerSnapshot {
   struct Sink {
     std::string name;
-    std::string description;
     std::string monitorSourceName;  // empty when its sound cannot be captured
   };
   struct Source {

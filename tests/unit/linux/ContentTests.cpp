@@ -9,10 +9,10 @@ ServerSnapshot snapshot() {
   ServerSnapshot server;
   server.defaultSinkName = "hdmi";
   server.defaultSourceName = "usb_mic";
-  server.sinks = {{"speakers", "Speakers", "speakers.monitor"},
-                  {"no_monitor", "Odd Output", ""},
-                  {"hdmi", "HDMI", "hdmi.monitor"},
-                  {"headset", "Headset", "headset.monitor"}};
+  server.sinks = {{"speakers", "speakers.monitor"},
+                  {"no_monitor", ""},
+                  {"hdmi", "hdmi.monitor"},
+                  {"headset", "headset.monitor"}};
   server.sources = {{"speakers.monitor", "Monitor of Speakers", true},
                     {"builtin_mic", "Built-in Microphone", false},
                     {"usb_mic", "USB Desk Microphone", false}};
@@ -28,7 +28,7 @@ TEST(Content, DisplaysAreTheOutputsWithAMonitor) {
   } cases[] = {
       {"hdmi", snapshot().sinks, {"hdmi.monitor", "speakers.monitor", "headset.monitor"}},
       {"no_monitor", snapshot().sinks, {"speakers.monitor", "hdmi.monitor", "headset.monitor"}},
-      {"no_monitor", {{"no_monitor", "Odd Output", ""}}, {}},
+      {"no_monitor", {{"no_monitor", ""}}, {}},
       {"hdmi", {}, {}},
   };
   for (const auto& [defaultSink, sinks, monitors] : cases) {
