@@ -73,7 +73,8 @@ enum class FileType { quickTimeMovie };
 enum class VideoCodecType { h264 };
 
 struct RecordingOutputConfiguration {
-  std::filesystem::path outputURL;  // absolute
+  // An absolute path, not a URL: the name is ScreenCaptureKit's, whose layer makes the URL.
+  std::filesystem::path outputURL;
   FileType outputFileType = FileType::quickTimeMovie;
   VideoCodecType videoCodecType = VideoCodecType::h264;
   friend bool operator==(const RecordingOutputConfiguration&,
@@ -122,6 +123,8 @@ using ErrorCompletion = std::function<void(std::optional<PlatformError> error)>;
 using ContentCompletion = std::function<void(std::optional<ShareableContent> content,
                                              std::optional<PlatformError> error)>;
 
+// The owner sets a stream up (its outputs, one recording output among them) and starts it from
+// one thread, in that order.
 class Stream {
  public:
   virtual ~Stream() = default;

@@ -177,11 +177,7 @@ void CapturePipeline::addAll(const PipelinePlan& plan) {
                    plan.microphoneTargets),
          mixer);
   }
-  if (plan.outputFile) {
-    addRecording(mixer, plan);
-  } else {
-    link(mixer, make(pipeline_, "fakesink", "sink"));
-  }
+  addRecording(mixer, plan);
 }
 
 CapturePipeline::~CapturePipeline() {
@@ -241,7 +237,7 @@ void CapturePipeline::addRecording(GstElement* mixer, const PipelinePlan& plan) 
   g_object_set(mux, "fragment-duration", kFragmentDurationMs, nullptr);
   g_object_set(mux, "latency", kMuxerSlackNs, nullptr);
   gst_util_set_object_arg(G_OBJECT(mux), "fragment-mode", "dash-or-mss");
-  output_ = std::make_unique<OutputFile>(*plan.outputFile);
+  output_ = std::make_unique<OutputFile>(plan.outputFile);
   GstElement* sink = make(pipeline_, "fdsink", p + "file");
   g_object_set(sink, "fd", output_->descriptor(), nullptr);
   link(mux, sink);

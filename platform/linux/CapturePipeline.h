@@ -28,7 +28,7 @@ struct PipelinePlan {
   int channelCount = 2;
   std::vector<OutputTarget> systemTargets;
   std::vector<OutputTarget> microphoneTargets;
-  std::optional<std::filesystem::path> outputFile;  // none: nothing is written
+  std::filesystem::path outputFile;
 };
 
 // The GStreamer pipeline of one capture:

@@ -114,7 +114,7 @@ void armDeadline(const Bridge& bridge, GSourceFunc onExpiry) {
 // come.
 void failRecording(const Bridge& bridge, const PlatformError& error) {
   tearDown(*bridge);
-  if (bridge->recording) bridge->recording->reportFailed(error);
+  bridge->recording->reportFailed(error);
   complete(bridge->stopCompletion, error);
 }
 
@@ -162,14 +162,14 @@ void onStateChanged(const Bridge& bridge, GstMessage* message) {
   bridge->phase = Phase::running;
   bridge->follower =
       std::make_unique<DeviceFollower>(bridge->loop, bridge->pipeline->recordStreams());
-  if (bridge->recording) bridge->recording->reportStarted();
+  bridge->recording->reportStarted();
   complete(bridge->startCompletion, std::nullopt);
 }
 
 void onEndOfStream(const Bridge& bridge) {
   if (bridge->phase != Phase::stopping) return;
   tearDown(*bridge);
-  if (bridge->recording) bridge->recording->reportFinished();
+  bridge->recording->reportFinished();
   complete(bridge->stopCompletion, std::nullopt);
 }
 
@@ -297,13 +297,11 @@ CaptureStream::CaptureStream(GLibLoopThread& loop, std::shared_ptr<const PulseDi
 
 void CaptureStream::addStreamOutput(std::weak_ptr<StreamOutput> output, StreamOutputType type,
                                     std::shared_ptr<Queue> /*unused: metered in place*/) {
-  std::lock_guard lock(setupLock_);
   OutputTarget target{std::move(output)};
   if (type == StreamOutputType::audio) {
     systemTargets_.push_back(std::move(target));
   } else if (type == StreamOutputType::microphone) {
     microphoneTargets_.push_back(std::move(target));
-    microphoneAdded_ = true;
   }
   // Screen outputs are accepted and never fed: the video track is a placeholder.
 }
@@ -314,15 +312,16 @@ void CaptureStream::addRecordingOutput(std::shared_ptr<RecordingOutput> recordin
     throw serviceError(ServiceErrorCode::foreignObject,
                        "The recording output was not made by this service.");
   }
-  std::lock_guard lock(setupLock_);
   recording_ = std::move(recording);
 }
 
 void CaptureStream::startCapture(ErrorCompletion completion) {
-  if (!display_) {
-    loop_.post([completion = std::move(completion)] {
-      completion(serviceError(ServiceErrorCode::foreignObject,
-                              "The content filter was not made by this service."));
+  if (!display_ || !recording_) {
+    loop_.post([completion = std::move(completion), foreign = !display_] {
+      completion(foreign ? serviceError(ServiceErrorCode::foreignObject,
+                                        "The content filter was not made by this service.")
+                         : serviceError(ServiceErrorCode::refusedToStart,
+                                        "No recording output was added before the start."));
     });
     return;
   }
@@ -333,16 +332,11 @@ void CaptureStream::startCapture(ErrorCompletion completion) {
   if (configuration_.channelCount > 0) {
     plan.channelCount = static_cast<int>(configuration_.channelCount);
   }
-  std::shared_ptr<GstRecordingOutput> recording;
-  {
-    std::lock_guard lock(setupLock_);
-    plan.withMicrophone = microphoneAdded_;
-    plan.systemTargets = systemTargets_;
-    plan.microphoneTargets = microphoneTargets_;
-    recording = recording_;
-  }
-  if (recording) plan.outputFile = recording->configuration().outputURL;
-  loop_.post([bridge = bridge_, plan = std::move(plan), recording = std::move(recording),
+  plan.withMicrophone = !microphoneTargets_.empty();
+  plan.systemTargets = systemTargets_;
+  plan.microphoneTargets = microphoneTargets_;
+  plan.outputFile = recording_->configuration().outputURL;
+  loop_.post([bridge = bridge_, plan = std::move(plan), recording = recording_,
               completion = std::move(completion)]() mutable {
     bridge->recording = std::move(recording);
     startOnLoop(bridge, plan, std::move(completion));

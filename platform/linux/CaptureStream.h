@@ -1,7 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "platform/ScreenCaptureService.h"
@@ -35,11 +34,9 @@ class CaptureStream : public Stream {
   const StreamConfiguration configuration_;
   const std::shared_ptr<StreamBridge> bridge_;
 
-  // Guards the outputs, which callers may add from any thread until capture starts.
-  std::mutex setupLock_;
+  // The owner's thread, until capture starts; read-only after.
   std::vector<OutputTarget> systemTargets_;
   std::vector<OutputTarget> microphoneTargets_;
-  bool microphoneAdded_ = false;
   std::shared_ptr<GstRecordingOutput> recording_;
 };
 
