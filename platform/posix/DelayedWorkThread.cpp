@@ -15,32 +15,22 @@ struct DelayedWorkThread::State {
   std::condition_variable wake;
   // Equal deadlines keep their order of arrival.
   std::multimap<std::chrono::steady_clock::time_point, Work> pending;  // guarded by mutex
-  bool started = false;                                                // guarded by mutex
   bool stopping = false;                                               // guarded by mutex
 };
 
 DelayedWorkThread::DelayedWorkThread() : state_(std::make_shared<State>()) {}
 
 DelayedWorkThread::~DelayedWorkThread() {
-  std::multimap<std::chrono::steady_clock::time_point, Work> dropped;
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->stopping = true;
-    dropped.swap(state_->pending);
-  }
-  state_->wake.notify_one();
-  joinOrDetach(thread_);
+  stopServing(*state_, thread_);
 }
 
 void DelayedWorkThread::runAfter(std::chrono::nanoseconds delay, Work work) {
   const auto deadline = std::chrono::steady_clock::now() + delay;
   {
     std::lock_guard lock(state_->mutex);
+    // When no thread can be had, the request fails whole and the next one asks again.
+    if (!thread_.joinable()) thread_ = std::thread(serve, state_);
     state_->pending.emplace(deadline, std::move(work));
-    if (!state_->started) {
-      state_->started = true;
-      thread_ = std::thread(serve, state_);
-    }
   }
   state_->wake.notify_one();
 }

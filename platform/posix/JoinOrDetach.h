@@ -1,6 +1,8 @@
 #pragma once
 
+#include <mutex>
 #include <thread>
+#include <utility>
 
 namespace platform::posix {
 
@@ -14,6 +16,21 @@ inline void joinOrDetach(std::thread& thread) {
   } else {
     thread.join();
   }
+}
+
+// The one shutdown of the threads that serve a queue of pending work (`State` has `mutex`,
+// `wake`, `pending` and `stopping`): work not yet started is dropped, and destroyed outside the
+// lock, as its captures may call back in; then the thread is joined or, from its own work, left.
+template <typename State>
+void stopServing(State& state, std::thread& thread) {
+  decltype(state.pending) dropped;
+  {
+    std::lock_guard lock(state.mutex);
+    state.stopping = true;
+    dropped.swap(state.pending);
+  }
+  state.wake.notify_one();
+  joinOrDetach(thread);
 }
 
 }  // namespace platform::posix

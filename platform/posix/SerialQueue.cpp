@@ -21,14 +21,7 @@ SerialQueue::SerialQueue(const std::string& label)
     : state_(std::make_shared<State>()), worker_(serve, state_, label) {}
 
 SerialQueue::~SerialQueue() {
-  std::deque<Work> dropped;
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->stopping = true;
-    dropped.swap(state_->pending);
-  }
-  state_->wake.notify_one();
-  joinOrDetach(worker_);
+  stopServing(*state_, worker_);
 }
 
 void SerialQueue::post(Work work) {
