@@ -8,11 +8,14 @@
 
 #include <glib.h>
 
+#include "platform/posix/ThreadName.h"
+
 namespace platform::linux_gst {
 
 GLibLoopThread::GLibLoopThread()
     : context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)) {
   thread_ = std::thread([this] {
+    posix::nameCurrentThread("capture loop");
     g_main_context_push_thread_default(context_);
     g_main_loop_run(loop_);
     g_main_context_pop_thread_default(context_);

@@ -33,7 +33,7 @@ void SerialQueue::post(Work work) {
 }
 
 void SerialQueue::serve(std::shared_ptr<State> state, std::string label) {
-  nameCurrentThread(label);
+  nameCurrentThread(threadNameOf(label));
   for (;;) {
     Work work;
     {

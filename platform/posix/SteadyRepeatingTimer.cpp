@@ -5,6 +5,8 @@
 #include <optional>
 #include <utility>
 
+#include "platform/posix/ThreadName.h"
+
 namespace platform::posix {
 
 using Clock = std::chrono::steady_clock;
@@ -57,6 +59,7 @@ void SteadyRepeatingTimer::cancel() {
 // began more than half an interval late (the process was stopped, the queue was busy) stands for
 // every one missed, and the rhythm starts again from it.
 void SteadyRepeatingTimer::keepTime() {
+  nameCurrentThread("repeat timer");
   Firing& firing = *firing_;
   auto deadline = firstDeadline_;
   std::unique_lock lock(firing.mutex);

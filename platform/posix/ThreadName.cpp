@@ -9,11 +9,16 @@ void nameCurrentThread(const std::string& name) {
   pthread_setname_np(name.c_str());
 #elif defined(__linux__)
   // Longer names are refused, not truncated.
-  constexpr std::size_t kLinuxNameLimit = 15;
-  pthread_setname_np(pthread_self(), name.substr(0, kLinuxNameLimit).c_str());
+  pthread_setname_np(pthread_self(), name.substr(0, kThreadNameLimit).c_str());
 #else
   (void)name;
 #endif
+}
+
+std::string threadNameOf(std::string_view queueLabel) {
+  const std::size_t lastDot = queueLabel.rfind('.');
+  if (lastDot != std::string_view::npos) queueLabel.remove_prefix(lastDot + 1);
+  return std::string(queueLabel.substr(0, kThreadNameLimit));
 }
 
 }  // namespace platform::posix

@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+
 #include "platform/posix/PosixDispatch.h"
+#include "platform/posix/ThreadName.h"
 #include "support/DispatchContract.h"
 
 namespace platform::posix {
@@ -37,6 +43,42 @@ TEST(SerialQueue, QueueReleasedFromItsOwnWorkDoesNotDeadlockAndDropsTheRest) {
   ASSERT_TRUE(released.reached());
   ASSERT_TRUE(droppedWorkGone.reached());
   EXPECT_FALSE(droppedWorkRan);
+}
+
+std::multiset<std::string> threadNamesOfThisProcess() {
+  std::multiset<std::string> names;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    if (std::getline(comm, name)) names.insert(name);
+  }
+  return names;
+}
+
+// In `top -H` and a debugger, each of the tool's threads says what it does.
+TEST(ThreadNames, EachThreadIsNamedForItsJob) {
+  PosixDispatch dispatch;
+  auto queue = dispatch.makeSerialQueue("com.tessaloquin.audio-samples");
+  Latch delayedWorkRan;
+  dispatch.runAfter(std::chrono::nanoseconds::zero(), [&] { delayedWorkRan.set(); });
+  Latch timerFired;
+  std::atomic<bool> fired{false};
+  auto timer = dispatch.makeRepeatingTimer(queue);
+  timer->schedule(std::chrono::nanoseconds::zero(), std::chrono::hours(1));
+  timer->setEventHandler([&] {
+    if (!fired.exchange(true)) timerFired.set();
+  });
+  timer->activate();
+  ASSERT_TRUE(delayedWorkRan.reached());
+  ASSERT_TRUE(timerFired.reached());
+
+  const std::multiset<std::string> names = threadNamesOfThisProcess();
+  timer->cancel();
+  for (const char* job : {"audio-samples", "delayed work", "repeat timer"}) {
+    EXPECT_EQ(names.count(job), 1U) << job;
+  }
+  EXPECT_EQ(names.count("com.tessaloquin"), 0U);
+  EXPECT_EQ(threadNameOf("org.example.a-rather-long-job-name"), "a-rather-long-j");
 }
 
 }  // namespace
