@@ -9,7 +9,7 @@
 namespace app {
 
 struct RunOptions {
-  std::filesystem::path outputURL;
+  std::filesystem::path outputURL;  // a path: the name is the capture session's, see there
   bool captureMicrophone = true;
   std::optional<std::string> microphoneName;
 };

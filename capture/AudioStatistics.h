@@ -23,7 +23,9 @@ class AudioStatistics {
   // silence. Allocates nothing; the lock is held for two additions only.
   void add(const platform::SampleBuffer& sampleBuffer);
 
-  // Reads the accumulator and, when `reset` is true, empties it in the same hold of the lock.
+  // Reads the accumulator and, when `reset` is true, empties it in the same hold of the lock: the
+  // level tick takes each second's reading with true, the "final" record reads what is left with
+  // false. One operation, so that the read and the reset can never be split by a buffer.
   LevelReading snapshot(bool reset);
 
  private:

@@ -89,6 +89,7 @@ class CaptureSession final : public platform::StreamOutput,
 
   platform::PlatformServices& platform_;  // outlives the session
   events::EventSink& events_;             // outlives the session
+  // A path, absolute once start() has checked it; named after the recording output's URL field.
   const std::filesystem::path outputURL_;
   const bool captureMicrophone_;
   const std::optional<std::string> microphoneName_;
@@ -101,7 +102,9 @@ class CaptureSession final : public platform::StreamOutput,
 
   std::mutex finishLock_;
   std::optional<platform::PlatformError> recordingFailure_;  // guarded by finishLock_
-  bool recordingFinished_ = false;                           // guarded by finishLock_
+  // Guarded by finishLock_. True once the recording output ended, whether it finished or failed
+  // (the failure is in recordingFailure_): the wait for the end is over either way.
+  bool recordingFinished_ = false;
   std::optional<platform::OneShotWaiter<>> finishWaiter_;    // guarded by finishLock_
 
   std::mutex sourceLock_;
