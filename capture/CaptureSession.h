@@ -105,7 +105,7 @@ class CaptureSession final : public platform::StreamOutput,
   // Guarded by finishLock_. True once the recording output ended, whether it finished or failed
   // (the failure is in recordingFailure_): the wait for the end is over either way.
   bool recordingFinished_ = false;
-  std::optional<platform::OneShotWaiter<>> finishWaiter_;    // guarded by finishLock_
+  std::optional<platform::OneShotWaiter<>> finishWaiter_;  // guarded by finishLock_
 
   std::mutex sourceLock_;
   // Reported lost and not restored since; guarded by sourceLock_.
