@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <string_view>
+#include <utility>
 
 namespace events {
 namespace {
@@ -133,21 +134,40 @@ bool appendScalar(std::string& out, bool flag) {
   return true;
 }
 
-bool appendValue(std::string& out, const EventValue& value) {
-  return std::visit([&out](const auto& scalar) { return appendScalar(out, scalar); }, value);
+template <typename Entries>
+bool appendObject(std::string& out, const Entries& entries);
+
+bool appendScalar(std::string& out, const EventList& list) {
+  out += '[';
+  for (const EventObject& object : list) {
+    if (&object != &list.front()) out += ',';
+    if (!appendObject(out, object)) return false;
+  }
+  out += ']';
+  return true;
+}
+
+template <typename Entries>
+bool appendObject(std::string& out, const Entries& entries) {
+  out += '{';
+  bool first = true;
+  for (const auto& [key, value] : entries) {
+    if (!std::exchange(first, false)) out += ',';
+    if (!appendString(out, key)) return false;
+    out += ':';
+    if (!std::visit([&out](const auto& item) { return appendScalar(out, item); }, value)) {
+      return false;
+    }
+  }
+  out += '}';
+  return true;
 }
 
 }  // namespace
 
 std::optional<std::string> serializeJsonObject(const EventRecord& record) {
-  std::string out = "{";
-  for (const auto& [key, value] : record.entries()) {
-    if (out.size() > 1) out += ',';
-    if (!appendString(out, key)) return std::nullopt;
-    out += ':';
-    if (!appendValue(out, value)) return std::nullopt;
-  }
-  out += '}';
+  std::string out;
+  if (!appendObject(out, record.entries())) return std::nullopt;
   return out;
 }
 
