@@ -26,6 +26,7 @@ std::optional<std::string> valueOf(const Arguments& arguments, std::string_view 
 CommandLine parseCommandLine(const Arguments& arguments,
                              const std::filesystem::path& currentDirectory) {
   if (contains(arguments, "--probe")) return ProbeRequest{};
+  if (contains(arguments, "--list-microphones")) return MicrophoneListRequest{};
   const std::optional<std::string> output = valueOf(arguments, "--output");
   if (!output) return MissingOutput{};
   RunOptions options;
@@ -33,6 +34,7 @@ CommandLine parseCommandLine(const Arguments& arguments,
   options.outputURL = currentDirectory / *output;
   options.captureMicrophone = valueOf(arguments, "--microphone") != "off";
   options.microphoneName = valueOf(arguments, "--microphone-name");
+  options.stopOnTermination = contains(arguments, "--stop-on-sigterm");
   return options;
 }
 

@@ -12,12 +12,15 @@ struct RunOptions {
   std::filesystem::path outputURL;  // a path: the name is the capture session's, see there
   bool captureMicrophone = true;
   std::optional<std::string> microphoneName;
+  // SIGTERM and SIGHUP stop the recording as SIGINT does, instead of ending the process.
+  bool stopOnTermination = false;
 };
 
 struct ProbeRequest {};
+struct MicrophoneListRequest {};
 struct MissingOutput {};
 
-using CommandLine = std::variant<ProbeRequest, MissingOutput, RunOptions>;
+using CommandLine = std::variant<ProbeRequest, MicrophoneListRequest, MissingOutput, RunOptions>;
 
 // `arguments` is the whole argument vector, program path included: options are searched from
 // element 0 on. Pure, so the current directory comes in as a parameter; an empty one, for a

@@ -6,13 +6,16 @@
 #include <variant>
 
 #include "app/CommandLine.h"
+#include "app/TerminationSignals.h"
 #include "events/EventStream.h"
 
 namespace app {
 
 void prepareProcess(const std::vector<std::string>& arguments) {
   // Only the kind of run matters here, not the output path, so no directory is looked up.
-  if (!std::holds_alternative<RunOptions>(parseCommandLine(arguments, {}))) return;
+  const CommandLine commandLine = parseCommandLine(arguments, {});
+  const auto* options = std::get_if<RunOptions>(&commandLine);
+  if (!options) return;
   std::signal(SIGINT, SIG_IGN);
   std::signal(SIGPIPE, SIG_IGN);
   // A write past RLIMIT_FSIZE then fails like a full disk, and the stage's error says so.
@@ -23,6 +26,7 @@ void prepareProcess(const std::vector<std::string>& arguments) {
   sigemptyset(&relied);
   sigaddset(&relied, SIGINT);
   pthread_sigmask(SIG_UNBLOCK, &relied, nullptr);
+  if (options->stopOnTermination) holdTerminationSignals();
 }
 
 int reportMissingPlatform(const std::vector<std::string>& arguments,
@@ -30,7 +34,8 @@ int reportMissingPlatform(const std::vector<std::string>& arguments,
   const CommandLine commandLine = parseCommandLine(arguments, {});
   events::EventSink& output = events::standardOutputEvents();
   int status = 1;
-  if (std::holds_alternative<ProbeRequest>(commandLine)) {
+  if (std::holds_alternative<ProbeRequest>(commandLine) ||
+      std::holds_alternative<MicrophoneListRequest>(commandLine)) {
     events::emitError(output, error, "probe");
   } else if (std::holds_alternative<RunOptions>(commandLine)) {
     events::emitError(output, error, "start");

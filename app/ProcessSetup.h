@@ -11,12 +11,14 @@ namespace app {
 // SIGPIPE and SIGXFSZ are ignored from here on, and SIGINT is unblocked: a SIGINT during the
 // start must not end the process (only the armed source turns it into the stop), a reader that
 // went away costs the records, not the movie, and a file-size limit is a failed write, not a
-// silent kill. The probe and a usage error leave every disposition and the mask as they were.
+// silent kill. With --stop-on-sigterm, SIGTERM and SIGHUP are held pending until the stop is
+// armed. The probe, the listing and a usage error leave every disposition and the mask as they
+// were.
 void prepareProcess(const std::vector<std::string>& arguments);
 
 // When not even the platform could be made: the record of the stage that would have needed it,
-// "probe" or "start", or the usage error, which needs none. Yields the exit status; every
-// record has been written.
+// "probe" (also for a listing) or "start", or the usage error, which needs none. Yields the exit
+// status; every record has been written.
 int reportMissingPlatform(const std::vector<std::string>& arguments,
                           const platform::PlatformError& error);
 

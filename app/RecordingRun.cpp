@@ -4,8 +4,10 @@
 #include <memory>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "app/StageOutcome.h"
+#include "app/TerminationSignals.h"
 #include "capture/CaptureSession.h"
 #include "platform/OneShotWaiter.h"
 #include "platform/ToolErrors.h"
@@ -14,11 +16,11 @@ namespace app {
 
 namespace {
 
-// Resolves once, on the first SIGINT after activation or when the parent goes away, whichever
-// comes first; later ones do nothing.
+// Resolves once, on the first stop signal after activation (or one held since the start, with
+// `releaseHeld`) or when the parent goes away, whichever comes first; later ones do nothing.
 platform::OneShotWaiter<> armStopRequest(platform::SignalSource& interrupts,
                                          platform::ParentExitSource& parentExit,
-                                         platform::Queue& mainQueue) {
+                                         platform::Queue& mainQueue, bool releaseHeld) {
   platform::OneShotWaiter<> stopRequested("stop request", mainQueue);
   // The sources may copy their handlers, so the flag lives outside them. Main queue only.
   auto requested = std::make_shared<bool>(false);
@@ -30,6 +32,7 @@ platform::OneShotWaiter<> armStopRequest(platform::SignalSource& interrupts,
   parentExit.setEventHandler(request);
   interrupts.activate();
   parentExit.activate();
+  if (releaseHeld && releaseTerminationSignals()) request();
   return stopRequested;
 }
 
@@ -40,8 +43,13 @@ platform::Task<int> runRecording(const RunOptions& options, platform::PlatformSe
   platform::Dispatch& dispatch = platform.dispatch();
   // The process entry has done so already; an in-process run relies on this one.
   std::signal(SIGINT, SIG_IGN);
-  // Never cancelled: SIGINT stays ignored, also while the stop runs.
-  const std::unique_ptr<platform::SignalSource> interrupts = dispatch.makeInterruptSource();
+  // Never cancelled: the stop signals stay handled, also while the stop runs.
+  std::vector<int> stopSignals{SIGINT};
+  if (options.stopOnTermination) {
+    for (const int signalNumber : terminationSignals()) stopSignals.push_back(signalNumber);
+  }
+  const std::unique_ptr<platform::SignalSource> interrupts =
+      dispatch.makeInterruptSource(std::move(stopSignals));
   std::unique_ptr<platform::ParentExitSource> parentExit;
   try {
     parentExit = dispatch.makeParentExitSource();
@@ -65,8 +73,13 @@ platform::Task<int> runRecording(const RunOptions& options, platform::PlatformSe
 
   // Armed before "ready", so that a parent which stops the run the moment it reads "ready" is
   // heard; the handlers run on this thread, so not before the driver waits.
-  const auto stopRequested = armStopRequest(*interrupts, *parentExit, dispatch.mainQueue());
-  sink.emit(events::EventRecord("ready"));
+  const auto stopRequested =
+      armStopRequest(*interrupts, *parentExit, dispatch.mainQueue(), options.stopOnTermination);
+  events::EventRecord ready("ready");
+  if (const auto microphone = session->recordedMicrophone()) {
+    ready.set("microphone", microphone->localizedName);
+  }
+  sink.emit(ready);
   co_await stopRequested;
 
   auto stopped = co_await outcomeOf(session->stop());

@@ -7,9 +7,9 @@
 
 namespace app {
 
-// One recording from start to stop: "ready", then on the first SIGINT, or once the parent process
-// has ended, the final record; or an "error" for the stage that failed. Yields the exit status.
-// Runs on the main queue.
+// One recording from start to stop: "ready" (naming the microphone recorded), then on the first
+// SIGINT (or SIGTERM or SIGHUP, when asked), or once the parent process has ended, the final
+// record; or an "error" for the stage that failed. Yields the exit status. Runs on the main queue.
 platform::Task<int> runRecording(const RunOptions& options, platform::PlatformServices& platform,
                                  events::EventSink& sink);
 

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "app/CommandLine.h"
+#include "app/MicrophoneList.h"
 #include "app/Probe.h"
 #include "app/RecordingRun.h"
 #include "platform/Launch.h"
@@ -27,6 +28,9 @@ platform::Task<int> mainRoutine(std::vector<std::string> arguments,
   const CommandLine commandLine = parseCommandLine(arguments, currentDirectory());
   if (std::holds_alternative<ProbeRequest>(commandLine))
     co_return co_await runProbe(platform, sink);
+  if (std::holds_alternative<MicrophoneListRequest>(commandLine)) {
+    co_return listMicrophones(platform, sink);
+  }
   const auto* options = std::get_if<RunOptions>(&commandLine);
   if (options) co_return co_await runRecording(*options, platform, sink);
   sink.emit(events::EventRecord("error").set("code", "missing_output"));

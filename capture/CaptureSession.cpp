@@ -101,8 +101,9 @@ platform::StreamConfiguration CaptureSession::streamConfiguration() {
   configuration.excludesCurrentProcessAudio = true;
   configuration.captureMicrophone = captureMicrophone_;
   if (captureMicrophone_) {
-    if (auto device = microphoneDevice())
-      configuration.microphoneCaptureDeviceID = device->uniqueID;
+    recordedMicrophone_ = microphoneDevice();
+    if (recordedMicrophone_)
+      configuration.microphoneCaptureDeviceID = recordedMicrophone_->uniqueID;
   }
   return configuration;
 }

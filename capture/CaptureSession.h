@@ -48,6 +48,12 @@ class CaptureSession final : public platform::StreamOutput,
   // "microphone_fallback" warning when a name was given and matched nothing.
   std::optional<platform::AudioCaptureDevice> microphoneDevice();
 
+  // The microphone the stream records, as chosen by start(); none without a microphone or when
+  // the platform had no device to give. Main queue only.
+  const std::optional<platform::AudioCaptureDevice>& recordedMicrophone() const {
+    return recordedMicrophone_;
+  }
+
   // Stops the level timer and the stream, waits for the file, and yields the "final" record;
   // throws the stored failure or the tool's "not finished" error. Not to be run twice at once.
   platform::Task<events::EventRecord> stop();
@@ -99,6 +105,8 @@ class CaptureSession final : public platform::StreamOutput,
   std::shared_ptr<platform::Stream> stream_;                    // main queue only
   std::shared_ptr<platform::RecordingOutput> recordingOutput_;  // main queue only
   std::unique_ptr<platform::RepeatingTimer> levelTimer_;        // main queue only
+
+  std::optional<platform::AudioCaptureDevice> recordedMicrophone_;  // main queue only
 
   std::mutex finishLock_;
   std::optional<platform::PlatformError> recordingFailure_;  // guarded by finishLock_

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -38,9 +39,11 @@ class RepeatingTimer {
   virtual void cancel() = 0;
 };
 
-// Turns deliveries of SIGINT into events on the main queue. Created inactive: deliveries before
-// activate() are not seen. Deliveries that arrive before the handler runs are reported once.
-// The caller sets SIGINT's disposition to ignore before creating the source.
+// Turns deliveries of the signals it was made for (SIGINT, and SIGTERM and SIGHUP when a recording
+// stops on them) into events on the main queue. Created inactive: deliveries before activate()
+// are not seen. Deliveries that arrive before the handler runs are reported once. The caller sets
+// SIGINT's disposition to ignore before creating the source; activate() takes over the others,
+// which never end the process from then on.
 class SignalSource {
  public:
   virtual ~SignalSource() = default;
@@ -72,8 +75,8 @@ class Dispatch {
   // Runs `work` once, `delay` from now on the monotonic clock, on a shared background queue.
   // There is no cancelling it: work that may outlive its owner holds the owner weakly.
   virtual void runAfter(std::chrono::nanoseconds delay, Work work) = 0;
-  // A SIGINT source reporting on the main queue, inactive.
-  virtual std::unique_ptr<SignalSource> makeInterruptSource() = 0;
+  // A source for `signalNumbers` reporting on the main queue, inactive.
+  virtual std::unique_ptr<SignalSource> makeInterruptSource(std::vector<int> signalNumbers) = 0;
   // A parent-exit source reporting on the main queue, inactive. Throws std::system_error when the
   // system refuses what the watch needs (a descriptor).
   virtual std::unique_ptr<ParentExitSource> makeParentExitSource() = 0;

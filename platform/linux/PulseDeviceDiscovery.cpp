@@ -8,6 +8,7 @@
 
 #include <pulse/mainloop.h>
 
+#include "platform/linux/Errors.h"
 #include "platform/linux/PulseContent.h"
 #include "platform/linux/ServerSnapshot.h"
 
@@ -18,32 +19,50 @@ namespace {
 constexpr int kTimeoutSeconds = 5;
 
 // The interface is synchronous, so the caller's own thread runs the loop until the snapshot is
-// in; no other thread is waited for.
-std::optional<ServerSnapshot> readServer() {
+// in; no other thread is waited for. Throws the query's error.
+ServerSnapshot readServer() {
   pa_mainloop* loop = pa_mainloop_new();
   std::optional<ServerSnapshot> result;
+  std::optional<PlatformError> failure;
   {
-    SnapshotQuery query(pa_mainloop_get_api(loop), kTimeoutSeconds,
-                        [&](std::optional<ServerSnapshot> snapshot, std::optional<PlatformError>) {
-                          result = std::move(snapshot);
-                          pa_mainloop_quit(loop, 0);
-                        });
+    SnapshotQuery query(
+        pa_mainloop_get_api(loop), kTimeoutSeconds,
+        [&](std::optional<ServerSnapshot> snapshot, std::optional<PlatformError> error) {
+          result = std::move(snapshot);
+          failure = std::move(error);
+          pa_mainloop_quit(loop, 0);
+        });
     pa_mainloop_run(loop, nullptr);
   }
   pa_mainloop_free(loop);
-  return result;
+  if (!result) {
+    throw failure.value_or(
+        serviceError(ServiceErrorCode::serverUnreachable, "The sound server gave no answer."));
+  }
+  return std::move(*result);
 }
 
 }  // namespace
 
 std::vector<AudioCaptureDevice> PulseDeviceDiscovery::microphones() {
-  auto snapshot = readServer();
-  return snapshot ? microphonesOf(*snapshot) : std::vector<AudioCaptureDevice>{};
+  try {
+    return microphonesOf(readServer());
+  } catch (const PlatformError&) {
+    return {};
+  }
 }
 
 std::optional<AudioCaptureDevice> PulseDeviceDiscovery::defaultAudioDevice() {
-  auto snapshot = readServer();
-  return snapshot ? defaultMicrophoneOf(*snapshot) : std::nullopt;
+  try {
+    return defaultMicrophoneOf(readServer());
+  } catch (const PlatformError&) {
+    return std::nullopt;
+  }
+}
+
+MicrophoneInventory PulseDeviceDiscovery::listMicrophones() {
+  const ServerSnapshot snapshot = readServer();
+  return {microphonesOf(snapshot), defaultMicrophoneOf(snapshot)};
 }
 
 }  // namespace platform::linux_gst

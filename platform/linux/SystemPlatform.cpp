@@ -96,15 +96,8 @@ class LazyScreenCapture final : public ScreenCaptureService {
 
   void getShareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly,
                            ContentCompletion completion) override {
-    std::call_once(loaded_, [this] {
-      try {
-        media_ = loadMedia();
-      } catch (const PlatformError& error) {
-        failure_ = error;
-      }
-    });
-    if (media_ == nullptr) {
-      completion(std::nullopt, failure_);
+    if (auto failure = load()) {
+      completion(std::nullopt, std::move(failure));
       return;
     }
     media_->screenCapture().getShareableContent(excludingDesktopWindows, onScreenWindowsOnly,
@@ -128,8 +121,21 @@ class LazyScreenCapture final : public ScreenCaptureService {
     return media_->screenCapture().makeRecordingOutput(configuration, std::move(delegate));
   }
 
-  // Null until a content query has loaded the module.
+  // Null until a content query or a listing has loaded the module.
   MediaServices* media() const { return media_; }
+
+  // Loads the module on the first call, on the caller's thread; its failure, on every call.
+  std::optional<PlatformError> load() {
+    std::call_once(loaded_, [this] {
+      try {
+        media_ = loadMedia();
+      } catch (const PlatformError& error) {
+        failure_ = error;
+      }
+    });
+    if (media_ == nullptr) return failure_;
+    return std::nullopt;
+  }
 
  private:
   std::once_flag loaded_;
@@ -138,10 +144,11 @@ class LazyScreenCapture final : public ScreenCaptureService {
   std::optional<PlatformError> failure_;
 };
 
-// The microphones, once a content query has loaded the module; none before.
+// The microphones, once a content query has loaded the module; none before. A listing loads the
+// module itself, as it comes without a content query.
 class LazyAudioDevices final : public AudioDeviceDiscovery {
  public:
-  explicit LazyAudioDevices(const LazyScreenCapture& capture) : capture_(capture) {}
+  explicit LazyAudioDevices(LazyScreenCapture& capture) : capture_(capture) {}
   std::vector<AudioCaptureDevice> microphones() override {
     return capture_.media() ? capture_.media()->audioDevices().microphones()
                             : std::vector<AudioCaptureDevice>{};
@@ -149,9 +156,13 @@ class LazyAudioDevices final : public AudioDeviceDiscovery {
   std::optional<AudioCaptureDevice> defaultAudioDevice() override {
     return capture_.media() ? capture_.media()->audioDevices().defaultAudioDevice() : std::nullopt;
   }
+  MicrophoneInventory listMicrophones() override {
+    if (auto failure = capture_.load()) throw *failure;
+    return capture_.media()->audioDevices().listMicrophones();
+  }
 
  private:
-  const LazyScreenCapture& capture_;
+  LazyScreenCapture& capture_;
 };
 
 class LinuxPlatform final : public PlatformServices {

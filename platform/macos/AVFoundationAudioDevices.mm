@@ -41,6 +41,9 @@ class AVFoundationAudioDevices final : public AudioDeviceDiscovery {
       return describe(device);
     }
   }
+
+  // AVFoundation lists devices without asking for any permission, so a listing cannot fail.
+  MicrophoneInventory listMicrophones() override { return {microphones(), defaultAudioDevice()}; }
 };
 
 }  // namespace

@@ -1,9 +1,10 @@
 // The dispatch service over libdispatch.
 //
-// create: the serial queue, timer and SIGINT source wrap libdispatch objects; sources are created
+// create: the serial queue, timer and signal source wrap libdispatch objects; sources are created
 //   inactive, as libdispatch makes them.
 // start: activate() hands a source to libdispatch; from then on its handler runs on the source's
-//   queue: the sample queue for the level timer, the main queue for SIGINT and the parent's exit.
+//   queue: the sample queue for the level timer, the main queue for the stop signals and the
+//   parent's exit.
 // run: the main queue is libdispatch's, drained by CFRunLoopRun() on the process's main thread
 //   until quit() stops that run loop.
 // stop: cancel() ends a timer; a source is also cancelled when its owner lets go of it, so a
@@ -21,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "platform/macos/MacErrors.h"
 
@@ -126,18 +128,30 @@ class DispatchTimer final : public RepeatingTimer {
   std::shared_ptr<Rhythm> rhythm_;
 };
 
-// SIGINT stays ignored (the caller's doing); libdispatch still sees each delivery and coalesces
+// One libdispatch source per signal. Each signal is ignored once active (SIGINT already is, the
+// caller's doing), so none ends the process; libdispatch still sees each delivery and coalesces
 // those that arrive before the handler runs.
 class InterruptSource final : public SignalSource {
  public:
-  InterruptSource()
-      : source_(dispatch_source_create(DISPATCH_SOURCE_TYPE_SIGNAL, SIGINT, 0,
-                                       dispatch_get_main_queue())) {}
-  void setEventHandler(Work handler) override { source_.setEventHandler(std::move(handler)); }
-  void activate() override { source_.activate(); }
+  explicit InterruptSource(std::vector<int> signalNumbers)
+      : signalNumbers_(std::move(signalNumbers)) {
+    for (const int signalNumber : signalNumbers_) {
+      sources_.push_back(std::make_unique<Source>(
+          dispatch_source_create(DISPATCH_SOURCE_TYPE_SIGNAL, static_cast<uintptr_t>(signalNumber),
+                                 0, dispatch_get_main_queue())));
+    }
+  }
+  void setEventHandler(Work handler) override {
+    for (const auto& source : sources_) source->setEventHandler(handler);
+  }
+  void activate() override {
+    for (const int signalNumber : signalNumbers_) std::signal(signalNumber, SIG_IGN);
+    for (const auto& source : sources_) source->activate();
+  }
 
  private:
-  Source source_;
+  const std::vector<int> signalNumbers_;
+  std::vector<std::unique_ptr<Source>> sources_;
 };
 
 // The parent at creation, watched for its exit on the main queue. libdispatch reports no exit that
@@ -191,8 +205,8 @@ class LibdispatchService final : public Dispatch {
                      work();
                    });
   }
-  std::unique_ptr<SignalSource> makeInterruptSource() override {
-    return std::make_unique<InterruptSource>();
+  std::unique_ptr<SignalSource> makeInterruptSource(std::vector<int> signalNumbers) override {
+    return std::make_unique<InterruptSource>(std::move(signalNumbers));
   }
   std::unique_ptr<platform::ParentExitSource> makeParentExitSource() override {
     return std::make_unique<ParentExitSource>();

@@ -21,29 +21,33 @@ std::atomic<int> activeDoorbellFd{-1};
 std::atomic<int> handlersRinging{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-void onSigint(int) {
+void onSignal(int) {
   handlersRinging.fetch_add(1);
   const int fd = activeDoorbellFd.load();
   if (fd != -1) SelfPipe::ring(fd);
   handlersRinging.fetch_sub(1);
 }
 
-int setSigintDisposition(void (*handler)(int), int flags) {
+int setDispositions(const std::vector<int>& signalNumbers, void (*handler)(int), int flags) {
   struct sigaction action {};
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
   action.sa_flags = flags;
-  return sigaction(SIGINT, &action, nullptr);
+  for (const int signalNumber : signalNumbers) {
+    if (sigaction(signalNumber, &action, nullptr) == -1) return -1;
+  }
+  return 0;
 }
 
 }  // namespace
 
-InterruptSource::InterruptSource(std::shared_ptr<PollMainQueue> mainQueue)
-    : mainQueue_(std::move(mainQueue)) {}
+InterruptSource::InterruptSource(std::shared_ptr<PollMainQueue> mainQueue,
+                                 std::vector<int> signalNumbers)
+    : mainQueue_(std::move(mainQueue)), signalNumbers_(std::move(signalNumbers)) {}
 
 InterruptSource::~InterruptSource() {
   if (!active_) return;
-  setSigintDisposition(SIG_IGN, 0);
+  setDispositions(signalNumbers_, SIG_IGN, 0);
   int ours = mainQueue_->doorbellWriteFd();
   activeDoorbellFd.compare_exchange_strong(ours, -1);
   // A handler on another thread may have read the fd just before; it never blocks, so wait it out.
@@ -60,14 +64,14 @@ void InterruptSource::activate() {
   if (active_) return;
   int none = -1;
   if (!activeDoorbellFd.compare_exchange_strong(none, mainQueue_->doorbellWriteFd())) {
-    throw std::logic_error("another SIGINT source is active");
+    throw std::logic_error("another signal source is active");
   }
   mainQueue_->setDoorbellHandler(handler_);
-  if (setSigintDisposition(onSigint, SA_RESTART) == -1) {
+  if (setDispositions(signalNumbers_, onSignal, SA_RESTART) == -1) {
     const int error = errno;
     mainQueue_->setDoorbellHandler(nullptr);
     activeDoorbellFd = -1;
-    throw std::system_error(error, std::generic_category(), "sigaction(SIGINT)");
+    throw std::system_error(error, std::generic_category(), "sigaction");
   }
   active_ = true;
 }

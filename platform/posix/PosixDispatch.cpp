@@ -33,8 +33,8 @@ void PosixDispatch::runAfter(std::chrono::nanoseconds delay, Work work) {
   delayedWork_->runAfter(delay, std::move(work));
 }
 
-std::unique_ptr<SignalSource> PosixDispatch::makeInterruptSource() {
-  return std::make_unique<InterruptSource>(mainQueue_);
+std::unique_ptr<SignalSource> PosixDispatch::makeInterruptSource(std::vector<int> signalNumbers) {
+  return std::make_unique<InterruptSource>(mainQueue_, std::move(signalNumbers));
 }
 
 std::unique_ptr<ParentExitSource> PosixDispatch::makeParentExitSource() {

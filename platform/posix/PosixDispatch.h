@@ -23,7 +23,7 @@ class PosixDispatch final : public Dispatch {
   std::unique_ptr<RepeatingTimer> makeRepeatingTimer(std::shared_ptr<Queue> queue) override;
   // Runs on one background thread shared by all delayed work; destruction drops what is pending.
   void runAfter(std::chrono::nanoseconds delay, Work work) override;
-  std::unique_ptr<SignalSource> makeInterruptSource() override;
+  std::unique_ptr<SignalSource> makeInterruptSource(std::vector<int> signalNumbers) override;
   std::unique_ptr<ParentExitSource> makeParentExitSource() override;
 
  private:

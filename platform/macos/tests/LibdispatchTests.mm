@@ -11,7 +11,7 @@ namespace {
 struct LibdispatchTraits {
   static std::unique_ptr<platform::Dispatch> make() { return platform::macos::makeLibdispatch(); }
   // A signal source sees what is sent to the process.
-  static void interrupt(pthread_t) { kill(getpid(), SIGINT); }
+  static void interrupt(pthread_t, int signalNumber) { kill(getpid(), signalNumber); }
 };
 
 }  // namespace

@@ -11,10 +11,12 @@ namespace {
 // The parse result in one line, so that a table can say what each command line means.
 std::string meaning(const CommandLine& parsed) {
   if (std::holds_alternative<ProbeRequest>(parsed)) return "probe";
+  if (std::holds_alternative<MicrophoneListRequest>(parsed)) return "list";
   if (std::holds_alternative<MissingOutput>(parsed)) return "missing output";
   const auto& options = std::get<RunOptions>(parsed);
   return options.outputURL.string() + (options.captureMicrophone ? " mic" : " no mic") +
-         (options.microphoneName ? " [" + *options.microphoneName + "]" : "");
+         (options.microphoneName ? " [" + *options.microphoneName + "]" : "") +
+         (options.stopOnTermination ? " sigterm" : "");
 }
 
 TEST(CommandLine, EachCommandLineMeansWhatItShould) {
@@ -25,6 +27,16 @@ TEST(CommandLine, EachCommandLineMeansWhatItShould) {
       // --probe wins wherever it stands, even as another option's value.
       {{"tool", "--output", "a.mov", "--probe"}, "probe"},
       {{"tool", "--output", "--probe"}, "probe"},
+      {{"tool", "--list-microphones", "--probe"}, "probe"},
+      // Listing the microphones needs no output, and wins over a recording wherever it stands.
+      {{"tool", "--list-microphones"}, "list"},
+      {{"tool", "--output", "a.mov", "--microphone-name", "--list-microphones"}, "list"},
+      {{"tool", "--list-microphones=1", "--output", "a"}, "/cwd/a mic"},
+      // The stop on SIGTERM is asked for by the option alone, wherever it stands.
+      {{"tool", "--stop-on-sigterm", "--output", "a"}, "/cwd/a mic sigterm"},
+      {{"tool", "--output", "a", "--microphone-name", "--stop-on-sigterm"},
+       "/cwd/a mic [--stop-on-sigterm] sigterm"},
+      {{"tool", "--stop-on-sigterm"}, "missing output"},
       // --output, spelled exactly as a whole argument, needs a value after it.
       {{"tool"}, "missing output"},
       {{"tool", "--output"}, "missing output"},

@@ -19,7 +19,9 @@ struct Posix {
   static std::unique_ptr<Dispatch> make() { return std::make_unique<PosixDispatch>(); }
   // At the main thread: a signal that lands on a thread asleep elsewhere waits, under
   // ThreadSanitizer, until that thread wakes.
-  static void interrupt(pthread_t mainThread) { ::pthread_kill(mainThread, SIGINT); }
+  static void interrupt(pthread_t mainThread, int signalNumber) {
+    ::pthread_kill(mainThread, signalNumber);
+  }
 };
 
 // The last holder of a queue may be work on it, e.g. a level tick holding the session.

@@ -48,9 +48,70 @@ TEST(ToolRun, RepeatedSigintsDuringTheStopCountOnce) {
   }
   EXPECT_EQ(status, 0);
   EXPECT_EQ(kinds, (std::vector<std::string>{"ready", "final"}));
+  // Without a microphone, ready names none.
+  EXPECT_FALSE(sink.records().front().contains("microphone"));
   EXPECT_FALSE(platform.capture.configuration->captureMicrophone);
   EXPECT_EQ(platform.capture.recordingConfiguration->outputURL,
             std::filesystem::current_path() / "take.mov");
+}
+
+// What one run of the tool printed, as records, and its status.
+struct Printed {
+  int status;
+  std::vector<json> records;
+};
+
+Printed runToCompletion(const std::vector<std::string>& arguments,
+                        test_support::ScriptedPlatform& platform) {
+  test_support::RecordedEvents sink;
+  const int status = app::runTool(arguments, platform, sink);
+  return {status, sink.records()};
+}
+
+// The listing gives the devices in the order a name is matched against them, marks the one used
+// without a name, and fails as the probe does when the platform cannot be asked.
+TEST(ToolRun, ListingTheMicrophonesPrintsEveryDeviceInOrderOrTheProbeStagesError) {
+  test_support::ScriptedPlatform platform;
+  // Two of the same model share a name: the default is told apart by its identifier.
+  platform.audio.devices = {
+      {"id-pro", "Mic Pro"}, {"id-mic", "Mic"}, {"id-mic-2", "Mic"}, {"id-usb", "USB \"Desk\""}};
+  platform.audio.defaultDevice = platform::AudioCaptureDevice{"id-mic", "Mic"};
+  const Printed listed =
+      runToCompletion({"tool", "--output", "a.mov", "--list-microphones"}, platform);
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(
+      listed.records,
+      (std::vector<json>{{{"event", "microphones"},
+                          {"devices",
+                           {{{"name", "Mic Pro"}, {"id", "id-pro"}, {"default", false}},
+                            {{"name", "Mic"}, {"id", "id-mic"}, {"default", true}},
+                            {{"name", "Mic"}, {"id", "id-mic-2"}, {"default", false}},
+                            {{"name", "USB \"Desk\""}, {"id", "id-usb"}, {"default", false}}}}}}));
+  EXPECT_FALSE(platform.capture.configuration) << "a listing started a recording";
+
+  // A default that is not among the microphones marks none; no devices is an empty list.
+  platform.audio.defaultDevice = platform::AudioCaptureDevice{"monitor", "Monitor"};
+  platform.audio.devices.resize(1);
+  EXPECT_EQ(runToCompletion({"tool", "--list-microphones"}, platform).records,
+            (std::vector<json>{
+                {{"event", "microphones"},
+                 {"devices", {{{"name", "Mic Pro"}, {"id", "id-pro"}, {"default", false}}}}}}));
+  platform.audio.devices.clear();
+  EXPECT_EQ(runToCompletion({"tool", "--list-microphones"}, platform).records,
+            (std::vector<json>{{{"event", "microphones"}, {"devices", json::array()}}}));
+
+  platform.audio.listingError = test_support::scriptedError(7, "Server");
+  const Printed failed = runToCompletion({"tool", "--list-microphones"}, platform);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.records, (std::vector<json>{{{"event", "error"},
+                                                {"code", "capture_failed"},
+                                                {"stage", "probe"},
+                                                {"errorName", "ScriptedError"},
+                                                {"domain", "Server"},
+                                                {"errorCode", 7}}}));
+  // The probe still wins over a listing.
+  const Printed probed = runToCompletion({"tool", "--list-microphones", "--probe"}, platform);
+  EXPECT_EQ(probed.records, (std::vector<json>{{{"event", "probe"}, {"granted", true}}}));
 }
 
 }  // namespace

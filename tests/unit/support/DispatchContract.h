@@ -2,7 +2,8 @@
 
 // What every dispatch service promises, written once. Each implementation's tests instantiate
 // it with a traits type that has `static std::unique_ptr<platform::Dispatch> make()` and
-// `static void interrupt(pthread_t mainThread)` (SIGINT, sent so that the service sees it):
+// `static void interrupt(pthread_t mainThread, int signalNumber)` (sent so that the service sees
+// it):
 //   INSTANTIATE_TYPED_TEST_SUITE_P(Posix, DispatchContract, ::testing::Types<Posix>);
 // The tests run on the process's main thread, which libdispatch's main queue requires.
 
@@ -207,31 +208,43 @@ TYPED_TEST_P(DispatchContract, RunAfterWaitsTheDelayAndRunsOffTheCallingThread) 
   EXPECT_NE(ranOn, std::this_thread::get_id());
 }
 
-TYPED_TEST_P(DispatchContract, InterruptSourceReportsSigintOnTheMainQueue) {
-  std::signal(SIGINT, SIG_IGN);
-  platform::MainQueue& mainQueue = this->dispatch->mainQueue();
-  auto source = this->dispatch->makeInterruptSource();
-  std::atomic<bool> reported{false};
-  std::thread::id handledOn;
-  source->setEventHandler([&] {
-    handledOn = std::this_thread::get_id();
-    reported = true;
-    mainQueue.quit();
-  });
-  source->activate();
-  // A source may be armed asynchronously, so the sender repeats until the handler reports.
-  const pthread_t mainThread = ::pthread_self();
-  std::thread sender([&] {
-    const auto deadline = std::chrono::steady_clock::now() + kHangLimit;
-    while (!reported && std::chrono::steady_clock::now() < deadline) {
-      TypeParam::interrupt(mainThread);
-      std::this_thread::sleep_for(20ms);
+// Each signal of the source, SIGTERM and SIGHUP included, is reported rather than ending the
+// process, on the main queue.
+TYPED_TEST_P(DispatchContract, InterruptSourceReportsEachOfItsSignalsOnTheMainQueue) {
+  for (const std::vector<int>& signalNumbers :
+       {std::vector<int>{SIGINT}, std::vector<int>{SIGINT, SIGTERM, SIGHUP}}) {
+    for (const int sent : signalNumbers) {
+      std::signal(SIGINT, SIG_IGN);
+      platform::MainQueue& mainQueue = this->dispatch->mainQueue();
+      auto source = this->dispatch->makeInterruptSource(signalNumbers);
+      std::atomic<bool> reported{false};
+      std::thread::id handledOn;
+      source->setEventHandler([&] {
+        handledOn = std::this_thread::get_id();
+        reported = true;
+        mainQueue.quit();
+      });
+      source->activate();
+      // A source may be armed asynchronously, so the sender repeats until the handler reports.
+      const pthread_t mainThread = ::pthread_self();
+      std::thread sender([&] {
+        const auto deadline = std::chrono::steady_clock::now() + kHangLimit;
+        while (!reported && std::chrono::steady_clock::now() < deadline) {
+          TypeParam::interrupt(mainThread, sent);
+          std::this_thread::sleep_for(20ms);
+        }
+      });
+      const bool quit = runMainQueueUntilQuit(*this->dispatch);
+      sender.join();
+      EXPECT_TRUE(quit) << "signal " << sent;
+      EXPECT_EQ(handledOn, std::this_thread::get_id()) << "signal " << sent;
+      source.reset();
+      // Leftover deliveries of the repeating sender must find the signal ignored, not default.
+      std::signal(sent, SIG_IGN);
     }
-  });
-  const bool quit = runMainQueueUntilQuit(*this->dispatch);
-  sender.join();
-  EXPECT_TRUE(quit);
-  EXPECT_EQ(handledOn, std::this_thread::get_id());
+  }
+  std::signal(SIGTERM, SIG_DFL);
+  std::signal(SIGHUP, SIG_DFL);
 }
 
 REGISTER_TYPED_TEST_SUITE_P(DispatchContract,
@@ -240,6 +253,6 @@ REGISTER_TYPED_TEST_SUITE_P(DispatchContract,
                             TimerFiresOnItsQueueFromTheFirstDelayEveryIntervalUntilCancelled,
                             TimerCollapsesMissedFiringsIntoOneAndKeepsItsRhythmFromThere,
                             RunAfterWaitsTheDelayAndRunsOffTheCallingThread,
-                            InterruptSourceReportsSigintOnTheMainQueue);
+                            InterruptSourceReportsEachOfItsSignalsOnTheMainQueue);
 
 }  // namespace test_support

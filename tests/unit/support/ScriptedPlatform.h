@@ -148,6 +148,11 @@ class ScriptedAudioDevices final : public platform::AudioDeviceDiscovery {
   std::optional<platform::AudioCaptureDevice> defaultAudioDevice() override {
     return defaultDevice;
   }
+  std::optional<platform::PlatformError> listingError;  // thrown by a listing only
+  platform::MicrophoneInventory listMicrophones() override {
+    if (listingError) throw *listingError;
+    return {devices, defaultDevice};
+  }
 };
 
 // A timer that fires only when the test says so, and only while active and not cancelled.
@@ -179,8 +184,9 @@ class ScriptedDispatch final : public platform::Dispatch {
   std::unique_ptr<platform::RepeatingTimer> makeRepeatingTimer(
       std::shared_ptr<platform::Queue> queue) override;
   void runAfter(std::chrono::nanoseconds delay, platform::Work work) override;
-  std::unique_ptr<platform::SignalSource> makeInterruptSource() override {
-    return posix_.makeInterruptSource();
+  std::unique_ptr<platform::SignalSource> makeInterruptSource(
+      std::vector<int> signalNumbers) override {
+    return posix_.makeInterruptSource(std::move(signalNumbers));
   }
   std::unique_ptr<platform::ParentExitSource> makeParentExitSource() override {
     return posix_.makeParentExitSource();
