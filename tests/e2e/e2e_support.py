@@ -9,6 +9,7 @@ import math
 import os
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -373,6 +374,20 @@ def play_tone(server, tone, device=None):
         env=server.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     server.tones.append(player)
     return player
+
+
+def top_level_boxes(path):
+    """The kinds of the movie's top-level boxes, in order; a stopped movie ends with "mfra"."""
+    with open(path, "rb") as movie:
+        data = movie.read()
+    boxes, position = [], 0
+    while position + 8 <= len(data):
+        size, kind = struct.unpack(">I4s", data[position:position + 8])
+        if size == 1:
+            size = struct.unpack(">Q", data[position + 8:position + 16])[0]
+        boxes.append(kind.decode(errors="replace"))
+        position = len(data) if size < 8 else position + size  # 0: to the end
+    return boxes
 
 
 def longest_silence(samples, threshold=0.02):

@@ -11,14 +11,13 @@ import os
 import pty
 import re
 import signal
-import struct
 import subprocess
 import sys
 import threading
 import time
 
 from e2e_support import (MICROPHONE_RMS, SYSTEM_RMS, become_subreaper, check_probe,
-                         probe_streams, run_suite, wait_or_kill, wait_reaped)
+                         probe_streams, run_suite, top_level_boxes, wait_or_kill, wait_reaped)
 
 DOCS = "share/doc/tessaloquin-audio-capture"
 LEVEL_LINE = re.compile(r"\d\d:\d\d  system \[[#.]{20}\] +(-?\d+\.\d) dB"
@@ -64,19 +63,6 @@ def tool_of(parent):
     with open(f"/proc/{parent}/task/{parent}/children") as children:
         pids = children.read().split()
     return int(pids[0]) if pids else None
-
-
-def top_level_boxes(path):
-    with open(path, "rb") as movie:
-        data = movie.read()
-    boxes, position = [], 0
-    while position + 8 <= len(data):
-        size, kind = struct.unpack(">I4s", data[position:position + 8])
-        if size == 1:
-            size = struct.unpack(">Q", data[position + 8:position + 16])[0]
-        boxes.append(kind.decode(errors="replace"))
-        position = len(data) if size < 8 else position + size  # 0: to the end
-    return boxes
 
 
 def start_example(example, tool, env, path, *options):

@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+"""End-to-end checks of what a parent chooses with: the microphones it can offer, the one a
+recording took, and the stop on SIGTERM and SIGHUP it may ask for.
+
+Usage: parent_options_e2e.py PATH-TO-tessaloquin-audio-capture
+"""
+
+import os
+import signal
+import time
+
+from e2e_support import (MICROPHONE_NAME, SYSTEM_RMS, Run, check_error, check_final, check_movie,
+                         pactl, recording, run_suite, top_level_boxes, wait_until)
+
+SECOND_MICROPHONE = "Studio Condenser"
+
+
+def listing(run):
+    """The devices of the one "microphones" record a listing printed, or None."""
+    records = [event for _, event in run.events]
+    if len(records) != 1 or records[0].get("event") != "microphones":
+        return None
+    return records[0].get("devices")
+
+
+def microphones(f, binary, server, root):
+    pactl(server, "load-module", "module-remap-source", "source_name=studio_condenser",
+          "master=microphone_feed.monitor",
+          f"source_properties='device.description=\"{SECOND_MICROPHONE}\"'")
+    for default, group in (("usb_microphone", "listed"), ("studio_condenser", "default moved")):
+        f.group = group
+        pactl(server, "set-default-source", default)
+        run = Run(binary, ["--list-microphones", "--output", os.path.join(root, "x.mov")],
+                  server.env)
+        status = run.finish()
+        devices = listing(run)
+        f.check(status == 0 and not run.stderr and devices is not None,
+                f"status {status}, records {run.events}, stderr {run.stderr!r}")
+        # The inputs in the server's order, which is the order a name is matched in; monitors,
+        # the outputs' sound, are not microphones.
+        f.check([(d.get("name"), d.get("id")) for d in devices or []]
+                == [(MICROPHONE_NAME, "usb_microphone"), (SECOND_MICROPHONE, "studio_condenser")],
+                f"devices {devices}")
+        f.check([d.get("id") for d in devices or [] if d.get("default") is True] == [default]
+                and all(d.get("default") in (True, False) for d in devices or []),
+                f"default {default}: {devices}")
+        f.check(not os.path.exists(os.path.join(root, "x.mov")), "a listing made a movie")
+
+    f.group = "ready names the input"
+    for extra, expected in ((["--microphone-name", "Condenser"], SECOND_MICROPHONE),
+                            ([], SECOND_MICROPHONE),
+                            (["--microphone-name", "Nothing like it"], SECOND_MICROPHONE),
+                            (["--microphone", "off"], None)):
+        run = recording(f, binary, server, os.path.join(root, "named.mov"), extra)
+        if run is None:
+            continue
+        status = interrupt_and_finish(run, signal.SIGINT)
+        check_final(f, run, status, " ".join(extra))
+        ready = run.of_kind("ready")[0]
+        f.check(ready.get("microphone") == expected and ("microphone" in ready) == bool(expected),
+                f"{extra}: ready {ready}, expected {expected}")
+    pactl(server, "set-default-source", "usb_microphone")
+
+    f.group = "listing without a server"
+    env = dict(server.env, PULSE_SERVER="unix:" + os.path.join(root, "no-server"))
+    run = Run(binary, ["--list-microphones"], env)
+    check_error(f, run, run.finish(), "probe", "TessaloquinAudioCapture.Linux", 1)
+
+
+def interrupt_and_finish(run, signal_number):
+    run.process.send_signal(signal_number)
+    return run.finish()
+
+
+def termination_held(pid):
+    """Whether the tool holds SIGTERM back, which it does from its first step with the option."""
+    try:
+        with open(f"/proc/{pid}/status") as status:
+            blocked = next(line for line in status if line.startswith("SigBlk:"))
+    except (OSError, StopIteration):
+        return False
+    return int(blocked.split()[1], 16) & (1 << (signal.SIGTERM - 1)) != 0
+
+
+def stop_signals(f, binary, server, root):
+    for signal_number in (signal.SIGTERM, signal.SIGHUP):
+        f.group = f"{signal_number.name} with --stop-on-sigterm"
+        path = os.path.join(root, f"{signal_number.name}.mov")
+        run = recording(f, binary, server, path, ["--microphone", "off", "--stop-on-sigterm"])
+        if run is None:
+            continue
+        time.sleep(2)
+        span = time.monotonic() - run.ready
+        check_final(f, run, interrupt_and_finish(run, signal_number), signal_number.name)
+        check_movie(f, path, span, SYSTEM_RMS)
+        boxes = top_level_boxes(path)
+        f.check(boxes[-1:] == ["mfra"], f"the movie was cut off, not finished: {boxes[-3:]}")
+
+    # A service manager's SIGTERM may come while the tool is still starting: it is kept, and
+    # stops the recording once it runs, instead of being lost or ending the process.
+    f.group = "SIGTERM during the start"
+    run = Run(binary, ["--output", os.path.join(root, "early.mov"), "--stop-on-sigterm"],
+              server.env)
+    if f.check(wait_until(lambda: termination_held(run.process.pid), 5, 0.001),
+               "SIGTERM was never held"):
+        run.process.send_signal(signal.SIGTERM)
+    status = run.finish()
+    check_final(f, run, status, "early SIGTERM")
+    f.check(run.kinds()[:1] == ["ready"], f"records {run.kinds()}")
+
+    f.group = "SIGTERM without the option"
+    path = os.path.join(root, "default.mov")
+    run = recording(f, binary, server, path, ["--microphone", "off"])
+    if run is not None:
+        status = interrupt_and_finish(run, signal.SIGTERM)
+        f.check(status == -signal.SIGTERM and "final" not in run.kinds(),
+                f"status {status}, records {run.kinds()}")
+
+
+if __name__ == "__main__":
+    run_suite("parent options", (microphones, stop_signals))
