@@ -20,6 +20,7 @@ from e2e_support import (MICROPHONE_RMS, SYSTEM_RMS, become_subreaper, check_pro
                          probe_streams, run_suite, top_level_boxes, wait_or_kill, wait_reaped)
 
 DOCS = "share/doc/tessaloquin-audio-capture"
+MAN_PAGE = "share/man/man1/tessaloquin-audio-capture.1.gz"
 LEVEL_LINE = re.compile(r"\d\d:\d\d  system \[[#.]{20}\] +(-?\d+\.\d) dB"
                         r"  microphone \[[#.]{20}\] +(-?\d+\.\d) dB")
 SYSTEM_DB = 20 * math.log10(SYSTEM_RMS)
@@ -104,7 +105,7 @@ def install(f, cmake, build, prefix):
     # The executable, and the media module it loads, in a library folder of its own.
     modules = {path for path in stray
                if re.fullmatch(r"lib[^/]*(/[^/]+)?/tessaloquin-audio-capture/[^/]+\.so", path)}
-    f.check(stray - modules == {"bin/tessaloquin-audio-capture"} and len(modules) == 1,
+    f.check(stray - modules == {"bin/tessaloquin-audio-capture", MAN_PAGE} and len(modules) == 1,
             f"installed besides the docs: {stray}")
     for path in ("README.md", "examples/level_meter.py"):
         f.check(f"{DOCS}/{path}" in installed, f"{path} is not installed: {installed}")
