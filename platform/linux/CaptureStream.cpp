@@ -19,8 +19,9 @@
 // follow:  once PLAYING, a DeviceFollower keeps the sources on the default output's monitor and
 //          the microphone off monitors (DeviceFollower.cpp).
 // finish:  every end (EOS, error, time-out) goes through tearDown(): follower, bus watch and
-//          deadline removed, taps removed, pipeline to NULL and dropped, in that order. A start
-//          given up before PLAYING leaves the pipeline to the thread pool, after its state change.
+//          deadline removed, then the pipeline handed to GStreamer's thread pool, which sets it
+//          to NULL (after a state change still running) and drops it; the completion and the
+//          recording delegate do not wait for that.
 //
 // Threads and ownership: StreamBridge is shared by the stream, every GLib source attached for
 // it (bus watch, deadline) and the pool's state change, each holding its own copy of the shared
@@ -87,11 +88,21 @@ void removeSource(GSource*& source) {
   source = nullptr;
 }
 
+// Setting the pipeline to NULL joins its streaming threads, which a write that never returns,
+// a sound server that never answers or a state change still running can hold for ever; so it
+// is done on GStreamer's thread pool, and a pipeline that never stops is left behind when the
+// process exits. Nothing touches the pipeline after this.
 void tearDown(StreamBridge& bridge) {
   bridge.follower.reset();
   removeSource(bridge.busWatch);
   removeSource(bridge.deadline);
-  bridge.pipeline.reset();
+  if (bridge.pipeline) {
+    GstElement* element = bridge.pipeline->element();
+    gst_element_call_async(
+        element,
+        [](GstElement*, gpointer pipeline) { delete static_cast<CapturePipeline*>(pipeline); },
+        bridge.pipeline.release(), nullptr);
+  }
   bridge.phase = Phase::ended;
 }
 
@@ -191,15 +202,8 @@ gboolean onBusMessage(GstBus*, GstMessage* message, gpointer data) {
   return G_SOURCE_CONTINUE;
 }
 
-// Ends a start that has not reached PLAYING. The state change may still run on GStreamer's
-// thread pool, stuck on a sound server that never answers: rather than wait for it here, the
-// pipeline is dropped on that pool, where setting it to NULL waits for the change to return.
+// Ends a start that has not reached PLAYING.
 void abandonStart(const Bridge& bridge, const PlatformError& error) {
-  GstElement* element = bridge->pipeline->element();
-  gst_element_call_async(
-      element,
-      [](GstElement*, gpointer pipeline) { delete static_cast<CapturePipeline*>(pipeline); },
-      bridge->pipeline.release(), nullptr);
   tearDown(*bridge);
   complete(bridge->startCompletion, error);
 }

@@ -1,6 +1,6 @@
 // The output file: opened, locked and truncated on the loop thread while the pipeline is built;
-// closed where the pipeline is dropped (the loop thread, or GStreamer's thread pool for a start
-// given up), once it has been set to NULL, as nothing writes it then.
+// closed where the pipeline is dropped (GStreamer's thread pool), once it has been set to NULL,
+// as nothing writes it then.
 #include "platform/linux/OutputFile.h"
 
 #include <fcntl.h>

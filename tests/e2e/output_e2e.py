@@ -32,6 +32,8 @@ END_SLACK = 0.03
 # neither that queue nor the muxer's slack.
 OUTPUT_STALL = 2.5
 F_SETPIPE_SZ = 1031
+# What a stop may take to drain before it gives up with an error.
+DRAIN_DEADLINE = 10
 
 
 CONTROL_CHANNEL = 0xFFFFFFFF
@@ -149,6 +151,28 @@ def stalled_output(f, binary, server, root):
     f.check(not bad, f"{len(bad)} windows off: {bad[:8]}")
 
 
+def reader_that_never_reads(f, binary, server, root):
+    fifo = os.path.join(root, "unread-output")
+    os.mkfifo(fifo)
+    reading = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)  # opened, never read
+    fcntl.fcntl(reading, F_SETPIPE_SZ, 4096)
+    run = recording(f, binary, server, fifo, ["--microphone", "off"])
+    if not run:
+        os.close(reading)
+        return
+    # By then the pipe, the muxer's 2 s and the mixer's half second are full up to the sources.
+    time.sleep(4)
+    run.process.send_signal(signal.SIGINT)
+    status = run.finish(timeout=DRAIN_DEADLINE + 3)
+    os.close(reading)
+    errors = run.of_kind("error")
+    f.check(status == 1 and run.kinds()[-1:] == ["error"] and errors[0].get("stage") == "stop"
+            and errors[0].get("domain") == "TessaloquinAudioCapture.Linux"
+            and errors[0].get("errorCode") == 5,
+            f"status {status} (None: still running), events {run.kinds()[-3:]}, {errors}")
+    f.check(run.stderr == "", f"stderr {run.stderr[:300]!r}")
+
+
 def deleted_working_folder(f, binary, server, root):
     folder = os.path.join(root, "gone")
     name = f"tessaloquin-e2e-{os.getpid()}.mov"
@@ -251,6 +275,6 @@ def movie_ends_with_its_audio(f, binary, server, root):
 
 if __name__ == "__main__":
     run_suite("output e2e", (two_recorders, fifo_without_reader, stalled_output,
-                             deleted_working_folder, output_is_standard_output, file_size_limit,
-                             killed, movie_ends_with_its_audio,
-                             server_silent_while_the_sources_open))
+                             reader_that_never_reads, deleted_working_folder,
+                             output_is_standard_output, file_size_limit, killed,
+                             movie_ends_with_its_audio, server_silent_while_the_sources_open))
