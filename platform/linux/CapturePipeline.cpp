@@ -3,11 +3,13 @@
 // create:  build() assembles sources, mixer, encoders and muxer on the loop thread; nothing runs.
 // start:   the stream sets the pipeline PLAYING from the loop thread; GStreamer's streaming
 //          threads then read the server, mix, encode and write.
-// samples: the taps on the sources' pads run on the sources' streaming threads.
+// samples: the taps on the sources' pads run on the sources' streaming threads; the video and
+//          end padding probes on the mixer's.
 // stop:    EOS, sent into every source at once from GStreamer's thread pool, drains every
 //          branch into qtmux, which closes the movie.
-// finish:  destruction, on the loop thread, removes the taps, sets NULL (joining the streaming
-//          threads) and drops the pipeline.
+// finish:  destruction, on GStreamer's thread pool, removes the probes (each owns its state,
+//          freed once no call of it runs), sets NULL (joining the streaming threads) and drops
+//          the pipeline.
 #include "platform/linux/CapturePipeline.h"
 
 #include <gst/gst.h>
@@ -181,12 +183,10 @@ void CapturePipeline::addAll(const PipelinePlan& plan) {
 }
 
 CapturePipeline::~CapturePipeline() {
-  for (auto& [element, probe] : taps_) {
-    GstPad* pad = gst_element_get_static_pad(element, "src");
+  for (auto& [pad, probe] : probes_) {
     gst_pad_remove_probe(pad, probe);
     gst_object_unref(pad);
   }
-  taps_.clear();
   gst_element_set_state(pipeline_, GST_STATE_NULL);
   gst_object_unref(pipeline_);
 }
@@ -225,8 +225,7 @@ GstElement* CapturePipeline::addSource(const char* name, const std::optional<std
   gst_bin_add(GST_BIN(pipeline_), source);
   if (!targets.empty()) {
     GstPad* pad = gst_element_get_static_pad(source, "src");
-    taps_.emplace_back(source, installSampleTap(pad, type, std::move(targets)));
-    gst_object_unref(pad);
+    probes_.emplace_back(pad, installSampleTap(pad, type, std::move(targets)));
   }
   return source;
 }
@@ -255,12 +254,14 @@ void CapturePipeline::addRecording(GstElement* mixer, const PipelinePlan& plan) 
   // The encoders' raw AAC frames, with their codec data, are what the muxer takes: no parser.
   linkChain({mixer, audioConvert, encoderCaps, encoder, mux});
   if (chosen.droppedPartialFrame) {
-    audioEnd_ = std::make_unique<AudioEndPadding>(encoderCaps, plan.sampleRate, plan.channelCount,
-                                                  chosen.droppedPartialFrame);
+    GstPad* encoderInput = gst_element_get_static_pad(encoderCaps, "src");
+    probes_.emplace_back(encoderInput, padAudioEnd(encoderInput, plan.sampleRate, plan.channelCount,
+                                                   chosen.droppedPartialFrame));
   }
 
   GstElement* video = make(pipeline_, "appsrc", p + "video-source");
-  video_ = std::make_unique<PlaceholderVideo>(video, mixer, kVideoFramesPerSecond);
+  GstPad* mixed = gst_element_get_static_pad(mixer, "src");
+  probes_.emplace_back(mixed, feedPlaceholderVideo(video, mixed, kVideoFramesPerSecond));
   // Linked by template, as the muxer would otherwise offer the frames an audio pad.
   if (!gst_element_link_pads(video, "src", mux, "video_%u")) {
     throw serviceError(ServiceErrorCode::elementMissing, "Cannot link the video to the muxer.");

@@ -13,11 +13,9 @@
 
 typedef struct _GstElement GstElement;
 typedef struct _GstObject GstObject;
+typedef struct _GstPad GstPad;
 
 namespace platform::linux_gst {
-
-class AudioEndPadding;
-class PlaceholderVideo;
 
 // What to capture and where it goes; fixed when capture starts.
 struct PipelinePlan {
@@ -38,9 +36,9 @@ struct PipelinePlan {
 //   audiomixer ! audioconvert ! S16 caps ! voaacenc ! qtmux ! fdsink(OutputFile)
 //   appsrc(PlaceholderVideo, fed from the mixer's output) ! qtmux
 //
-// Built and torn down on the loop thread (a start given up is torn down on GStreamer's thread
-// pool instead); building opens the output file. Destruction removes the taps, stops the
-// pipeline (joining its streaming threads), drops it, then closes the file.
+// Built on the loop thread, which opens the output file; destroyed on GStreamer's thread pool.
+// Destruction removes the probes, stops the pipeline (joining its streaming threads), drops it,
+// then closes the file.
 class CapturePipeline {
  public:
   // Throws PlatformError when an element is missing or cannot be linked, or the output file
@@ -72,10 +70,9 @@ class CapturePipeline {
 
   std::unique_ptr<OutputFile> output_;  // declared first: closed after the pipeline is gone
   GstElement* pipeline_;
-  std::vector<std::pair<GstElement*, unsigned long>> taps_;  // element whose src pad is tapped
-  // Read by probes until the pipeline has stopped.
-  std::unique_ptr<AudioEndPadding> audioEnd_;
-  std::unique_ptr<PlaceholderVideo> video_;
+  // The probes that carry state of their own, removed before the pipeline stops; each pad is a
+  // reference held.
+  std::vector<std::pair<GstPad*, unsigned long>> probes_;
 };
 
 }  // namespace platform::linux_gst

@@ -29,10 +29,41 @@ GstBuffer* wrap(const std::uint8_t* data, gsize size) {
                                      size, 0, size, nullptr, nullptr);
 }
 
+// The mixer's streaming thread only, once fed.
+class PlaceholderVideo {
+ public:
+  PlaceholderVideo(GstElement* appsrc, int framesPerSecond)
+      : source_(appsrc), frameInterval_(GST_SECOND / framesPerSecond) {}
+
+  void onMixBuffer(GstBuffer* mix) {
+    if (!GST_BUFFER_PTS_IS_VALID(mix)) return;
+    const GstClockTime start = GST_BUFFER_PTS(mix);
+    const GstClockTime end =
+        start + (GST_BUFFER_DURATION_IS_VALID(mix) ? GST_BUFFER_DURATION(mix) : 1);
+    if (!GST_CLOCK_TIME_IS_VALID(nextFrame_)) nextFrame_ = start;
+    for (; nextFrame_ < end; nextFrame_ += frameInterval_) pushFrame(nextFrame_);
+  }
+
+ private:
+  void pushFrame(GstClockTime time) {
+    const auto& frame = kFrames[framesPushed_++ % kFrames.size()];
+    GstBuffer* buffer = wrap(frame.data(), frame.size());
+    GST_BUFFER_PTS(buffer) = time;
+    GST_BUFFER_DTS(buffer) = time;
+    GST_BUFFER_DURATION(buffer) = kFrameClaim;
+    // Refused only once the source has ended, when no frame is wanted any more.
+    gst_app_src_push_buffer(GST_APP_SRC(source_), buffer);
+  }
+
+  GstElement* const source_;
+  const GstClockTime frameInterval_;
+  GstClockTime nextFrame_ = GST_CLOCK_TIME_NONE;
+  std::uint64_t framesPushed_ = 0;
+};
+
 }  // namespace
 
-PlaceholderVideo::PlaceholderVideo(GstElement* appsrc, GstElement* mixer, int framesPerSecond)
-    : source_(appsrc), frameInterval_(GST_SECOND / framesPerSecond) {
+unsigned long feedPlaceholderVideo(GstElement* appsrc, GstPad* mixed, int framesPerSecond) {
   GstBuffer* configuration = wrap(kDecoderConfiguration.data(), kDecoderConfiguration.size());
   GstCaps* caps = gst_caps_new_simple(
       "video/x-h264", "stream-format", G_TYPE_STRING, "avc", "alignment", G_TYPE_STRING, "au",
@@ -41,37 +72,17 @@ PlaceholderVideo::PlaceholderVideo(GstElement* appsrc, GstElement* mixer, int fr
   gst_buffer_unref(configuration);
   // A live source of no latency of its own; left at the defaults it reports none that it can
   // bear either, and the pipeline's latency cannot be configured.
-  g_object_set(source_, "caps", caps, "format", GST_FORMAT_TIME, "is-live", TRUE, "min-latency",
+  g_object_set(appsrc, "caps", caps, "format", GST_FORMAT_TIME, "is-live", TRUE, "min-latency",
                gint64{0}, "max-latency", gint64{-1}, nullptr);
   gst_caps_unref(caps);
-  GstPad* pad = gst_element_get_static_pad(mixer, "src");
-  gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, onMixBuffer, this, nullptr);
-  gst_object_unref(pad);
-}
-
-GstPadProbeReturn PlaceholderVideo::onMixBuffer(GstPad*, GstPadProbeInfo* info, gpointer self) {
-  auto* video = static_cast<PlaceholderVideo*>(self);
-  GstBuffer* mix = GST_PAD_PROBE_INFO_BUFFER(info);
-  if (!GST_BUFFER_PTS_IS_VALID(mix)) return GST_PAD_PROBE_OK;
-  const GstClockTime start = GST_BUFFER_PTS(mix);
-  const GstClockTime end =
-      start + (GST_BUFFER_DURATION_IS_VALID(mix) ? GST_BUFFER_DURATION(mix) : 1);
-  if (!GST_CLOCK_TIME_IS_VALID(video->nextFrame_)) video->nextFrame_ = start;
-  while (video->nextFrame_ < end) {
-    video->pushFrame(video->nextFrame_);
-    video->nextFrame_ += video->frameInterval_;
-  }
-  return GST_PAD_PROBE_OK;
-}
-
-void PlaceholderVideo::pushFrame(GstClockTime time) {
-  const auto& frame = kFrames[framesPushed_++ % kFrames.size()];
-  GstBuffer* buffer = wrap(frame.data(), frame.size());
-  GST_BUFFER_PTS(buffer) = time;
-  GST_BUFFER_DTS(buffer) = time;
-  GST_BUFFER_DURATION(buffer) = kFrameClaim;
-  // Refused only once the source has ended, when no frame is wanted any more.
-  gst_app_src_push_buffer(GST_APP_SRC(source_), buffer);
+  return gst_pad_add_probe(
+      mixed, GST_PAD_PROBE_TYPE_BUFFER,
+      [](GstPad*, GstPadProbeInfo* info, gpointer video) {
+        static_cast<PlaceholderVideo*>(video)->onMixBuffer(GST_PAD_PROBE_INFO_BUFFER(info));
+        return GST_PAD_PROBE_OK;
+      },
+      new PlaceholderVideo(appsrc, framesPerSecond),
+      [](gpointer video) { delete static_cast<PlaceholderVideo*>(video); });
 }
 
 }  // namespace platform::linux_gst

@@ -2,8 +2,6 @@
 
 #include <gst/gst.h>
 
-#include <cstdint>
-
 namespace platform::linux_gst {
 
 // The movie's video track: a black 16×16 H.264 picture, a few times a second, which only has to
@@ -14,23 +12,10 @@ namespace platform::linux_gst {
 // claims 1 ms, which only the last one keeps (the others last until the next), so the video
 // never outlasts the audio.
 //
-// The source is an appsrc of the pipeline; the mixer's streaming thread feeds it through a probe
-// on the mixer's output. End-of-stream reaches it as it reaches every source of the pipeline.
-// The owner keeps this object until the pipeline has stopped.
-class PlaceholderVideo {
- public:
-  // Configures `appsrc` and feeds it from now on, as `mixer` puts out the mix.
-  PlaceholderVideo(GstElement* appsrc, GstElement* mixer, int framesPerSecond);
-
- private:
-  static GstPadProbeReturn onMixBuffer(GstPad*, GstPadProbeInfo* info, gpointer self);
-  void pushFrame(GstClockTime time);
-
-  GstElement* const source_;
-  const GstClockTime frameInterval_;
-  // The mixer's streaming thread only.
-  GstClockTime nextFrame_ = GST_CLOCK_TIME_NONE;
-  std::uint64_t framesPushed_ = 0;
-};
+// Configures `appsrc` and feeds it from a probe on `mixed`, the mixer's output pad, on the
+// mixer's streaming thread. End-of-stream reaches the appsrc as it reaches every source of the
+// pipeline. Returns the probe's id: the probe owns the feeder, which GStreamer frees once the
+// probe is removed and no call of it is running.
+unsigned long feedPlaceholderVideo(GstElement* appsrc, GstPad* mixed, int framesPerSecond);
 
 }  // namespace platform::linux_gst
