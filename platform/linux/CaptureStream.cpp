@@ -113,11 +113,9 @@ void complete(ErrorCompletion& slot, std::optional<PlatformError> error) {
   completion(std::move(error));
 }
 
-void armDeadline(const Bridge& bridge, GSourceFunc onExpiry) {
-  removeSource(bridge->deadline);
-  bridge->deadline = g_timeout_source_new_seconds(kDeadlineSeconds);
-  g_source_set_callback(bridge->deadline, onExpiry, bridgeCopy(bridge), dropBridgeCopy);
-  g_source_attach(bridge->deadline, bridge->loop.context());
+void failStart(const Bridge& bridge, const PlatformError& error) {
+  tearDown(*bridge);
+  complete(bridge->startCompletion, error);
 }
 
 // A failure of the recording half, or a drain that does not end: the file cannot be completed
@@ -129,7 +127,25 @@ void failRecording(const Bridge& bridge, const PlatformError& error) {
   complete(bridge->stopCompletion, error);
 }
 
-gboolean onStopDeadline(gpointer data);
+// Reaching PLAYING, or draining, took too long: whatever holds it up is given up.
+gboolean onDeadline(gpointer data) {
+  Bridge bridge = bridgeOf(data);  // outlives the deadline's removal in tearDown
+  if (bridge->phase == Phase::starting) {
+    failStart(bridge,
+              serviceError(ServiceErrorCode::refusedToStart, "The capture did not start in time."));
+  } else if (bridge->phase == Phase::stopping) {
+    failRecording(bridge, serviceError(ServiceErrorCode::drainTimedOut,
+                                       "The recording did not drain in time."));
+  }
+  return G_SOURCE_REMOVE;
+}
+
+void armDeadline(const Bridge& bridge) {
+  removeSource(bridge->deadline);
+  bridge->deadline = g_timeout_source_new_seconds(kDeadlineSeconds);
+  g_source_set_callback(bridge->deadline, onDeadline, bridgeCopy(bridge), dropBridgeCopy);
+  g_source_attach(bridge->deadline, bridge->loop.context());
+}
 
 // The first failure is the cause (the server went away); the second source's failure and the
 // drain's own errors that follow add nothing.
@@ -140,7 +156,7 @@ void failSource(const Bridge& bridge, const PlatformError& error) {
   }
   if (bridge->phase != Phase::running) return;
   bridge->phase = Phase::stopping;
-  armDeadline(bridge, onStopDeadline);
+  armDeadline(bridge);
   bridge->pipeline->endSources();
 }
 
@@ -150,8 +166,7 @@ void onError(const Bridge& bridge, GstMessage* message) {
   PlatformError error = fromGError(gerror);
   g_error_free(gerror);
   if (bridge->phase == Phase::starting) {
-    tearDown(*bridge);
-    complete(bridge->startCompletion, error);
+    failStart(bridge, error);
   } else if (bridge->phase == Phase::running || bridge->phase == Phase::stopping) {
     if (CapturePipeline::isRecordingElement(GST_MESSAGE_SRC(message))) {
       failRecording(bridge, error);
@@ -202,21 +217,6 @@ gboolean onBusMessage(GstBus*, GstMessage* message, gpointer data) {
   return G_SOURCE_CONTINUE;
 }
 
-// Ends a start that has not reached PLAYING.
-void abandonStart(const Bridge& bridge, const PlatformError& error) {
-  tearDown(*bridge);
-  complete(bridge->startCompletion, error);
-}
-
-gboolean onStartDeadline(gpointer data) {
-  Bridge bridge = *static_cast<Bridge*>(data);
-  if (bridge->phase == Phase::starting) {
-    abandonStart(bridge, serviceError(ServiceErrorCode::refusedToStart,
-                                      "The capture did not start in time."));
-  }
-  return G_SOURCE_REMOVE;
-}
-
 // The state change failed; its reason, if any, is on the bus unless the watch has taken it.
 void onRefusedToPlay(const Bridge& bridge) {
   if (bridge->phase != Phase::starting) return;
@@ -227,9 +227,8 @@ void onRefusedToPlay(const Bridge& bridge) {
     onError(bridge, message);
     gst_message_unref(message);
   } else {
-    tearDown(*bridge);
-    complete(bridge->startCompletion,
-             serviceError(ServiceErrorCode::refusedToStart, "The capture refused to start."));
+    failStart(bridge,
+              serviceError(ServiceErrorCode::refusedToStart, "The capture refused to start."));
   }
 }
 
@@ -238,15 +237,6 @@ void onRefusedToPlay(const Bridge& bridge) {
 void setPlaying(GstElement* element, gpointer data) {
   if (gst_element_set_state(element, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) return;
   bridgeOf(data)->loop.post([bridge = bridgeOf(data)] { onRefusedToPlay(bridge); });
-}
-
-gboolean onStopDeadline(gpointer data) {
-  Bridge bridge = *static_cast<Bridge*>(data);
-  if (bridge->phase == Phase::stopping) {
-    failRecording(bridge, serviceError(ServiceErrorCode::drainTimedOut,
-                                       "The recording did not drain in time."));
-  }
-  return G_SOURCE_REMOVE;
 }
 
 void startOnLoop(const Bridge& bridge, const PipelinePlan& plan, ErrorCompletion completion) {
@@ -269,7 +259,7 @@ void startOnLoop(const Bridge& bridge, const PipelinePlan& plan, ErrorCompletion
                         dropBridgeCopy);
   g_source_attach(bridge->busWatch, bridge->loop.context());
   gst_object_unref(bus);
-  armDeadline(bridge, onStartDeadline);
+  armDeadline(bridge);
   gst_element_call_async(bridge->pipeline->element(), setPlaying, bridgeCopy(bridge),
                          dropBridgeCopy);
 }
@@ -277,15 +267,15 @@ void startOnLoop(const Bridge& bridge, const PipelinePlan& plan, ErrorCompletion
 void stopOnLoop(const Bridge& bridge, ErrorCompletion completion) {
   if (bridge->phase != Phase::running) {
     if (bridge->phase == Phase::starting) {
-      abandonStart(bridge, serviceError(ServiceErrorCode::refusedToStart,
-                                        "The capture was stopped while starting."));
+      failStart(bridge, serviceError(ServiceErrorCode::refusedToStart,
+                                     "The capture was stopped while starting."));
     }
     completion(std::nullopt);
     return;
   }
   bridge->phase = Phase::stopping;
   bridge->stopCompletion = std::move(completion);
-  armDeadline(bridge, onStopDeadline);
+  armDeadline(bridge);
   bridge->pipeline->endSources();
 }
 
