@@ -1,0 +1,121 @@
+// The package against the real tool and a private sound server that plays a tone on the output
+// and one on the microphone. Needs TESSALOQUIN_AUDIO_CAPTURE (the built tool), PULSE_SERVER and
+// TEST_FOLDER, which tests/e2e/node_client_e2e.py sets.
+import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import { once } from 'node:events';
+import { existsSync } from 'node:fs';
+import { join } from 'node:path';
+import { test } from 'node:test';
+
+import { RecordingError, listMicrophones, probe, startRecording, Recording } from '../index.js';
+
+const executable = process.env.TESSALOQUIN_AUDIO_CAPTURE;
+const folder = process.env.TEST_FOLDER;
+assert.ok(executable && folder && process.env.PULSE_SERVER, 'run by node_client_e2e.py');
+
+const SYSTEM_RMS = 0.3 / Math.SQRT2;
+const MICROPHONE_RMS = 0.2 / Math.SQRT2;
+
+// The movie's audio duration in seconds, as ffprobe reads it; 0 when it cannot.
+function audioSeconds(path) {
+  const probed = spawnSync('ffprobe', ['-v', 'error', '-select_streams', 'a:0', '-show_entries',
+    'stream=duration', '-of', 'csv=p=0', path], { encoding: 'utf8' });
+  return Number.parseFloat(probed.stdout) || 0;
+}
+
+function near(value, expected, tolerance) {
+  return Math.abs(value - expected) <= tolerance * expected;
+}
+
+test('a recording with both sources meters each, names its input and ends with a whole movie', async () => {
+  const output = join(folder, 'both.mov');
+  const recording = await startRecording({ executable, output, microphoneName: 'Desk' });
+  assert.equal(recording.microphone, 'USB Desk Microphone');
+  // In a process group of its own, out of reach of a terminal's Ctrl-C.
+  const groupOf = (pid) => spawnSync('ps', ['-o', 'pgid=', '-p', String(pid)], { encoding: 'utf8' })
+    .stdout.trim();
+  assert.equal(groupOf(recording.pid), String(recording.pid));
+  assert.notEqual(groupOf(recording.pid), groupOf(process.pid));
+  const levels = [];
+  recording.on('level', (record) => levels.push(record));
+  while (levels.length < 2) await new Promise((resolve) => recording.once('level', resolve));
+  assert.ok(near(recording.lastLevel.system.rms, SYSTEM_RMS, 0.05), JSON.stringify(levels));
+  assert.ok(near(recording.lastLevel.microphone.rms, MICROPHONE_RMS, 0.05), JSON.stringify(levels));
+  assert.ok(near(recording.lastLevel.system.samples, 96000, 0.1), JSON.stringify(levels));
+  const final = await recording.stop();
+  assert.equal(final.event, 'final');
+  assert.ok(Number.isInteger(final.systemSamples) && Number.isInteger(final.microphoneSamples),
+    JSON.stringify(final));
+  assert.equal(recording.exitCode, 0);
+  assert.ok(audioSeconds(output) > 1.5, `audio of ${audioSeconds(output)} s`);
+});
+
+test('a stop asked for before ready stops the recording once it runs', async () => {
+  const output = join(folder, 'early.mov');
+  const recording = new Recording({ executable, output, microphone: false });
+  const final = await recording.stop();
+  assert.equal(final.event, 'final');
+  assert.equal(recording.microphone, null);
+  assert.equal(recording.exitCode, 0);
+  assert.ok(existsSync(output) && audioSeconds(output) > 0, 'no movie');
+});
+
+test('an abort stops the recording as stop() does, with the final record', { timeout: 30000 }, async () => {
+  const controller = new AbortController();
+  const output = join(folder, 'aborted.mov');
+  const recording = await startRecording({ executable, output, microphone: false,
+    signal: controller.signal });
+  controller.abort();
+  const [outcome] = await once(recording, 'end');
+  assert.equal(outcome.final?.event, 'final', JSON.stringify(outcome));
+  assert.equal(recording.exitCode, 0);
+  assert.ok(audioSeconds(output) > 0, 'no movie');
+});
+
+test('a failed start, a refused command line and a killed tool reject with what happened', async () => {
+  await assert.rejects(
+    startRecording({ executable, output: join(folder, 'missing', 'x.mov') }),
+    (error) => error instanceof RecordingError && error.stage === 'start' &&
+      error.code === 'capture_failed' && error.domain === 'gst-resource-error-quark' &&
+      error.errorCode === 6 && error.errorName === 'GError' && error.exitCode === 1,
+  );
+  await assert.rejects(
+    startRecording({ executable }),
+    (error) => error instanceof RecordingError && error.code === 'missing_output' &&
+      error.exitCode === 2 && error.stage === null,
+  );
+  const recording = await startRecording({ executable, output: join(folder, 'killed.mov'),
+    microphone: false });
+  process.kill(recording.pid, 'SIGKILL');
+  await assert.rejects(
+    recording.stop(),
+    (error) => error instanceof RecordingError && error.code === 'unexpected_exit' &&
+      error.signal === 'SIGKILL',
+  );
+  await assert.rejects(
+    startRecording({ executable: join(folder, 'no-such-tool'), output: 'x.mov' }),
+    (error) => error instanceof RecordingError && error.code === 'spawn_failed',
+  );
+});
+
+test('the probe and the listing answer, or fail as the probe stage', async () => {
+  assert.deepEqual(await probe({ executable }), { granted: true });
+  const devices = await listMicrophones({ executable });
+  assert.deepEqual(devices, [{ name: 'USB Desk Microphone', id: 'usb_microphone', default: true }]);
+
+  const server = process.env.PULSE_SERVER;
+  process.env.PULSE_SERVER = `unix:${join(folder, 'no-server')}`;
+  try {
+    for (const ask of [probe, listMicrophones]) {
+      await assert.rejects(
+        ask({ executable }),
+        (error) => error instanceof RecordingError && error.stage === 'probe' &&
+          error.domain === 'TessaloquinAudioCapture.Linux' && error.errorCode === 1 &&
+          error.exitCode === 1,
+      );
+    }
+  } finally {
+    process.env.PULSE_SERVER = server;
+  }
+});
