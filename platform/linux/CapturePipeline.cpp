@@ -29,10 +29,14 @@ namespace {
 
 constexpr const char* kRecordingPrefix = "recording-";
 
-// The server hands a monitor over in blocks that can arrive well after the clock time they
-// belong to. Left at its default, the mixer stops waiting after the sources' reported minimum
-// latency (one read) and mixes late blocks as silence; the extra latency covers the server's
-// blocks plus scheduling delays under load.
+// The server holds what a source has not read yet, up to this much, and hands it over late but
+// in order when the tool was starved or stopped (SIGSTOP, a loaded machine at a low priority);
+// the sources stamp it where it belongs (RecordTimeline.h). The mixer waits that long, and the
+// server's blocks and what is in flight on the socket longer, for a source whose data is late,
+// rather than mix silence and drop the late data. Only a source that lags costs anything: the
+// other's data waits in the mixer meanwhile.
+constexpr guint64 kServerHoldsNs = 10 * GST_SECOND;
+constexpr guint64 kMixerLatencyNs = kServerHoldsNs + 2 * GST_SECOND;
 // Reads of 50 ms rather than 20 wake the tool and the server 20 times a second per source
 // instead of 50: measured, about a quarter less CPU in the tool and a fifth of the server's
 // extra share. 100-ms reads save a sixth more, but "ready" comes 110 ms later (the first block
@@ -43,7 +47,6 @@ constexpr guint64 kSourceReadNs = 50 * GST_MSECOND;
 // has come.
 constexpr guint64 kFirstSourceReadNs = 10 * GST_MSECOND;
 constexpr int kFirstSourceReads = 10;
-constexpr guint64 kMixerLatencyNs = 500 * GST_MSECOND;
 // The mixer wakes once per output buffer, and each buffer is a hand-off to the encoder: 100 ms
 // rather than its default 10 saves it nine wakes in ten. "ready" waits for the file's first
 // bytes, which wait for the first mix buffers, and 100-ms buffers from the start delayed it by
@@ -221,7 +224,7 @@ GstElement* CapturePipeline::addSource(const char* name, const std::optional<std
   // fifth fewer context switches without).
   GstElement* source = makePulseRecordSource(
       std::string(name) + "-source", {device, plan.sampleRate, plan.channelCount, kSourceReadNs,
-                                      kFirstSourceReadNs, kFirstSourceReads});
+                                      kFirstSourceReadNs, kFirstSourceReads, kServerHoldsNs});
   gst_bin_add(GST_BIN(pipeline_), source);
   if (!targets.empty()) {
     GstPad* pad = gst_element_get_static_pad(source, "src");

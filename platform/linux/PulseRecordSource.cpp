@@ -27,10 +27,12 @@
 #include <pulse/error.h>
 #include <pulse/mainloop.h>
 #include <pulse/stream.h>
+#include <pulse/timeval.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <optional>
 
 #include "platform/linux/RecordTimeline.h"
 
@@ -39,6 +41,15 @@ namespace platform::linux_gst {
 namespace {
 
 constexpr const char* kClientName = "tessaloquin-audio-capture";
+// A block that lags the clock by more than this makes the source ask the server whether data
+// was lost; by more than the second, it waits for the answer before the block is stamped, so
+// that what the server lost while the tool stood still goes before the backlog it held, and
+// no block lags by more than the server holds. Below, the lag is scheduling and the server's
+// blocks.
+constexpr std::int64_t kLagToAskNs = 250 * 1000000LL;
+constexpr std::int64_t kLagToWaitNs = 1000 * 1000000LL;
+// What the server's writes may lag its clock before it counts as lost: its blocks and jitter.
+constexpr std::int64_t kLossUs = 200 * 1000;
 
 struct SourceState {
   explicit SourceState(RecordSourceSettings settings)
@@ -60,6 +71,11 @@ struct SourceState {
   int reads = 0;         // counted up to the settings' first reads
   bool corked = true;
   RecordTimeline timeline;
+  // The server's timing: how far the stream's writes lag its clock (µs), as first seen since
+  // the timeline was last set, and the answers received, so that a read can wait for one.
+  std::optional<std::int64_t> writeLagBaseUs;
+  unsigned timingAnswers = 0;
+  bool timingAsked = false;
 };
 
 }  // namespace
@@ -118,19 +134,48 @@ bool connectContext(SourceState& state) {
       [&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(state.context)); });
 }
 
-// Data the server had to drop, or a source that resumed, breaks the stream's time line.
-void onStreamBroken(pa_stream*, void* data) {
-  static_cast<SourceState*>(data)->timeline.breakStream();
-}
-
+// A source that resumed breaks the stream's time line.
 void onSuspendedChanged(pa_stream* stream, void* data) {
-  if (pa_stream_is_suspended(stream) == 0) onStreamBroken(stream, data);
+  if (pa_stream_is_suspended(stream) == 0) static_cast<SourceState*>(data)->timeline.breakStream();
 }
 
-// The server's largest buffer: a streaming thread held up by a stalled write loses nothing.
+// The server drops what a full buffer cannot take, and says nothing of it to a record stream
+// (the overflow callback is for playback): its write index then falls behind its clock by what
+// was lost. Measured from the first answer after the timeline was set; what is lost goes before
+// the next block.
+void onTimingAnswer(pa_stream*, int success, void* data) {
+  auto& state = *static_cast<SourceState*>(data);
+  ++state.timingAnswers;
+  state.timingAsked = false;
+  const pa_timing_info* timing = success ? pa_stream_get_timing_info(state.stream) : nullptr;
+  if (!timing || timing->write_index_corrupt || state.timeline.broken()) {
+    state.writeLagBaseUs.reset();
+    return;
+  }
+  const auto written = static_cast<std::int64_t>(
+      pa_bytes_to_usec(static_cast<std::uint64_t>(timing->write_index), &state.format));
+  const std::int64_t writeLag = static_cast<std::int64_t>(pa_timeval_load(&timing->timestamp)) -
+                                written - static_cast<std::int64_t>(timing->source_usec);
+  if (!state.writeLagBaseUs || writeLag < *state.writeLagBaseUs) {
+    state.writeLagBaseUs = writeLag;  // a device clock faster than the server's lowers it
+  } else if (writeLag - *state.writeLagBaseUs > kLossUs) {
+    state.timeline.skip((writeLag - *state.writeLagBaseUs) * 1000);
+    state.writeLagBaseUs = writeLag;
+  }
+}
+
+void askTiming(SourceState& state) {
+  if (state.timingAsked) return;
+  state.timingAsked = true;
+  release(pa_stream_update_timing_info(state.stream, onTimingAnswer, &state));
+}
+
+// A streaming thread held up by a stalled write, or a starved or stopped tool, loses nothing
+// while the server holds what comes meanwhile.
 pa_buffer_attr bufferFor(const SourceState& state, std::uint64_t readNs) {
   pa_buffer_attr attributes{};
-  attributes.maxlength = static_cast<std::uint32_t>(-1);
+  attributes.maxlength =
+      static_cast<std::uint32_t>(pa_usec_to_bytes(state.settings.heldNs / 1000, &state.format));
   attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<std::uint32_t>(-1);
   attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(readNs / 1000, &state.format));
   return attributes;
@@ -154,7 +199,6 @@ void countRead(SourceState& state) {
 bool connectStream(SourceState& state, const char* name) {
   state.stream = pa_stream_new(state.context, name, &state.format, nullptr);
   if (!state.stream) return false;
-  pa_stream_set_overflow_callback(state.stream, onStreamBroken, &state);
   pa_stream_set_suspended_callback(state.stream, onSuspendedChanged, &state);
   const pa_buffer_attr attributes = bufferFor(
       state, state.settings.firstReads > 0 ? state.settings.firstReadNs : state.settings.readNs);
@@ -185,6 +229,8 @@ void disconnect(SourceState& state) {
   state.reads = 0;
   state.corked = true;
   state.timeline.breakStream();
+  state.writeLagBaseUs.reset();
+  state.timingAsked = false;
 }
 
 gboolean onStart(GstBaseSrc* base) {
@@ -258,6 +304,13 @@ GstFlowReturn onCreate(GstBaseSrc* base, guint64, guint, GstBuffer** out) {
     release(pa_stream_cork(state.stream, 0, nullptr, nullptr));
     state.corked = false;
   }
+  // An answer to a question asked from now on, when the block lags far: one already on its way
+  // may tell of the time before the tool stood still.
+  const std::int64_t lag =
+      state.timeline.lagAt(static_cast<std::int64_t>(runningTime(GST_ELEMENT(base))));
+  const unsigned answersWanted =
+      lag > kLagToWaitNs ? state.timingAnswers + (state.timingAsked ? 2 : 1) : 0;
+  if (lag > kLagToAskNs || (!state.writeLagBaseUs && !state.timeline.broken())) askTiming(state);
   // A read arrives in several chunks: waiting for all of it makes one buffer of it.
   size_t readable = 0;
   for (;;) {
@@ -269,7 +322,11 @@ GstFlowReturn onCreate(GstBaseSrc* base, guint64, guint, GstBuffer** out) {
                         (nullptr));
       return GST_FLOW_ERROR;
     }
-    if (readable >= state.readBytes) break;
+    if (state.timingAnswers < answersWanted) {
+      askTiming(state);
+    } else if (readable >= state.readBytes) {
+      break;
+    }
     if (pa_mainloop_iterate(state.loop, 1, nullptr) < 0) return GST_FLOW_ERROR;
   }
   GstBuffer* buffer = gst_buffer_new_allocate(nullptr, readable, nullptr);

@@ -16,6 +16,7 @@ struct RecordSourceSettings {
   // Shorter reads at first: the server then hands over the first block sooner.
   std::uint64_t firstReadNs = 0;
   int firstReads = 0;
+  std::uint64_t heldNs = 0;  // how much the server holds for a reader that does not read
 };
 
 // A live GStreamer source that records one sound-server source as interleaved 32-bit float at

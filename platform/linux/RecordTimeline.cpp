@@ -1,18 +1,17 @@
 #include "platform/linux/RecordTimeline.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace platform::linux_gst {
 
 namespace {
 
 constexpr std::int64_t kSecondNs = 1000000000;
-// How far the count may drift from the clock before it is set again, and how many blocks the
-// drift is smoothed over. Jitter (the server's blocks, a busy machine) is tens of milliseconds
-// and averages out; a device clock 100 ppm off takes over 15 minutes to drift this far, and
-// the mixer, which waits 500 ms, loses nothing meanwhile.
-constexpr double kMostDriftNs = 100e6;
+// How far the count may run ahead of the clock before it is set back, and how many blocks that
+// is smoothed over. Jitter (the server's blocks) is tens of milliseconds and averages out; a
+// device clock 100 ppm fast takes over 15 minutes to run this far ahead. Behind the clock is
+// no fault: the server hands over late what it held (see skip() for what it lost).
+constexpr double kMostAheadNs = 100e6;
 constexpr double kDriftBlocks = 64;
 
 }  // namespace
@@ -22,23 +21,31 @@ std::int64_t RecordTimeline::timeOf(std::uint64_t frames) const {
          static_cast<std::int64_t>(frames % sampleRate_) * kSecondNs / sampleRate_;
 }
 
+void RecordTimeline::setFromClock(std::int64_t capturedStart) {
+  origin_ = capturedStart;
+  framesSince_ = 0;
+  skippedNs_ = 0;
+  drift_ = 0;
+}
+
+std::int64_t RecordTimeline::lagAt(std::int64_t now) const {
+  return broken_ ? 0 : now - (origin_ + skippedNs_ + timeOf(framesSince_));
+}
+
 RecordTimeline::Stamp RecordTimeline::place(std::uint64_t frames, std::int64_t capturedEnd) {
   const std::int64_t capturedStart = std::max<std::int64_t>(0, capturedEnd - timeOf(frames));
-  bool discontinuous = broken_;
+  bool discontinuous = broken_ || skippedNs_ != 0;
   if (broken_) {
-    origin_ = capturedStart;
-    framesSince_ = 0;
-    drift_ = 0;
+    setFromClock(capturedStart);
     broken_ = false;
   } else {
+    origin_ += skippedNs_;
+    skippedNs_ = 0;
     const auto offset = static_cast<double>(capturedStart - (origin_ + timeOf(framesSince_)));
     drift_ += (offset - drift_) / kDriftBlocks;
-    if (std::abs(drift_) > kMostDriftNs) {
-      // The clock now, rather than the smoothed drift: a gap of seconds that nobody announced
-      // would otherwise take as many corrections, and the mixer would drop all meanwhile.
-      origin_ = capturedStart;
-      framesSince_ = 0;
-      drift_ = 0;
+    // Ahead of the clock, the movie would outlast the recording.
+    if (drift_ < -kMostAheadNs) {
+      setFromClock(capturedStart);
       discontinuous = true;
     }
   }
