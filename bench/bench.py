@@ -2,12 +2,13 @@
 """Benchmark of the recorder against ffmpeg, gst-launch-1.0 and parec on the same work.
 
 Usage: bench.py PATH-TO-tessaloquin-audio-capture [--repetitions N] [--seconds S] [--busy N]
-                [--also LABEL=PATH]... [--skip-recording] [--skip-quality] [--bitrate BITS]...
+                [--nice N] [--also LABEL=PATH]... [--skip-recording] [--skip-quality] [--bitrate BITS]...
 
 Starts a private PulseAudio server with a 440 Hz system tone and a 1 kHz microphone tone, then,
 N times in turn (each repetition starting one subject later), records S seconds with each
 subject and prints medians (min–max) and the ratio to ffmpeg. --busy N keeps N busy loops
-running beside the recordings; --also adds another build of the tool, e.g. an older one, as
+running beside the recordings, and --nice N runs every recorder at that niceness while the
+sound server and the busy loops keep theirs (nice 19 beside busy loops starves it); --also adds another build of the tool, e.g. an older one, as
 a column of its own. Then reports each AAC encoder's quality (bench/quality.py) and what the
 video encoder costs (bench/video.py).
 """
@@ -72,8 +73,9 @@ def rows(results, columns):
     return table
 
 
-def print_table(table, columns, repetitions, seconds, busy):
-    print(f"\n{repetitions} repetitions of {seconds} s, {busy} busy loops beside; "
+def print_table(table, columns, repetitions, seconds, busy, niceness):
+    print(f"\n{repetitions} repetitions of {seconds} s, {busy} busy loops beside, at nice "
+          f"{niceness}; "
           "median (min–max)\n")
     tools = columns[:columns.index("ffmpeg")]
     print("| | " + " | ".join(columns + [f"{name} / ffmpeg" for name in tools]) + " |")
@@ -101,6 +103,7 @@ def main():
     parser.add_argument("--repetitions", type=int, default=3)
     parser.add_argument("--seconds", type=float, default=20)
     parser.add_argument("--busy", type=int, default=0)
+    parser.add_argument("--nice", type=int, default=0)
     parser.add_argument("--skip-recording", action="store_true")
     parser.add_argument("--skip-quality", action="store_true")
     parser.add_argument("--also", action="append", default=[])
@@ -117,13 +120,14 @@ def main():
             server.play_tones()
             busy = [subprocess.Popen([sys.executable, "-c", "while True: pass"])
                     for _ in range(arguments.busy)]
+            os.nice(arguments.nice)  # inherited by every recorder started from here on
             others = [(label, os.path.abspath(path)) for label, path in
                       (also.split("=", 1) for also in arguments.also)]
             runners = subjects(os.path.abspath(arguments.binary), root, arguments.seconds, others)
             results = record_all(runners, server, arguments.repetitions)
             columns = ["tool"] + [label for label, _ in others] + ["ffmpeg", "gst-launch", "parec"]
             print_table(rows(results, columns), columns, arguments.repetitions, arguments.seconds,
-                        arguments.busy)
+                        arguments.busy, arguments.nice)
         if not arguments.skip_quality:
             print_quality(root, arguments.bitrate or [128000])
             print_video()
