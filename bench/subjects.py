@@ -89,7 +89,9 @@ def run_tool(binary, path, server, seconds):
         jitter_ms=percentile([abs(p - 1) * 1000 for p in periods], 0.99) if periods else None,
         drift_ms=((levels[-1] - levels[0]) / (len(levels) - 1) - 1) * 1000
         if len(levels) > 2 else None,
-        bad_windows=bad_windows(path))
+        bad_windows=bad_windows(path),
+        longer_s=len(decoded_audio(path)) / SAMPLES_PER_SECOND - (run.interrupted - ready)
+        if ready else None)
     return figures
 
 
