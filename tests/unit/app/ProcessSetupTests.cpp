@@ -45,5 +45,30 @@ TEST(PrepareProcess, OnlyARecordingIgnoresSigintSigpipeAndSigxfszAndUnblocksSigi
   for (const int signalNumber : {SIGINT, SIGPIPE, SIGXFSZ}) ::signal(signalNumber, SIG_DFL);
 }
 
+// Held back from the first step, so that one sent during the start is kept for the armed stop;
+// never for a recording without the option, a probe or a listing, whose SIGTERM ends them.
+TEST(PrepareProcess, OnlyARecordingThatStopsOnSigtermHoldsSigtermAndSighup) {
+  const struct {
+    std::vector<std::string> arguments;
+    bool held;
+  } cases[] = {
+      {{"tool", "--output", "take.mov", "--stop-on-sigterm"}, true},
+      {{"tool", "--output", "take.mov"}, false},
+      {{"tool", "--output", "take.mov", "--stop-on-sigterm", "--probe"}, false},
+      {{"tool", "--stop-on-sigterm", "--list-microphones"}, false},
+  };
+  sigset_t termination;
+  sigemptyset(&termination);
+  sigaddset(&termination, SIGTERM);
+  sigaddset(&termination, SIGHUP);
+  for (const auto& [arguments, held] : cases) {
+    prepareProcess(arguments);
+    EXPECT_EQ(blocked(SIGTERM), held) << arguments.size() << " arguments";
+    EXPECT_EQ(blocked(SIGHUP), held) << arguments.size() << " arguments";
+    ::pthread_sigmask(SIG_UNBLOCK, &termination, nullptr);
+  }
+  for (const int signalNumber : {SIGINT, SIGPIPE, SIGXFSZ}) ::signal(signalNumber, SIG_DFL);
+}
+
 }  // namespace
 }  // namespace app
