@@ -29,6 +29,7 @@ class SampleSummer {
   }
   double sumSquares() const { return sumSquares_; }
   std::uint64_t count() const { return count_; }
+  double peak() const { return peak_; }
 
  private:
   // Returns what follows the carried value in the piece.
@@ -48,13 +49,17 @@ class SampleSummer {
     float sample;
     std::memcpy(&sample, bytes, kSampleSize);
     const double widened = sample;
-    if (std::isfinite(widened)) sumSquares_ += widened * widened;
+    if (std::isfinite(widened)) {
+      sumSquares_ += widened * widened;
+      peak_ = std::max(peak_, std::fabs(widened));
+    }
   }
 
   std::byte value_[kSampleSize];
   std::size_t carried_ = 0;
   double sumSquares_ = 0.0;
   std::uint64_t count_ = 0;
+  double peak_ = 0.0;
 };
 
 // Walks the block buffer piece by piece, reading only the bytes that lie behind each pointer.
@@ -84,15 +89,18 @@ bool sumBlockBuffer(const platform::BlockBuffer& block, SampleSummer& summer) {
 
 }  // namespace
 
-void AudioStatistics::add(const platform::SampleBuffer& sampleBuffer) {
-  if (!sampleBuffer.dataIsReady()) return;
+AddedSamples AudioStatistics::add(const platform::SampleBuffer& sampleBuffer) {
+  if (!sampleBuffer.dataIsReady()) return {};
   const platform::BlockBuffer* block = sampleBuffer.dataBuffer();
-  if (block == nullptr) return;
+  if (block == nullptr) return {};
   SampleSummer summer;
-  if (!sumBlockBuffer(*block, summer)) return;
-  std::lock_guard guard(lock_);
-  sumSquares_ += summer.sumSquares();
-  sampleCount_ += summer.count();
+  if (!sumBlockBuffer(*block, summer)) return {};
+  {
+    std::lock_guard guard(lock_);
+    sumSquares_ += summer.sumSquares();
+    sampleCount_ += summer.count();
+  }
+  return {summer.count(), summer.peak()};
 }
 
 LevelReading AudioStatistics::snapshot(bool reset) {

@@ -16,6 +16,10 @@ namespace capture {
 namespace {
 
 using platform::StreamOutputType;
+
+// The stream's audio: what the microphone is taken at too.
+constexpr std::int64_t kSampleRate = 48000;
+constexpr std::int64_t kChannelCount = 2;
 using platform::toolError;
 using platform::ToolErrorCode;
 
@@ -48,7 +52,8 @@ CaptureSession::CaptureSession(ConstructionKey, platform::PlatformServices& plat
       outputURL_(std::move(outputURL)),
       captureMicrophone_(captureMicrophone),
       microphoneName_(std::move(microphoneName)),
-      sampleQueue_(platform.dispatch().makeSerialQueue("com.tessaloquin.audio-samples")) {}
+      sampleQueue_(platform.dispatch().makeSerialQueue("com.tessaloquin.audio-samples")),
+      microphoneSilence_(kSampleRate * kChannelCount) {}
 
 platform::Task<void> CaptureSession::start() {
   platform::ScreenCaptureService& service = platform_.screenCapture();
@@ -86,6 +91,7 @@ platform::Task<void> CaptureSession::start() {
   const auto startError = co_await starting;
   if (startError) throw *startError;
   startLevelTimer();
+  startDiskWatch();
 }
 
 platform::StreamConfiguration CaptureSession::streamConfiguration() {
@@ -96,8 +102,8 @@ platform::StreamConfiguration CaptureSession::streamConfiguration() {
   configuration.queueDepth = 3;
   configuration.showsCursor = false;
   configuration.capturesAudio = true;
-  configuration.sampleRate = 48000;
-  configuration.channelCount = 2;
+  configuration.sampleRate = kSampleRate;
+  configuration.channelCount = kChannelCount;
   configuration.excludesCurrentProcessAudio = true;
   configuration.captureMicrophone = captureMicrophone_;
   if (captureMicrophone_) {
@@ -141,7 +147,7 @@ void CaptureSession::streamDidOutputSampleBuffer(const platform::SampleBuffer& s
       systemStats_.add(sampleBuffer);
       break;
     case StreamOutputType::microphone:
-      microphoneStats_.add(sampleBuffer);
+      watchMicrophoneSilence(microphoneStats_.add(sampleBuffer));
       break;
     default:
       break;

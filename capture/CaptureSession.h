@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -8,6 +9,8 @@
 #include <string>
 
 #include "capture/AudioStatistics.h"
+#include "capture/DiskSpaceWatch.h"
+#include "capture/SilenceWatch.h"
 #include "events/EventRecord.h"
 #include "events/EventSink.h"
 #include "platform/OneShotWaiter.h"
@@ -26,8 +29,9 @@ namespace capture {
 // on `sampleQueue_`; the delegate callbacks on
 // service threads; the finish time-out on the shared background queue. Callbacks that can
 // outlive the session (level ticks, the time-out) hold it weakly; the service holds its
-// delegates weakly. Records go to the sink the session is made with, from whichever of these
-// threads notices what they report.
+// delegates weakly. Records go to the sink the session is made with; the warnings of a running
+// recording go out on `sampleQueue_`, in order with the level records, until the stop has
+// decided its outcome. The disk watch reads the storage on a queue of its own, as that may block.
 class CaptureSession final : public platform::StreamOutput,
                              public platform::StreamDelegate,
                              public platform::RecordingOutputDelegate,
@@ -40,8 +44,8 @@ class CaptureSession final : public platform::StreamOutput,
                                                 bool captureMicrophone,
                                                 std::optional<std::string> microphoneName);
 
-  // Starts capture and the level timer; throws the failing step's error. A relative output
-  // path (the current directory was unknown) fails before the platform is asked anything.
+  // Starts capture, the level timer and the disk watch; throws the failing step's error. A relative
+  // output path (the current directory was unknown) fails before the platform is asked anything.
   platform::Task<void> start();
 
   // The microphone named on the command line, else the platform's default. Prints the
@@ -87,6 +91,13 @@ class CaptureSession final : public platform::StreamOutput,
   platform::StreamConfiguration streamConfiguration();
   void startLevelTimer();
   void emitLevel();
+  void startDiskWatch();
+  void checkDiskSpace();
+  void watchMicrophoneSilence(const AddedSamples& added);
+  // Any thread: sends a warning unless the stop has decided; never waits.
+  void warn(events::EventRecord record);
+  // Ends the warnings, once every one sent before is out and no level tick is running.
+  platform::Task<void> closeWarnings();
   void finishWaitTimedOut();
   void storeFailureIfNone(const platform::PlatformError& error);
   std::optional<platform::PlatformError> storedFailure();
@@ -105,6 +116,17 @@ class CaptureSession final : public platform::StreamOutput,
   std::shared_ptr<platform::Stream> stream_;                    // main queue only
   std::shared_ptr<platform::RecordingOutput> recordingOutput_;  // main queue only
   std::unique_ptr<platform::RepeatingTimer> levelTimer_;        // main queue only
+  bool warningsClosed_ = false;                                 // sample queue only
+
+  std::shared_ptr<platform::Queue> diskQueue_;           // made by start(); main queue only
+  std::unique_ptr<platform::RepeatingTimer> diskTimer_;  // main queue only
+  DiskSpaceWatch diskSpace_;                             // disk queue only
+
+  SilenceWatch microphoneSilence_;         // microphone sample path only
+  std::uint64_t seenMicrophoneEpoch_ = 0;  // microphone sample path only
+  // Counts the microphone's losses and recoveries, odd while it is lost; changed under
+  // sourceLock_, read by the sample path.
+  std::atomic<std::uint64_t> microphoneEpoch_ = 0;
 
   std::optional<platform::AudioCaptureDevice> recordedMicrophone_;  // main queue only
 

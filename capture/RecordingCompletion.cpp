@@ -8,6 +8,7 @@
 #include "capture/CaptureSession.h"
 #include "capture/LevelRecord.h"
 #include "capture/ServiceCalls.h"
+#include "capture/WarningRecords.h"
 #include "platform/ToolErrors.h"
 
 namespace capture {
@@ -23,6 +24,8 @@ constexpr double kFinishWaitSeconds = 15.0;
 platform::Task<events::EventRecord> CaptureSession::stop() {
   if (levelTimer_) levelTimer_->cancel();
   levelTimer_.reset();
+  if (diskTimer_) diskTimer_->cancel();
+  diskTimer_.reset();
 
   const std::shared_ptr<platform::Stream> stream = stream_;
   if (stream) {
@@ -35,6 +38,7 @@ platform::Task<events::EventRecord> CaptureSession::stop() {
   }
 
   const bool finished = co_await waitForRecordingFinish(kFinishWaitSeconds);
+  co_await closeWarnings();
   const std::optional<platform::PlatformError> failure = storedFailure();
   if (failure) throw *failure;
   if (!finished)
@@ -104,11 +108,13 @@ void CaptureSession::recordingOutputDidFinishRecording() {
   resumeFinishWaiter(true);
 }
 
+// Stored for the stop, and told now: the movie can no longer be written.
 void CaptureSession::recordingOutputDidFailWithError(const platform::PlatformError& error) {
   {
     std::lock_guard guard(finishLock_);
     recordingFailure_ = error;
   }
+  warn(recordingFailedWarning(error));
   resumeFinishWaiter(true);
 }
 

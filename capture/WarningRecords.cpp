@@ -39,4 +39,19 @@ events::EventRecord sourceRestoredWarning(std::string_view source, double gapSec
   return record;
 }
 
+events::EventRecord recordingFailedWarning(const platform::PlatformError& error) {
+  events::EventRecord record = warningRecord("recording_failed");
+  return events::setErrorKeys(record, error);
+}
+
+events::EventRecord microphoneSilenceWarning(bool silent) {
+  return warningRecord(silent ? "microphone_silent" : "microphone_audible");
+}
+
+events::EventRecord diskLowWarning(std::uint64_t secondsLeft) {
+  events::EventRecord record = warningRecord("disk_low");
+  record.set("secondsLeft", secondsLeft);
+  return record;
+}
+
 }  // namespace capture

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -19,5 +20,8 @@ events::EventRecord warningRecord(std::string_view code);
 events::EventRecord sourceLostWarning(std::string_view source,
                                       const platform::PlatformError& error);
 events::EventRecord sourceRestoredWarning(std::string_view source, double gapSeconds);
+events::EventRecord recordingFailedWarning(const platform::PlatformError& error);
+events::EventRecord microphoneSilenceWarning(bool silent);
+events::EventRecord diskLowWarning(std::uint64_t secondsLeft);
 
 }  // namespace capture

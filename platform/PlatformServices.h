@@ -5,6 +5,7 @@
 #include "platform/AudioDeviceDiscovery.h"
 #include "platform/Dispatch.h"
 #include "platform/ScreenCaptureService.h"
+#include "platform/StorageSpace.h"
 
 namespace platform {
 
@@ -16,6 +17,7 @@ class PlatformServices {
   virtual ScreenCaptureService& screenCapture() = 0;
   virtual AudioDeviceDiscovery& audioDevices() = 0;
   virtual Dispatch& dispatch() = 0;
+  virtual StorageSpace& storage() = 0;
 };
 
 // The services of the platform this executable is built for. Throws PlatformError when the system

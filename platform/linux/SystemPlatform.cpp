@@ -25,6 +25,7 @@
 #include "platform/linux/Errors.h"
 #include "platform/linux/MediaServices.h"
 #include "platform/posix/PosixDispatch.h"
+#include "platform/posix/PosixStorageSpace.h"
 
 namespace platform {
 
@@ -170,11 +171,13 @@ class LinuxPlatform final : public PlatformServices {
   ScreenCaptureService& screenCapture() override { return screenCapture_; }
   AudioDeviceDiscovery& audioDevices() override { return audioDevices_; }
   Dispatch& dispatch() override { return dispatch_; }
+  StorageSpace& storage() override { return storage_; }
 
  private:
   posix::PosixDispatch dispatch_;
   LazyScreenCapture screenCapture_;
   LazyAudioDevices audioDevices_{screenCapture_};
+  posix::PosixStorageSpace storage_;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "platform/macos/AVFoundationAudioDevices.h"
 #include "platform/macos/Libdispatch.h"
 #include "platform/macos/ScreenCaptureKitService.h"
+#include "platform/posix/PosixStorageSpace.h"
 
 namespace platform {
 
@@ -14,11 +15,13 @@ class MacPlatform final : public PlatformServices {
   ScreenCaptureService& screenCapture() override { return *screenCapture_; }
   AudioDeviceDiscovery& audioDevices() override { return *audioDevices_; }
   Dispatch& dispatch() override { return *dispatch_; }
+  StorageSpace& storage() override { return storage_; }
 
  private:
   std::unique_ptr<ScreenCaptureService> screenCapture_ = macos::makeScreenCaptureKitService();
   std::unique_ptr<AudioDeviceDiscovery> audioDevices_ = macos::makeAVFoundationAudioDevices();
   std::unique_ptr<Dispatch> dispatch_ = macos::makeLibdispatch();
+  posix::PosixStorageSpace storage_;
 };
 
 }  // namespace

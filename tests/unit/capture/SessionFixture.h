@@ -52,15 +52,19 @@ class SessionFixture : public ::testing::Test {
     ASSERT_FALSE(std::holds_alternative<platform::PlatformError>(outcome));
   }
 
-  // The records `action` printed.
+  // The records `action` printed, warnings included: they go out on the sample queue.
   template <typename Action>
   std::vector<nlohmann::json> printedRecords(Action action) {
     sink.clear();
     action();
+    if (!platform.capture.outputs.empty())
+      test_support::drain(*platform.capture.outputs.back().queue);
     return sink.records();
   }
 
-  test_support::ManualTimer& levelTimer() { return *platform.scriptedDispatch.timers.back(); }
+  // Made in this order by a successful start.
+  test_support::ManualTimer& levelTimer() { return *platform.scriptedDispatch.timers.at(0); }
+  test_support::ManualTimer& diskTimer() { return *platform.scriptedDispatch.timers.at(1); }
 
   test_support::ScriptedPlatform platform;
   test_support::RecordedEvents sink;  // outlives the session

@@ -118,7 +118,7 @@ TEST_F(SessionStart, CompletionsAnsweredLateFromAnotherThreadContinueOnTheMainTh
   }(*session, continuedOn));
   EXPECT_TRUE(std::holds_alternative<std::monostate>(outcome));
   EXPECT_EQ(continuedOn, mainThread);
-  EXPECT_EQ(platform.scriptedDispatch.timers.size(), 1U);
+  EXPECT_EQ(platform.scriptedDispatch.timers.size(), 2U);  // the level timer and the disk watch
 }
 
 }  // namespace

@@ -14,7 +14,8 @@
 //   platform.capture.deliverSamples(StreamOutputType::audio, buffer);    // on the sample queue
 //   platform.capture.recordingFinishes();  streamStopsWithError(e);  recordingFails(e);
 //   platform.capture.sourceIsLost(StreamOutputType::microphone, e);  sourceIsRestored(type, 1.5);
-//   platform.scriptedDispatch.timers.back()->fire();                     // a level tick
+//   platform.scriptedDispatch.timers[0]->fire();                         // a level tick
+//   platform.disk.set({{movieBytes, availableBytes}});  timers[1]->fire();  // a disk reading
 //
 // It records what the session asked for: the filter, the configuration, the outputs and their
 // queues, the recording configuration and the time-outs.
@@ -155,6 +156,23 @@ class ScriptedAudioDevices final : public platform::AudioDeviceDiscovery {
   }
 };
 
+// The movie's size and the space left, as the test sets them; none: the storage cannot be read.
+class ScriptedStorage final : public platform::StorageSpace {
+ public:
+  void set(std::optional<platform::StorageReading> reading) {
+    std::lock_guard guard(lock_);
+    reading_ = reading;
+  }
+  std::optional<platform::StorageReading> read(const std::filesystem::path&) override {
+    std::lock_guard guard(lock_);
+    return reading_;
+  }
+
+ private:
+  std::mutex lock_;                                  // read on the session's disk queue
+  std::optional<platform::StorageReading> reading_;  // guarded by lock_
+};
+
 // A timer that fires only when the test says so, and only while active and not cancelled.
 class ManualTimer {
  public:
@@ -202,10 +220,12 @@ class ScriptedPlatform final : public platform::PlatformServices {
   ScriptedDispatch scriptedDispatch;
   ScriptedCapture capture;
   ScriptedAudioDevices audio;
+  ScriptedStorage disk;
 
   platform::ScreenCaptureService& screenCapture() override { return capture; }
   platform::AudioDeviceDiscovery& audioDevices() override { return audio; }
   platform::Dispatch& dispatch() override { return scriptedDispatch; }
+  platform::StorageSpace& storage() override { return disk; }
 };
 
 // Waits until every item posted to `queue` so far has run.

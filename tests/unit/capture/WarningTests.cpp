@@ -7,7 +7,7 @@ using nlohmann::json;
 using platform::StreamOutputType;
 using test_support::scriptedError;
 
-using SourceWarnings = SessionFixture;
+using Warnings = SessionFixture;
 
 json lost(const std::string& source, std::int64_t code) {
   return {{"event", "warning"},           {"code", "source_lost"}, {"source", source},
@@ -22,7 +22,7 @@ json restored(const std::string& source, double gapSeconds) {
 }
 
 // A parent counts losses and recoveries: each loss is told once, each recovery only after one.
-TEST_F(SourceWarnings, EachLossIsToldOnceAndEachRecoveryOnlyAfterALoss) {
+TEST_F(Warnings, EachLossIsToldOnceAndEachRecoveryOnlyAfterALoss) {
   makeSession(true);
   startOrFail();
   auto& service = platform.capture;
@@ -44,7 +44,7 @@ TEST_F(SourceWarnings, EachLossIsToldOnceAndEachRecoveryOnlyAfterALoss) {
 
 // A stream that stops takes every captured source with it: the parent hears of each not yet
 // lost at once, and the stop still fails with the stream's error.
-TEST_F(SourceWarnings, AStoppedStreamLosesEveryCapturedSourceNotLostAlready) {
+TEST_F(Warnings, AStoppedStreamLosesEveryCapturedSourceNotLostAlready) {
   const struct {
     const char* what;
     bool microphone;
@@ -69,6 +69,50 @@ TEST_F(SourceWarnings, AStoppedStreamLosesEveryCapturedSourceNotLostAlready) {
     EXPECT_EQ(records, expected);
     expectSameError(failureOf(run(session->stop())), scriptedError(-3821, "Server"));
   }
+}
+
+// The parent hears of a movie that can no longer be written at once, not only at the stop.
+TEST_F(Warnings, AFailedRecordingIsToldAtOnceAndStillFailsTheStop) {
+  makeSession(true);
+  startOrFail();
+  const auto records =
+      printedRecords([&] { platform.capture.recordingFails(scriptedError(28, "Disk")); });
+  EXPECT_EQ(records, (std::vector<json>{{{"event", "warning"},
+                                         {"code", "recording_failed"},
+                                         {"errorName", "ScriptedError"},
+                                         {"domain", "Disk"},
+                                         {"errorCode", 28}}}));
+  expectSameError(failureOf(run(session->stop())), scriptedError(28, "Disk"));
+}
+
+TEST_F(Warnings, DiskSpaceForLessThanFiveMinutesIsTold) {
+  makeSession(false);
+  startOrFail();
+  const auto records = printedRecords([&] {
+    diskTimer().fire();  // the storage cannot be read: nothing to go by
+    platform.disk.set({{1'000, 1'000'000'000}});
+    diskTimer().fire();
+    platform.disk.set({{2'000, 1'000}});  // 1,000 bytes in well under a second: gone in as long
+    diskTimer().fire();
+  });
+  ASSERT_EQ(records.size(), 1U);
+  EXPECT_EQ(records[0]["code"], "disk_low");
+  EXPECT_TRUE(records[0]["secondsLeft"].is_number_unsigned()) << records[0];
+  EXPECT_LT(records[0]["secondsLeft"].get<int>(), 300);
+}
+
+// "final" or the stop's error is the last record: what the platform reports once the stop has
+// decided goes only into the stored failure.
+TEST_F(Warnings, NothingIsToldAfterTheStopHasDecided) {
+  makeSession(true);
+  startOrFail();
+  EXPECT_TRUE(std::holds_alternative<events::EventRecord>(run(session->stop())));
+  const auto records = printedRecords([&] {
+    platform.capture.sourceIsLost(StreamOutputType::audio, scriptedError(5, "Server"));
+    platform.capture.streamStopsWithError(scriptedError(6, "Server"));
+    platform.capture.recordingFails(scriptedError(7, "Disk"));
+  });
+  EXPECT_EQ(records, std::vector<json>{});
 }
 
 }  // namespace

@@ -1,0 +1,114 @@
+// What the parent hears at once while recording, as "warning" records: a source that stops
+// delivering and comes back, a movie that can no longer be written, a microphone that delivers
+// only digital silence, a disk that will be full within minutes.
+//
+// Every warning is posted to the sample queue and written there, so that it keeps its place
+// among the level records and never makes the noticing thread wait; stop() closes the warnings
+// on that queue once it has decided, so that "final" or the stop's error comes last.
+// Losses: the platform reports each as it notices it, and a stream that stops takes every
+// captured source with it; each source is told lost once per loss, under sourceLock_.
+// Silence: watched on the microphone's sample path, which only counts; its stretch starts
+// afresh with each loss and recovery of the microphone, whose silence while lost is the tool's.
+// Disk: read every few seconds on a queue of its own, since a file system can hang.
+#include <chrono>
+
+#include "capture/CaptureSession.h"
+#include "capture/WarningRecords.h"
+
+namespace capture {
+
+using platform::StreamOutputType;
+
+namespace {
+
+constexpr std::chrono::seconds kFirstDiskReading{1};
+constexpr std::chrono::seconds kDiskReadingInterval{2};
+
+}  // namespace
+
+void CaptureSession::warn(events::EventRecord record) {
+  sampleQueue_->post([weakSelf = weak_from_this(), record = std::move(record)] {
+    auto self = weakSelf.lock();
+    if (self && !self->warningsClosed_) self->events_.emit(record);
+  });
+}
+
+platform::Task<void> CaptureSession::closeWarnings() {
+  platform::OneShotWaiter<> closed("closeWarnings", platform_.dispatch().mainQueue());
+  sampleQueue_->post([self = shared_from_this(), closed]() mutable {
+    self->warningsClosed_ = true;
+    closed.resume();
+  });
+  co_await closed;
+}
+
+bool CaptureSession::isCaptured(StreamOutputType source) const {
+  return source == StreamOutputType::audio ||
+         (source == StreamOutputType::microphone && captureMicrophone_);
+}
+
+void CaptureSession::reportSourceLost(StreamOutputType source,
+                                      const platform::PlatformError& error) {
+  if (!isCaptured(source)) return;
+  {
+    std::lock_guard guard(sourceLock_);
+    if (!lostSources_.insert(source).second) return;
+    if (source == StreamOutputType::microphone) ++microphoneEpoch_;
+  }
+  warn(sourceLostWarning(*sourceName(source), error));
+}
+
+void CaptureSession::streamSourceWasLost(StreamOutputType source,
+                                         const platform::PlatformError& error) {
+  reportSourceLost(source, error);
+}
+
+void CaptureSession::streamSourceWasRestored(StreamOutputType source, double gapSeconds) {
+  {
+    std::lock_guard guard(sourceLock_);
+    if (lostSources_.erase(source) == 0) return;
+    if (source == StreamOutputType::microphone) ++microphoneEpoch_;
+  }
+  warn(sourceRestoredWarning(*sourceName(source), gapSeconds));
+}
+
+void CaptureSession::watchMicrophoneSilence(const AddedSamples& added) {
+  const std::uint64_t epoch = microphoneEpoch_.load(std::memory_order_relaxed);
+  if (epoch != seenMicrophoneEpoch_) {
+    seenMicrophoneEpoch_ = epoch;
+    microphoneSilence_.restart();
+  }
+  if (epoch % 2 == 1) return;
+  switch (microphoneSilence_.add(added.count, added.peak)) {
+    case SilenceWatch::Change::becameSilent:
+      warn(microphoneSilenceWarning(true));
+      break;
+    case SilenceWatch::Change::becameAudible:
+      warn(microphoneSilenceWarning(false));
+      break;
+    case SilenceWatch::Change::none:
+      break;
+  }
+}
+
+void CaptureSession::startDiskWatch() {
+  diskQueue_ = platform_.dispatch().makeSerialQueue("com.tessaloquin.disk-watch");
+  auto timer = platform_.dispatch().makeRepeatingTimer(diskQueue_);
+  timer->schedule(kFirstDiskReading, kDiskReadingInterval);
+  timer->setEventHandler([weakSelf = weak_from_this()] {
+    if (auto self = weakSelf.lock()) self->checkDiskSpace();
+  });
+  diskTimer_ = std::move(timer);
+  diskTimer_->activate();
+}
+
+void CaptureSession::checkDiskSpace() {
+  const std::optional<platform::StorageReading> reading = platform_.storage().read(outputURL_);
+  if (!reading) return;
+  const double now =
+      std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  const auto secondsLeft = diskSpace_.read(now, reading->fileBytes, reading->availableBytes);
+  if (secondsLeft) warn(diskLowWarning(*secondsLeft));
+}
+
+}  // namespace capture

@@ -1,0 +1,125 @@
+#include <cmath>
+#include <functional>
+#include <numbers>
+
+#include "SessionFixture.h"
+
+namespace capture {
+namespace {
+
+using platform::StreamOutputType;
+using test_support::ScriptedSampleBuffer;
+
+constexpr int kValuesPerSecond = 96000;               // 48 kHz, two channels
+constexpr int kBufferValues = kValuesPerSecond / 20;  // 50 ms
+constexpr float kStep = 1.0f / 32768.0f;              // one step of 16-bit audio, -90.3 dBFS
+
+// The value at position `index` of the source since the feed began.
+using Signal = std::function<float(long index)>;
+
+float zeros(long) {
+  return 0.0f;
+}
+float dither(long index) {  // the smallest sound 16-bit audio has: digital silence still
+  return index % 2 ? kStep : -kStep;
+}
+float twoSteps(long index) {
+  return 2 * dither(index);
+}
+float quietRoom(long index) {  // a sine of -70 dBFS RMS: a room's noise floor, far above a mute
+  const double amplitude = std::pow(10.0, -70.0 / 20.0) * std::numbers::sqrt2;
+  return static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * 1000 * index / 96000.0));
+}
+
+class MicrophoneSilence : public SessionFixture {
+ protected:
+  void SetUp() override {
+    makeSession(true);
+    startOrFail();
+  }
+
+  // Delivers `buffers` buffers of 50 ms of `signal` from `source`, and gives back the codes of
+  // the warnings that followed.
+  std::vector<std::string> feed(int buffers, const Signal& signal,
+                                StreamOutputType source = StreamOutputType::microphone) {
+    std::vector<std::string> codes;
+    for (const auto& record : printedRecords([&] {
+           for (int buffer = 0; buffer < buffers; ++buffer) {
+             std::vector<float> values(kBufferValues);
+             for (int i = 0; i < kBufferValues; ++i) values[i] = signal(position_++);
+             const auto bytes = ScriptedSampleBuffer::bytesOf(values);
+             platform.capture.deliverSamples(source,
+                                             ScriptedSampleBuffer::ofPieces(bytes, {bytes.size()}));
+           }
+         })) {
+      if (record["event"] == "warning") codes.push_back(record["code"]);
+    }
+    return codes;
+  }
+
+  long position_ = 0;
+};
+
+using Codes = std::vector<std::string>;
+const Codes kNone;
+const Codes kSilent{"microphone_silent"};
+const Codes kAudible{"microphone_audible"};
+
+// 5 s are 100 buffers of 50 ms: the warning comes with the buffer that completes them, once.
+TEST_F(MicrophoneSilence, FiveSecondsOfDigitalSilenceAreToldOnceAndNotBefore) {
+  const std::pair<const char*, Signal> signals[] = {{"exact zeros", zeros},
+                                                    {"1-step dither", dither}};
+  for (const auto& [what, signal] : signals) {
+    SCOPED_TRACE(what);
+    EXPECT_EQ(feed(99, signal), kNone);
+    EXPECT_EQ(feed(1, signal), kSilent);
+    EXPECT_EQ(feed(200, signal), kNone);
+    EXPECT_EQ(feed(1, quietRoom), kAudible);
+  }
+}
+
+TEST_F(MicrophoneSilence, AnythingAboveOneStepIsNoMute) {
+  const std::pair<const char*, Signal> signals[] = {{"2-step dither", twoSteps},
+                                                    {"a room at -70 dBFS", quietRoom}};
+  for (const auto& [what, signal] : signals) {
+    SCOPED_TRACE(what);
+    EXPECT_EQ(feed(300, signal), kNone);
+  }
+}
+
+// A click 2.5 s into the silence starts the stretch again; level ticks do not.
+TEST_F(MicrophoneSilence, OneLoudValueRestartsTheStretchAndLevelTicksDoNot) {
+  const long click = 50L * kBufferValues + 1234;
+  const Signal zerosWithClick = [click](long index) { return index == click ? 0.5f : 0.0f; };
+  EXPECT_EQ(feed(100, zerosWithClick), kNone);  // 49 silent buffers after the click's
+  for (int tick = 0; tick < 5; ++tick) {
+    levelTimer().fire();
+    EXPECT_EQ(feed(10, zeros), kNone);
+  }
+  EXPECT_EQ(feed(1, zeros), kSilent);  // 5 s after the click's buffer
+}
+
+TEST_F(MicrophoneSilence, SystemAudioSilenceIsNeverTold) {
+  EXPECT_EQ(feed(300, zeros, StreamOutputType::audio), kNone);
+}
+
+// While the microphone is lost, its silence is the tool's own: "source_lost" says it all. What
+// comes after the recovery is judged afresh.
+TEST_F(MicrophoneSilence, SilenceWhileTheMicrophoneIsLostIsNotItsMute) {
+  auto& service = platform.capture;
+  EXPECT_EQ(feed(60, zeros), kNone);
+  printedRecords(
+      [&] { service.sourceIsLost(StreamOutputType::microphone, test_support::scriptedError(1)); });
+  EXPECT_EQ(feed(200, zeros), kNone);
+  printedRecords([&] { service.sourceIsRestored(StreamOutputType::microphone, 10.0); });
+  EXPECT_EQ(feed(99, zeros), kNone);
+  EXPECT_EQ(feed(1, zeros), kSilent);
+  printedRecords([&] {
+    service.sourceIsLost(StreamOutputType::microphone, test_support::scriptedError(2));
+    service.sourceIsRestored(StreamOutputType::microphone, 0.5);
+  });
+  EXPECT_EQ(feed(1, quietRoom), kNone);  // the stretch told before the loss ended with it
+}
+
+}  // namespace
+}  // namespace capture
