@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "capture/LevelRecord.h"
@@ -53,7 +54,7 @@ CaptureSession::CaptureSession(ConstructionKey, platform::PlatformServices& plat
       captureMicrophone_(captureMicrophone),
       microphoneName_(std::move(microphoneName)),
       sampleQueue_(platform.dispatch().makeSerialQueue("com.tessaloquin.audio-samples")),
-      microphoneSilence_(kSampleRate * kChannelCount) {}
+      microphoneValuesPerSecond_(kSampleRate * kChannelCount) {}
 
 platform::Task<void> CaptureSession::start() {
   platform::ScreenCaptureService& service = platform_.screenCapture();
@@ -137,6 +138,11 @@ void CaptureSession::startLevelTimer() {
 void CaptureSession::emitLevel() {
   const LevelReading system = systemStats_.snapshot(true);
   const LevelReading microphone = microphoneStats_.snapshot(true);
+  // A tick after a stall counts several seconds at once, so no more than the stream's own rate.
+  if (microphone.samples != 0) {
+    microphoneValuesPerSecond_ =
+        std::min<std::uint64_t>(microphone.samples, kSampleRate * kChannelCount);
+  }
   events_.emit(levelRecord("level", system, microphone));
 }
 

@@ -9,10 +9,8 @@ constexpr std::uint64_t kSilentSeconds = 5;
 
 }  // namespace
 
-SilenceWatch::SilenceWatch(std::uint64_t valuesPerSecond)
-    : silentValuesToReport_(valuesPerSecond * kSilentSeconds) {}
-
-SilenceWatch::Change SilenceWatch::add(std::uint64_t values, double peak) {
+SilenceWatch::Change SilenceWatch::add(std::uint64_t values, double peak,
+                                       std::uint64_t valuesPerSecond) {
   if (peak > kSilencePeak) {
     silentValues_ = 0;
     if (!reportedSilent_) return Change::none;
@@ -20,7 +18,7 @@ SilenceWatch::Change SilenceWatch::add(std::uint64_t values, double peak) {
     return Change::becameAudible;
   }
   silentValues_ += values;
-  if (reportedSilent_ || silentValues_ < silentValuesToReport_) return Change::none;
+  if (reportedSilent_ || silentValues_ < valuesPerSecond * kSilentSeconds) return Change::none;
   reportedSilent_ = true;
   return Change::becameSilent;
 }

@@ -79,7 +79,8 @@ void CaptureSession::watchMicrophoneSilence(const AddedSamples& added) {
     microphoneSilence_.restart();
   }
   if (epoch % 2 == 1) return;
-  switch (microphoneSilence_.add(added.count, added.peak)) {
+  switch (microphoneSilence_.add(added.count, added.peak,
+                                 microphoneValuesPerSecond_.load(std::memory_order_relaxed))) {
     case SilenceWatch::Change::becameSilent:
       warn(microphoneSilenceWarning(true));
       break;

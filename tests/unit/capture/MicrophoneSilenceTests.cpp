@@ -87,16 +87,29 @@ TEST_F(MicrophoneSilence, AnythingAboveOneStepIsNoMute) {
   }
 }
 
-// A click 2.5 s into the silence starts the stretch again; level ticks do not.
+// A click 2.5 s into the silence starts the stretch again; level ticks, a second apart, do not.
 TEST_F(MicrophoneSilence, OneLoudValueRestartsTheStretchAndLevelTicksDoNot) {
   const long click = 50L * kBufferValues + 1234;
   const Signal zerosWithClick = [click](long index) { return index == click ? 0.5f : 0.0f; };
   EXPECT_EQ(feed(100, zerosWithClick), kNone);  // 49 silent buffers after the click's
-  for (int tick = 0; tick < 5; ++tick) {
+  for (int second = 0; second < 2; ++second) {
     levelTimer().fire();
-    EXPECT_EQ(feed(10, zeros), kNone);
+    EXPECT_EQ(feed(20, zeros), kNone);
   }
+  levelTimer().fire();
+  EXPECT_EQ(feed(10, zeros), kNone);
   EXPECT_EQ(feed(1, zeros), kSilent);  // 5 s after the click's buffer
+}
+
+// A microphone of one channel delivers half the stream's values a second: its 5 s are counted
+// at the rate the level ticks see, not at the stream's.
+TEST_F(MicrophoneSilence, FiveSecondsAreCountedAtTheMicrophonesOwnRate) {
+  for (int second = 0; second < 4; ++second) {
+    EXPECT_EQ(feed(10, zeros), kNone);
+    levelTimer().fire();
+  }
+  EXPECT_EQ(feed(9, zeros), kNone);
+  EXPECT_EQ(feed(1, zeros), kSilent);
 }
 
 TEST_F(MicrophoneSilence, SystemAudioSilenceIsNeverTold) {
