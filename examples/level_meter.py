@@ -20,6 +20,21 @@ import threading
 import time
 
 MEANINGS = {0: "the movie is complete", 1: "a stage failed", 2: "no output path was given"}
+# What each warning means to the user. A warning never ends the recording by itself; codes not
+# listed here come from a later version of the tool and are ignored.
+WARNINGS = {
+    "microphone_fallback": lambda e: "the named microphone was not found; recording the default "
+                                     "input",
+    "source_lost": lambda e: f"{e['source']} audio is lost ({e['errorName']} {e['domain']} "
+                             f"{e['errorCode']}); it records nothing until it is back",
+    "source_restored": lambda e: f"{e['source']} audio is back after {e['gapSeconds']:.1f} s",
+    "recording_failed": lambda e: f"the movie can no longer be written ({e['errorName']} "
+                                  f"{e['domain']} {e['errorCode']}); stop and record elsewhere",
+    "microphone_silent": lambda e: "the microphone has been silent for 5 s: is it muted?",
+    "microphone_audible": lambda e: "the microphone is audible again",
+    "disk_low": lambda e: f"the disk is full in about {e['secondsLeft']} s at this rate; free "
+                          "space or stop",
+}
 FLOOR_DB = -60.0
 BAR_WIDTH = 20
 
@@ -126,8 +141,8 @@ def show(event, display, output):
         display.levels(event)
     elif name == "final":
         display.say("Stopped.")
-    elif name == "warning":
-        display.say(f"Warning: {event['code']}; recording goes on.")
+    elif name == "warning" and event.get("code") in WARNINGS:
+        display.say(f"Warning: {event['code']}: {WARNINGS[event['code']](event)}.")
     elif name == "error":
         where = f" in stage {event['stage']}" if "stage" in event else ""
         detail = (f": {event['errorName']} {event['domain']} {event['errorCode']}"

@@ -126,6 +126,22 @@ class Run:
                                     timeout)
             return arrival()
 
+    def wait_for_warning(self, code, timeout=EVENT_TIMEOUT, after=0.0, **keys):
+        """The arrival time of the first "warning" of `code` (with these `keys`) that arrived
+        after the monotonic time `after`, or None."""
+        def arrival():
+            return next((at for at, event in self.events
+                         if at > after and event.get("event") == "warning"
+                         and event.get("code") == code
+                         and all(event.get(key) == value for key, value in keys.items())), None)
+        with self.condition:
+            self.condition.wait_for(lambda: arrival() is not None or not self.reader.is_alive(),
+                                    timeout)
+            return arrival()
+
+    def warning_codes(self):
+        return [event.get("code") for event in self.of_kind("warning")]
+
     def finish(self, timeout=EVENT_TIMEOUT):
         status = wait_or_kill(self.process, timeout)
         self.reader.join(5)

@@ -151,7 +151,7 @@ def run_in_terminal(f, example, tool, env, path):
     text = output.text()
     os.close(master)
     f.check(os.waitstatus_to_exitcode(status) == 0, f"exit status {status}")
-    f.check("Warning: microphone_fallback; recording goes on." in text, f"no warning: {text!r}")
+    f.check("Warning: microphone_fallback: " in text, f"no warning: {text!r}")
     redrawn = text.split("Press Enter or Ctrl-C to stop.", 1)[-1].split("Stopping...")[0].strip()
     f.check("\n" not in redrawn, f"levels not redrawn on one line: {redrawn!r}")
     check_meter_lines(f, [part.split("\x1b[K")[0] for part in redrawn.split("\r")],

@@ -16,6 +16,8 @@ from e2e_support import (MICROPHONE_RMS, MIXED_RMS, SAMPLES_PER_SECOND, SYSTEM_R
 
 # What a switch of output may cost the system audio.
 MAX_GAP = 0.1
+# How soon the parent hears of a fault while recording.
+MAX_WARNING_DELAY = 1.0
 # Kept out of the level checks besides the first and last windows: the start and the stop, whose
 # holes under load are not what these cases are about.
 EDGE = 0.5
@@ -97,9 +99,15 @@ def server_killed(f, binary, server, root):
     if not run:
         return
     time.sleep(2.5)
+    stopping = time.monotonic()
     server.stop()
     killed = time.monotonic() - run.ready
-    time.sleep(1)
+    # The parent hears at once that both sources are gone.
+    for source in ("system", "microphone"):
+        lost = run.wait_for_warning("source_lost", 2, source=source)
+        f.check(lost is not None and lost - stopping <= MAX_WARNING_DELAY,
+                f"source_lost for {source}: {lost and lost - stopping} s; {run.events[-4:]}")
+    time.sleep(max(0.0, stopping + 1 - time.monotonic()))
     # A failure while recording is only told once the parent stops the recording.
     f.check(run.process.poll() is None and "error" not in run.kinds(), f"before SIGINT: {run.kinds()}")
     interrupted = time.monotonic()

@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""End-to-end checks of the warnings a parent hears while recording: a muted microphone and a
+disk that fills under the movie.
+
+Usage: warnings_e2e.py PATH-TO-tessaloquin-audio-capture
+
+The suite runs in a mount namespace of its own, where the filling disk is a small tmpfs; where
+no namespace can be had, the disk case is skipped with a message.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import threading
+import time
+
+from e2e_support import check_final, interrupt, pactl, recording, run_suite
+
+# Five seconds of digital silence, and the time a mute takes to reach the recording.
+SILENT_WITHIN = 6.5
+AUDIBLE_WITHIN = 2.0
+FAILED_WITHIN = 1.0
+# The movie grows by about 17.5 kB a second: this much space fills 6-8 s into the recording,
+# after the disk watch has had two readings to take the rate from.
+SPACE_LEFT = 120 * 1024
+NAMESPACE_MARK = "TESSALOQUIN_E2E_MOUNT_NAMESPACE"
+
+
+def microphone_muted(f, binary, server, root):
+    run = recording(f, binary, server, os.path.join(root, "muted.mov"))
+    if not run:
+        return
+    time.sleep(1.5)
+    muted = time.monotonic()
+    pactl(server, "set-source-mute", "usb_microphone", "1")
+    silent = run.wait_for_warning("microphone_silent", SILENT_WITHIN + 2, after=muted)
+    f.check(silent is not None and silent - muted <= SILENT_WITHIN,
+            f"microphone_silent {silent and round(silent - muted, 2)} s after the mute")
+    unmuted = time.monotonic()
+    pactl(server, "set-source-mute", "usb_microphone", "0")
+    audible = run.wait_for_warning("microphone_audible", AUDIBLE_WITHIN + 2, after=unmuted)
+    f.check(audible is not None and audible - unmuted <= AUDIBLE_WITHIN,
+            f"microphone_audible {audible and round(audible - unmuted, 2)} s after the unmute")
+    if silent and audible:
+        print(f"microphone_silent {silent - muted:.2f} s after the mute, microphone_audible "
+              f"{audible - unmuted:.2f} s after the unmute")
+    status = interrupt(run)
+    check_final(f, run, status, "muted")
+    # Once each: never before the mute, and never for the system audio, which played on.
+    f.check(run.warning_codes() == ["microphone_silent", "microphone_audible"],
+            f"warnings {run.of_kind('warning')}")
+
+
+def free_bytes(path):
+    space = os.statvfs(path)
+    return space.f_bavail * space.f_frsize
+
+
+def disk_filling(f, binary, server, root):
+    disk = os.path.join(root, "disk")
+    os.mkdir(disk)
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", disk],
+                             capture_output=True, text=True)
+    if mounted.returncode != 0:
+        print(f"SKIP disk filling: no tmpfs can be mounted here: {mounted.stderr.strip()}")
+        return
+    try:
+        with open(os.path.join(disk, "filler"), "wb") as filler:
+            filler.write(b"\0" * (free_bytes(disk) - SPACE_LEFT))
+        run = recording(f, binary, server, os.path.join(disk, "filling.mov"))
+        if not run:
+            return
+        full = []  # when the movie took the last free byte
+
+        def watch():
+            while not full and run.process.poll() is None:
+                if free_bytes(disk) == 0:
+                    full.append(time.monotonic())
+                time.sleep(0.01)
+        watcher = threading.Thread(target=watch, daemon=True)
+        watcher.start()
+        failed = run.wait_for_warning("recording_failed", 20)
+        watcher.join(1)
+        status = interrupt(run)
+        codes = run.warning_codes()
+        if failed and full:
+            print(f"recording_failed {failed - full[0]:.2f} s after the disk was full, "
+                  f"{failed - run.ready:.2f} s after ready")
+        f.check("disk_low" in codes and "recording_failed" in codes
+                and codes.index("disk_low") < codes.index("recording_failed"),
+                f"warnings {run.of_kind('warning')}")
+        lows = [event for event in run.of_kind("warning") if event.get("code") == "disk_low"]
+        f.check(len(lows) == 1 and 0 <= lows[0].get("secondsLeft", -1) < 30, f"disk_low {lows}")
+        f.check(failed is not None and full and failed - full[0] <= FAILED_WITHIN,
+                f"recording_failed {failed and full and round(failed - full[0], 2)} s after "
+                "the disk was full")
+        errors = run.of_kind("error")
+        f.check(status == 1 and run.kinds()[-1:] == ["error"] and errors[0]["stage"] == "stop"
+                and all(errors[0][key] == event[key] for event in run.of_kind("warning")
+                        if event["code"] == "recording_failed"
+                        for key in ("errorName", "domain", "errorCode")),
+                f"status {status}, errors {errors}, warnings {run.of_kind('warning')}")
+    finally:
+        subprocess.run(["umount", "-l", disk], capture_output=True)
+
+
+def in_own_mount_namespace():
+    """Re-runs this script in a mount namespace of its own (of a user namespace of its own when
+    not root), so that a mount needs no cleaning up; goes on here when none can be had."""
+    if os.environ.get(NAMESPACE_MARK) or not shutil.which("unshare"):
+        return
+    flags = ["-m"] if os.geteuid() == 0 else ["-Urm"]
+    if subprocess.run(["unshare"] + flags + ["true"], capture_output=True).returncode != 0:
+        return
+    os.environ[NAMESPACE_MARK] = "1"
+    os.execvp("unshare", ["unshare"] + flags + [sys.executable] + sys.argv)
+
+
+if __name__ == "__main__":
+    in_own_mount_namespace()
+    run_suite("warnings e2e", (microphone_muted, disk_filling))
