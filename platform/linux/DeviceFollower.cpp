@@ -20,6 +20,8 @@
 #include <pulse/introspect.h>
 #include <pulse/subscribe.h>
 
+#include "platform/linux/PulseClient.h"
+
 namespace platform::linux_gst {
 
 // Loop thread only.
@@ -34,11 +36,6 @@ struct DeviceFollower::State {
 namespace {
 
 using State = DeviceFollower::State;
-
-// Requests whose callbacks need nothing more are dropped at once; the context keeps them.
-void release(pa_operation* operation) {
-  if (operation) pa_operation_unref(operation);
-}
 
 void onSystemStream(pa_context* context, const pa_source_output_info* info, int eol, void* data) {
   auto* state = static_cast<State*>(data);
@@ -119,18 +116,21 @@ void onContextState(pa_context* context, void* data) {
 DeviceFollower::DeviceFollower(GLibLoopThread& loop, RecordStreams streams) : state_(new State) {
   state_->streams = streams;
   state_->pulseLoop = pa_glib_mainloop_new(loop.context());
-  state_->context =
-      pa_context_new(pa_glib_mainloop_get_api(state_->pulseLoop), "tessaloquin-audio-capture");
+  state_->context = newPulseContext(pa_glib_mainloop_get_api(state_->pulseLoop));
+  // Without a context (the system refused libpulse its memory) nothing is followed.
+  if (!state_->context) return;
   pa_context_set_state_callback(state_->context, onContextState, state_);
   // A refusal leaves the context failed, which is all following needs to know.
-  pa_context_connect(state_->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
+  connectPulseContext(state_->context);
 }
 
 DeviceFollower::~DeviceFollower() {
-  pa_context_set_state_callback(state_->context, nullptr, nullptr);
-  pa_context_set_subscribe_callback(state_->context, nullptr, nullptr);
-  pa_context_disconnect(state_->context);
-  pa_context_unref(state_->context);
+  if (state_->context) {
+    pa_context_set_state_callback(state_->context, nullptr, nullptr);
+    pa_context_set_subscribe_callback(state_->context, nullptr, nullptr);
+    pa_context_disconnect(state_->context);
+    pa_context_unref(state_->context);
+  }
   pa_glib_mainloop_free(state_->pulseLoop);
   delete state_;
 }

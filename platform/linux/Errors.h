@@ -23,6 +23,7 @@ enum class ServiceErrorCode : std::int64_t {
   foreignObject = 6,
   descriptorsRefused = 11,
   mediaUnavailable = 12,
+  memoryRefused = 13,
 };
 
 PlatformError fromGError(const GError* error);

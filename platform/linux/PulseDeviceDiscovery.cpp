@@ -24,6 +24,10 @@ ServerSnapshot readServer() {
   pa_mainloop* loop = pa_mainloop_new();
   std::optional<ServerSnapshot> result;
   std::optional<PlatformError> failure;
+  if (!loop) {
+    throw serviceError(ServiceErrorCode::memoryRefused,
+                       "The system refused the sound-server library its loop.");
+  }
   {
     SnapshotQuery query(
         pa_mainloop_get_api(loop), kTimeoutSeconds,

@@ -34,13 +34,13 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/linux/PulseClient.h"
 #include "platform/linux/RecordTimeline.h"
 
 namespace platform::linux_gst {
 
 namespace {
 
-constexpr const char* kClientName = "tessaloquin-audio-capture";
 // A block that lags the clock by more than this makes the source ask the server whether data
 // was lost; by more than the second, it waits for the answer before the block is stamped, so
 // that what the server lost while the tool stood still goes before the backlog it held, and
@@ -97,10 +97,6 @@ SourceState& stateOf(gpointer source) {
   return *reinterpret_cast<PulseRecordSource*>(source)->state;
 }
 
-void release(pa_operation* operation) {
-  if (operation) pa_operation_unref(operation);
-}
-
 bool contextUsable(pa_context* context) {
   return context && pa_context_get_state(context) == PA_CONTEXT_READY;
 }
@@ -111,7 +107,8 @@ bool streamUsable(const SourceState& state) {
 }
 
 const char* serverError(const SourceState& state) {
-  return pa_strerror(state.context ? pa_context_errno(state.context) : PA_ERR_CONNECTIONREFUSED);
+  if (!state.loop || !state.context) return "the system refused the sound-server library memory";
+  return pa_strerror(pa_context_errno(state.context));
 }
 
 // Runs the loop until `ready` holds or `failed` does; true when ready.
@@ -124,11 +121,9 @@ bool runUntil(SourceState& state, Ready ready, Failed failed) {
 }
 
 bool connectContext(SourceState& state) {
-  state.context = pa_context_new(pa_mainloop_get_api(state.loop), kClientName);
-  if (!state.context ||
-      pa_context_connect(state.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-    return false;
-  }
+  if (!state.loop) return false;
+  state.context = newPulseContext(pa_mainloop_get_api(state.loop));
+  if (!state.context || !connectPulseContext(state.context)) return false;
   return runUntil(
       state, [&] { return pa_context_get_state(state.context) == PA_CONTEXT_READY; },
       [&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(state.context)); });
@@ -255,7 +250,7 @@ gboolean onStop(GstBaseSrc* base) {
 gboolean onUnlock(GstBaseSrc* base) {
   SourceState& state = stateOf(base);
   state.flushing = true;
-  pa_mainloop_wakeup(state.loop);
+  if (state.loop) pa_mainloop_wakeup(state.loop);
   return TRUE;
 }
 
@@ -367,7 +362,7 @@ gboolean onQuery(GstBaseSrc* base, GstQuery* query) {
 void onFinalize(GObject* object) {
   SourceState* state = reinterpret_cast<PulseRecordSource*>(object)->state;
   disconnect(*state);
-  pa_mainloop_free(state->loop);
+  if (state->loop) pa_mainloop_free(state->loop);
   delete state;
   G_OBJECT_CLASS(pulse_record_source_parent_class)->finalize(object);
 }
@@ -381,7 +376,8 @@ static void pulse_record_source_class_init(PulseRecordSourceClass* klass) {
   GstElementClass* element = GST_ELEMENT_CLASS(klass);
   gst_element_class_add_static_pad_template(element, &source);
   gst_element_class_set_static_metadata(element, "Sound server record source", "Source/Audio",
-                                        "Records a sound-server source on one thread", kClientName);
+                                        "Records a sound-server source on one thread",
+                                        kPulseClientName);
   G_OBJECT_CLASS(klass)->finalize = onFinalize;
   GstBaseSrcClass* base = GST_BASE_SRC_CLASS(klass);
   base->start = onStart;

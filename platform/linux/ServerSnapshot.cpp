@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 #include "platform/linux/Errors.h"
+#include "platform/linux/PulseClient.h"
 
 namespace platform::linux_gst {
 
@@ -49,6 +50,10 @@ struct SnapshotQuery::State {
   }
 
   void failFromContext() {
+    if (!context) {
+      return finish(serviceError(ServiceErrorCode::memoryRefused,
+                                 "The system refused the sound-server library memory."));
+    }
     int code = pa_context_errno(context);
     finish(serviceError(ServiceErrorCode::serverUnreachable,
                         std::string("The sound server cannot be reached: ") + pa_strerror(code)));
@@ -106,7 +111,7 @@ void requestAll(State* state) {
   };
   for (pa_operation* operation : operations) {
     if (!operation) return state->failFromContext();
-    pa_operation_unref(operation);
+    release(operation);
   }
 }
 
@@ -137,10 +142,9 @@ void onConnectLater(pa_mainloop_api* api, pa_defer_event* event, void* data) {
   auto* state = static_cast<State*>(data);
   api->defer_free(event);
   state->connectLater = nullptr;
+  if (!state->context) return state->failFromContext();
   pa_context_set_state_callback(state->context, onContextState, state);
-  if (pa_context_connect(state->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-    state->failFromContext();
-  }
+  if (!connectPulseContext(state->context)) state->failFromContext();
 }
 
 }  // namespace
@@ -150,10 +154,7 @@ SnapshotQuery::SnapshotQuery(pa_mainloop_api* api, int timeoutSeconds,
     : state_(new State) {
   state_->api = api;
   state_->completion = std::move(completion);
-  pa_proplist* properties = pa_proplist_new();
-  pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "tessaloquin-audio-capture");
-  state_->context = pa_context_new_with_proplist(api, "tessaloquin-audio-capture", properties);
-  pa_proplist_free(properties);
+  state_->context = newPulseContext(api);
 
   struct timeval deadline;
   pa_timeval_add(pa_gettimeofday(&deadline),
@@ -167,9 +168,11 @@ SnapshotQuery::SnapshotQuery(pa_mainloop_api* api, int timeoutSeconds,
 SnapshotQuery::~SnapshotQuery() {
   if (state_->timeout) state_->api->time_free(state_->timeout);
   if (state_->connectLater) state_->api->defer_free(state_->connectLater);
-  pa_context_set_state_callback(state_->context, nullptr, nullptr);
-  pa_context_disconnect(state_->context);
-  pa_context_unref(state_->context);
+  if (state_->context) {
+    pa_context_set_state_callback(state_->context, nullptr, nullptr);
+    pa_context_disconnect(state_->context);
+    pa_context_unref(state_->context);
+  }
   delete state_;
 }
 
