@@ -108,20 +108,24 @@ platform::StreamConfiguration CaptureSession::streamConfiguration() {
   configuration.excludesCurrentProcessAudio = true;
   configuration.captureMicrophone = captureMicrophone_;
   if (captureMicrophone_) {
-    recordedMicrophone_ = microphoneDevice();
-    if (recordedMicrophone_)
-      configuration.microphoneCaptureDeviceID = recordedMicrophone_->uniqueID;
+    const MicrophoneChoice microphone = microphoneDevice();
+    recordedMicrophone_ = microphone.device;
+    if (microphone.device) configuration.microphoneCaptureDeviceID = microphone.device->uniqueID;
+    // The microphone the user named stays put; the default one follows the user's default.
+    configuration.microphoneKeptOnDevice = microphone.byName;
   }
   return configuration;
 }
 
-std::optional<platform::AudioCaptureDevice> CaptureSession::microphoneDevice() {
+CaptureSession::MicrophoneChoice CaptureSession::microphoneDevice() {
   platform::AudioDeviceDiscovery& devices = platform_.audioDevices();
   if (microphoneName_ && !microphoneName_->empty()) {
-    if (auto named = findMicrophoneByName(devices.microphones(), *microphoneName_)) return named;
+    if (auto named = findMicrophoneByName(devices.microphones(), *microphoneName_)) {
+      return {std::move(named), true};
+    }
     events_.emit(warningRecord("microphone_fallback"));
   }
-  return devices.defaultAudioDevice();
+  return {devices.defaultAudioDevice(), false};
 }
 
 void CaptureSession::startLevelTimer() {

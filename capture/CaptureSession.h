@@ -48,9 +48,13 @@ class CaptureSession final : public platform::StreamOutput,
   // output path (the current directory was unknown) fails before the platform is asked anything.
   platform::Task<void> start();
 
+  struct MicrophoneChoice {
+    std::optional<platform::AudioCaptureDevice> device;
+    bool byName = false;  // found by the name given, not the default
+  };
   // The microphone named on the command line, else the platform's default. Prints the
   // "microphone_fallback" warning when a name was given and matched nothing.
-  std::optional<platform::AudioCaptureDevice> microphoneDevice();
+  MicrophoneChoice microphoneDevice();
 
   // The microphone the stream records, as chosen by start(); none without a microphone or when
   // the platform had no device to give. Main queue only.

@@ -63,6 +63,9 @@ struct StreamConfiguration {
   bool excludesCurrentProcessAudio = false;
   bool captureMicrophone = false;
   std::optional<std::string> microphoneCaptureDeviceID;
+  // The microphone was chosen by its name: it stays on that device, while one chosen as the
+  // default input may follow the default where the platform does (Linux).
+  bool microphoneKeptOnDevice = false;
   friend bool operator==(const StreamConfiguration&, const StreamConfiguration&) = default;
 };
 

@@ -28,6 +28,11 @@ namespace platform::linux_gst {
 namespace {
 
 constexpr const char* kRecordingPrefix = "recording-";
+constexpr const char* kSystemSource = "system-source";
+constexpr const char* kMicrophoneSource = "microphone-source";
+// What system audio records when the server comes back after a loss: the monitor of whatever
+// output is the default then.
+constexpr const char* kDefaultMonitor = "@DEFAULT_MONITOR@";
 
 // The server holds what a source has not read yet, up to this much, and hands it over late but
 // in order when the tool was starved or stopped (SIGSTOP, a loaded machine at a low priority);
@@ -174,11 +179,20 @@ void CapturePipeline::addAll(const PipelinePlan& plan) {
   // Sources slaved to the system clock stamp their first buffer a little after zero; starting
   // the mix there instead of at zero keeps silence out of the head of the file.
   gst_util_set_object_arg(G_OBJECT(mixer), "start-time-selection", "first");
-  link(
-      addSource("system", plan.systemSourceName, plan, StreamOutputType::audio, plan.systemTargets),
-      mixer);
+  // The server converts to the mix's format.
+  const RecordSourceSettings common{std::nullopt,       std::nullopt,      false,
+                                    plan.sampleRate,    plan.channelCount, kSourceReadNs,
+                                    kFirstSourceReadNs, kFirstSourceReads, kServerHoldsNs};
+  RecordSourceSettings system = common;
+  system.device = plan.systemSourceName;
+  system.deviceAfterLoss = kDefaultMonitor;
+  link(addSource(kSystemSource, system, StreamOutputType::audio, plan.systemTargets), mixer);
   if (plan.withMicrophone) {
-    link(addSource("microphone", plan.microphoneSourceName, plan, StreamOutputType::microphone,
+    RecordSourceSettings microphone = common;
+    microphone.device = plan.microphoneSourceName;
+    microphone.keepOnDevice = plan.microphoneKeptOnSource && plan.microphoneSourceName;
+    if (microphone.keepOnDevice) microphone.deviceAfterLoss = plan.microphoneSourceName;
+    link(addSource(kMicrophoneSource, microphone, StreamOutputType::microphone,
                    plan.microphoneTargets),
          mixer);
   }
@@ -199,6 +213,14 @@ bool CapturePipeline::isRecordingElement(GstObject* object) {
   return name && std::strncmp(name, kRecordingPrefix, std::strlen(kRecordingPrefix)) == 0;
 }
 
+std::optional<StreamOutputType> CapturePipeline::sourceType(GstObject* object) {
+  const char* name = GST_OBJECT_NAME(object);
+  if (!name) return std::nullopt;
+  if (std::strcmp(name, kSystemSource) == 0) return StreamOutputType::audio;
+  if (std::strcmp(name, kMicrophoneSource) == 0) return StreamOutputType::microphone;
+  return std::nullopt;
+}
+
 void CapturePipeline::endSources() {
   GstIterator* sources = gst_bin_iterate_sources(GST_BIN(pipeline_));
   gst_iterator_foreach(sources, endSourceAsync, nullptr);
@@ -213,18 +235,14 @@ RecordStreams CapturePipeline::recordStreams() const {
     gst_object_unref(source);
     return index;
   };
-  return {indexOf("system-source"), indexOf("microphone-source")};
+  return {indexOf(kSystemSource), indexOf(kMicrophoneSource)};
 }
 
-GstElement* CapturePipeline::addSource(const char* name, const std::optional<std::string>& device,
-                                       const PipelinePlan& plan, StreamOutputType type,
-                                       std::vector<OutputTarget> targets) {
-  // The server converts to the mix's format. No queue before the mixer: its pads already hold
-  // up to its latency, and a queue only adds a thread and a hand-off per read (measured: a
-  // fifth fewer context switches without).
-  GstElement* source = makePulseRecordSource(
-      std::string(name) + "-source", {device, plan.sampleRate, plan.channelCount, kSourceReadNs,
-                                      kFirstSourceReadNs, kFirstSourceReads, kServerHoldsNs});
+GstElement* CapturePipeline::addSource(const char* name, RecordSourceSettings settings,
+                                       StreamOutputType type, std::vector<OutputTarget> targets) {
+  // No queue before the mixer: its pads already hold up to its latency, and a queue only adds a
+  // thread and a hand-off per read (measured: a fifth fewer context switches without).
+  GstElement* source = makePulseRecordSource(name, std::move(settings));
   gst_bin_add(GST_BIN(pipeline_), source);
   if (!targets.empty()) {
     GstPad* pad = gst_element_get_static_pad(source, "src");

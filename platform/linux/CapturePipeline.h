@@ -9,6 +9,7 @@
 
 #include "platform/linux/DeviceFollower.h"
 #include "platform/linux/OutputFile.h"
+#include "platform/linux/PulseRecordSource.h"
 #include "platform/linux/SampleTap.h"
 
 typedef struct _GstElement GstElement;
@@ -22,6 +23,9 @@ struct PipelinePlan {
   std::string systemSourceName;  // the monitor of the recorded output
   bool withMicrophone = false;
   std::optional<std::string> microphoneSourceName;  // none: the server's default input
+  // The microphone was named: it stays on that input, and records silence while it is gone.
+  // Otherwise it follows the server's default input.
+  bool microphoneKeptOnSource = false;
   int sampleRate = 48000;
   int channelCount = 2;
   std::vector<OutputTarget> systemTargets;
@@ -59,12 +63,13 @@ class CapturePipeline {
   // Whether `object` belongs to the encoding and writing half, whose failures are the
   // recording's rather than the stream's.
   static bool isRecordingElement(GstObject* object);
+  // The source `object` records, if it is one of the sources.
+  static std::optional<StreamOutputType> sourceType(GstObject* object);
 
  private:
   CapturePipeline();
   void addAll(const PipelinePlan& plan);
-  GstElement* addSource(const char* name, const std::optional<std::string>& device,
-                        const PipelinePlan& plan, StreamOutputType type,
+  GstElement* addSource(const char* name, RecordSourceSettings settings, StreamOutputType type,
                         std::vector<OutputTarget> targets);
   void addRecording(GstElement* mixer, const PipelinePlan& plan);
 

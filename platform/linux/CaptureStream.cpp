@@ -12,12 +12,18 @@
 // stop:    stopCapture() posts to the loop thread, which has EOS sent into the sources; when EOS
 //          has come out of the file sink the bus reports it, the pipeline is taken down, the
 //          recording delegate hears the file is finished, then the stop completion runs.
-// failure: a source or mixer that fails ends the recording the way a stop does: the stream
-//          reports the failure at once, EOS is sent into the sources and the movie is finished
-//          with everything that arrived; stop() then reports the stored failure. A failure of
-//          the encoding and writing half cannot be drained and ends the recording at once.
-// follow:  once PLAYING, a DeviceFollower keeps the sources on the default output's monitor and
-//          the microphone off monitors (DeviceFollower.cpp).
+// loss:    a source whose server went away (or whose named input did) records silence and
+//          tries again on its own (PulseRecordSource.cpp); its messages become the delegate's
+//          source lost and restored. A source still lost when the stop has drained makes the
+//          stop complete with the loss's error; the movie is complete all the same.
+// failure: a source or mixer that fails otherwise ends the recording the way a stop does: the
+//          stream reports the failure at once, EOS is sent into the sources and the movie is
+//          finished with everything that arrived; stop() then reports the stored failure. A
+//          drain that then times out reports that same failure, not one of its own. A failure
+//          of the encoding and writing half cannot be drained and ends the recording at once.
+// follow:  once PLAYING, and again whenever a source records again after a loss (on new record
+//          streams, maybe of a new server), a DeviceFollower keeps the sources on the default
+//          output's monitor and the microphone off monitors (DeviceFollower.cpp).
 // finish:  every end (EOS, error, time-out) goes through tearDown(): follower, bus watch and
 //          deadline removed, then the pipeline handed to GStreamer's thread pool, which sets it
 //          to NULL (after a state change still running) and drops it; the completion and the
@@ -31,6 +37,8 @@
 #include "platform/linux/CaptureStream.h"
 
 #include <gst/gst.h>
+
+#include <map>
 
 #include "platform/linux/CapturePipeline.h"
 #include "platform/linux/DeviceFollower.h"
@@ -58,7 +66,8 @@ struct StreamBridge {
   Phase phase = Phase::idle;
   std::unique_ptr<CapturePipeline> pipeline;
   std::unique_ptr<DeviceFollower> follower;
-  bool sourceFailed = false;  // the first source failure has been reported
+  std::optional<PlatformError> sourceFailure;             // the first, which was reported
+  std::map<StreamOutputType, PlatformError> lostSources;  // each with its loss's error
   std::shared_ptr<GstRecordingOutput> recording;
   GSource* busWatch = nullptr;
   GSource* deadline = nullptr;
@@ -134,8 +143,9 @@ gboolean onDeadline(gpointer data) {
     failStart(bridge,
               serviceError(ServiceErrorCode::refusedToStart, "The capture did not start in time."));
   } else if (bridge->phase == Phase::stopping) {
-    failRecording(bridge, serviceError(ServiceErrorCode::drainTimedOut,
-                                       "The recording did not drain in time."));
+    failRecording(bridge,
+                  bridge->sourceFailure.value_or(serviceError(
+                      ServiceErrorCode::drainTimedOut, "The recording did not drain in time.")));
   }
   return G_SOURCE_REMOVE;
 }
@@ -147,11 +157,11 @@ void armDeadline(const Bridge& bridge) {
   g_source_attach(bridge->deadline, bridge->loop.context());
 }
 
-// The first failure is the cause (the server went away); the second source's failure and the
-// drain's own errors that follow add nothing.
+// The first failure is the cause; the second source's failure and the drain's own errors that
+// follow add nothing.
 void failSource(const Bridge& bridge, const PlatformError& error) {
-  if (!bridge->sourceFailed) {
-    bridge->sourceFailed = true;
+  if (!bridge->sourceFailure) {
+    bridge->sourceFailure = error;
     if (auto delegate = bridge->delegate.lock()) delegate->streamDidStopWithError(error);
   }
   if (bridge->phase != Phase::running) return;
@@ -176,6 +186,12 @@ void onError(const Bridge& bridge, GstMessage* message) {
   }
 }
 
+void followDevices(const Bridge& bridge) {
+  bridge->follower.reset();  // before its successor connects
+  bridge->follower =
+      std::make_unique<DeviceFollower>(bridge->loop, bridge->pipeline->recordStreams());
+}
+
 void onStateChanged(const Bridge& bridge, GstMessage* message) {
   if (bridge->phase != Phase::starting ||
       GST_MESSAGE_SRC(message) != GST_OBJECT(bridge->pipeline->element())) {
@@ -186,17 +202,42 @@ void onStateChanged(const Bridge& bridge, GstMessage* message) {
   if (newState != GST_STATE_PLAYING) return;
   removeSource(bridge->deadline);
   bridge->phase = Phase::running;
-  bridge->follower =
-      std::make_unique<DeviceFollower>(bridge->loop, bridge->pipeline->recordStreams());
+  followDevices(bridge);
   bridge->recording->reportStarted();
   complete(bridge->startCompletion, std::nullopt);
 }
 
+
+void onSourceMessage(const Bridge& bridge, GstMessage* message) {
+  const std::optional<StreamOutputType> source =
+      CapturePipeline::sourceType(GST_MESSAGE_SRC(message));
+  if (!source || (bridge->phase != Phase::running && bridge->phase != Phase::stopping)) return;
+  const GstStructure* structure = gst_message_get_structure(message);
+  auto delegate = bridge->delegate.lock();
+  if (gst_structure_has_name(structure, kSourceLostMessage)) {
+    GError* gerror = nullptr;
+    if (!gst_structure_get(structure, "error", G_TYPE_ERROR, &gerror, nullptr)) return;
+    const PlatformError error = fromGError(gerror);
+    g_error_free(gerror);
+    bridge->lostSources.insert_or_assign(*source, error);
+    if (delegate) delegate->streamSourceWasLost(*source, error);
+  } else if (gst_structure_has_name(structure, kSourceRestoredMessage)) {
+    double gapSeconds = 0;
+    gst_structure_get_double(structure, "gap-seconds", &gapSeconds);
+    bridge->lostSources.erase(*source);
+    if (bridge->phase == Phase::running) followDevices(bridge);
+    if (delegate) delegate->streamSourceWasRestored(*source, gapSeconds);
+  }
+}
+
+// A source still lost when the drain is done fails the stop with its loss; the movie is complete.
 void onEndOfStream(const Bridge& bridge) {
   if (bridge->phase != Phase::stopping) return;
+  std::optional<PlatformError> loss;
+  if (!bridge->lostSources.empty()) loss = bridge->lostSources.begin()->second;
   tearDown(*bridge);
   bridge->recording->reportFinished();
-  complete(bridge->stopCompletion, std::nullopt);
+  complete(bridge->stopCompletion, loss);
 }
 
 gboolean onBusMessage(GstBus*, GstMessage* message, gpointer data) {
@@ -210,6 +251,9 @@ gboolean onBusMessage(GstBus*, GstMessage* message, gpointer data) {
       break;
     case GST_MESSAGE_EOS:
       onEndOfStream(bridge);
+      break;
+    case GST_MESSAGE_ELEMENT:
+      onSourceMessage(bridge, message);
       break;
     default:
       break;
@@ -322,6 +366,7 @@ void CaptureStream::startCapture(ErrorCompletion completion) {
   PipelinePlan plan;
   plan.systemSourceName = display_->monitorSourceName();
   plan.microphoneSourceName = configuration_.microphoneCaptureDeviceID;
+  plan.microphoneKeptOnSource = configuration_.microphoneKeptOnDevice;
   if (configuration_.sampleRate > 0) plan.sampleRate = static_cast<int>(configuration_.sampleRate);
   if (configuration_.channelCount > 0) {
     plan.channelCount = static_cast<int>(configuration_.channelCount);

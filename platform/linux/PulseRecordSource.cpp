@@ -11,8 +11,13 @@
 //          wakes the loop; going READY disconnects the stream and the context. A read that has
 //          begun to come when the end does is dropped; it has come so far within a millisecond
 //          or so, and ends 10 recorded in turn kept as much as with the read finished first.
-// failure: a context or stream the server ends posts a resource error (code 1, "failed") and
-//          ends the read with an error.
+// loss:    a context or stream the server ends (the server went away, a named input was
+//          unplugged) does not end the source: it posts a "lost" element message with a resource
+//          error (code 1, "failed") and goes on in time with silence, flagged as a gap so that it
+//          is mixed but not metered. Every 100 ms, waiting on the loop between attempts, it tries
+//          to record again (the default output's monitor, the named input, or the default input),
+//          with a time limit on each attempt; when the server hands over audio again it posts a
+//          "restored" message with the time without.
 //
 // Threads: the PulseAudio loop, context and stream are used by one thread at a time, handed
 // over by GStreamer: start() and stop() on the thread changing the state, reads on the
@@ -31,6 +36,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <optional>
 
@@ -50,6 +56,13 @@ constexpr std::int64_t kLagToAskNs = 250 * 1000000LL;
 constexpr std::int64_t kLagToWaitNs = 1000 * 1000000LL;
 // What the server's writes may lag its clock before it counts as lost: its blocks and jitter.
 constexpr std::int64_t kLossUs = 200 * 1000;
+
+using Clock = std::chrono::steady_clock;
+
+// How long a lost source waits between attempts to record again, and how long one attempt may
+// take: a server that accepts connections answers within milliseconds.
+constexpr auto kRetryInterval = std::chrono::milliseconds(100);
+constexpr auto kAttemptLimit = std::chrono::seconds(1);
 
 struct SourceState {
   explicit SourceState(RecordSourceSettings settings)
@@ -76,6 +89,11 @@ struct SourceState {
   std::optional<std::int64_t> writeLagBaseUs;
   unsigned timingAnswers = 0;
   bool timingAsked = false;
+  std::uint64_t placedUntil = 0;  // running time at the end of the last block
+  bool lost = false;              // the server ended the recording; silence meanwhile
+  bool restoring = false;         // recording again, and the first audio not yet told
+  std::uint64_t lostAt = 0;       // running time at the loss
+  Clock::time_point nextAttempt;  // to record again, while lost
 };
 
 }  // namespace
@@ -111,22 +129,37 @@ const char* serverError(const SourceState& state) {
   return pa_strerror(pa_context_errno(state.context));
 }
 
-// Runs the loop until `ready` holds or `failed` does; true when ready.
+// One turn of the loop, waiting for something to do until `deadline` at the latest (or until
+// woken); false once the deadline has passed or the loop failed.
+bool iterateUntil(SourceState& state, Clock::time_point deadline) {
+  int timeoutUs = -1;
+  if (deadline != Clock::time_point::max()) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    timeoutUs = static_cast<int>(left);
+  }
+  return pa_mainloop_prepare(state.loop, timeoutUs) >= 0 && pa_mainloop_poll(state.loop) >= 0 &&
+         pa_mainloop_dispatch(state.loop) >= 0;
+}
+
+// Runs the loop until `ready` holds, `failed` does, the source is interrupted or `deadline`
+// passes; true when ready.
 template <typename Ready, typename Failed>
-bool runUntil(SourceState& state, Ready ready, Failed failed) {
+bool runUntil(SourceState& state, Ready ready, Failed failed, Clock::time_point deadline) {
   while (!ready()) {
-    if (failed() || pa_mainloop_iterate(state.loop, 1, nullptr) < 0) return false;
+    if (failed() || state.flushing || !iterateUntil(state, deadline)) return false;
   }
   return true;
 }
 
-bool connectContext(SourceState& state) {
+bool connectContext(SourceState& state, Clock::time_point deadline) {
   if (!state.loop) return false;
   state.context = newPulseContext(pa_mainloop_get_api(state.loop));
   if (!state.context || !connectPulseContext(state.context)) return false;
   return runUntil(
       state, [&] { return pa_context_get_state(state.context) == PA_CONTEXT_READY; },
-      [&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(state.context)); });
+      [&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(state.context)); }, deadline);
 }
 
 // A source that resumed breaks the stream's time line.
@@ -191,34 +224,33 @@ void countRead(SourceState& state) {
   release(pa_stream_set_buffer_attr(state.stream, &attributes, onBufferChanged, &state));
 }
 
-bool connectStream(SourceState& state, const char* name) {
+bool connectStream(SourceState& state, const char* name, const std::optional<std::string>& source,
+                   Clock::time_point deadline) {
   state.stream = pa_stream_new(state.context, name, &state.format, nullptr);
   if (!state.stream) return false;
   pa_stream_set_suspended_callback(state.stream, onSuspendedChanged, &state);
   const pa_buffer_attr attributes = bufferFor(
       state, state.settings.firstReads > 0 ? state.settings.firstReadNs : state.settings.readNs);
-  const auto flags =
-      static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
-  const char* device = state.settings.device ? state.settings.device->c_str() : nullptr;
-  if (pa_stream_connect_record(state.stream, device, &attributes, flags) < 0) return false;
+  auto flags = PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY;
+  if (state.settings.keepOnDevice) flags |= PA_STREAM_DONT_MOVE;
+  if (pa_stream_connect_record(state.stream, source ? source->c_str() : nullptr, &attributes,
+                               static_cast<pa_stream_flags_t>(flags)) < 0) {
+    return false;
+  }
   return runUntil(
       state, [&] { return pa_stream_get_state(state.stream) == PA_STREAM_READY; },
       [&] {
         return !contextUsable(state.context) ||
                !PA_STREAM_IS_GOOD(pa_stream_get_state(state.stream));
-      });
+      },
+      deadline);
 }
 
-void disconnect(SourceState& state) {
+void dropStream(SourceState& state) {
   if (state.stream) {
     pa_stream_disconnect(state.stream);
     pa_stream_unref(state.stream);
     state.stream = nullptr;
-  }
-  if (state.context) {
-    pa_context_disconnect(state.context);
-    pa_context_unref(state.context);
-    state.context = nullptr;
   }
   state.index = PA_INVALID_INDEX;
   state.reads = 0;
@@ -228,17 +260,37 @@ void disconnect(SourceState& state) {
   state.timingAsked = false;
 }
 
+void dropContext(SourceState& state) {
+  if (!state.context) return;
+  pa_context_disconnect(state.context);
+  pa_context_unref(state.context);
+  state.context = nullptr;
+}
+
+void disconnect(SourceState& state) {
+  dropStream(state);
+  dropContext(state);
+}
+
+void takeStream(SourceState& state) {
+  state.index = pa_stream_get_index(state.stream);
+  takeReadSize(state);
+}
+
 gboolean onStart(GstBaseSrc* base) {
   SourceState& state = stateOf(base);
-  if (!connectContext(state) || !connectStream(state, GST_OBJECT_NAME(base))) {
+  state.lost = state.restoring = false;
+  state.placedUntil = 0;
+  const auto noLimit = Clock::time_point::max();  // the start's deadline guards it
+  if (!connectContext(state, noLimit) ||
+      !connectStream(state, GST_OBJECT_NAME(base), state.settings.device, noLimit)) {
     const char* device = state.settings.device ? state.settings.device->c_str() : "the default";
     GST_ELEMENT_ERROR(base, RESOURCE, FAILED,
                       ("Cannot record %s source: %s", device, serverError(state)), (nullptr));
     disconnect(state);
     return FALSE;
   }
-  state.index = pa_stream_get_index(state.stream);
-  takeReadSize(state);
+  takeStream(state);
   return TRUE;
 }
 
@@ -293,12 +345,85 @@ size_t takeReadable(SourceState& state, size_t readable, GstBuffer* buffer) {
   return filled;
 }
 
-GstFlowReturn onCreate(GstBaseSrc* base, guint64, guint, GstBuffer** out) {
-  SourceState& state = stateOf(base);
-  if (state.corked) {
-    release(pa_stream_cork(state.stream, 0, nullptr, nullptr));
-    state.corked = false;
+// Stamps a block of `frames` whose last sample came at `capturedEnd`.
+void stamp(SourceState& state, GstBuffer* buffer, std::uint64_t frames, GstClockTime capturedEnd) {
+  const RecordTimeline::Stamp stamp =
+      state.timeline.place(frames, static_cast<std::int64_t>(capturedEnd));
+  GST_BUFFER_PTS(buffer) = stamp.start;
+  GST_BUFFER_DURATION(buffer) = stamp.duration;
+  if (stamp.discontinuous) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
+  state.placedUntil = stamp.start + stamp.duration;
+}
+
+void post(GstBaseSrc* base, GstStructure* message) {
+  gst_element_post_message(GST_ELEMENT(base), gst_message_new_element(GST_OBJECT(base), message));
+}
+
+// The server ended the recording: told on the bus, and silence from here until it is back.
+void loseServer(GstBaseSrc* base, SourceState& state) {
+  GError* error = g_error_new(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_FAILED,
+                              "The sound server ended the recording: %s", serverError(state));
+  dropStream(state);
+  if (!contextUsable(state.context)) dropContext(state);
+  state.lost = true;
+  state.restoring = false;
+  state.lostAt = runningTime(GST_ELEMENT(base));
+  state.nextAttempt = Clock::now() + kRetryInterval;
+  post(base, gst_structure_new(kSourceLostMessage, "error", G_TYPE_ERROR, error, nullptr));
+  g_error_free(error);
+}
+
+// One attempt to record again, on the server as it is now; true when recording.
+bool recordAgain(GstBaseSrc* base, SourceState& state) {
+  const auto deadline = Clock::now() + kAttemptLimit;
+  if (!contextUsable(state.context)) {
+    dropContext(state);
+    if (!connectContext(state, deadline)) {
+      dropContext(state);
+      return false;
+    }
   }
+  if (!connectStream(state, GST_OBJECT_NAME(base), state.settings.deviceAfterLoss, deadline)) {
+    dropStream(state);
+    return false;
+  }
+  takeStream(state);
+  return true;
+}
+
+// Silence from the end of the last block until now, as a gap: mixed, never metered.
+GstBuffer* silenceUntilNow(GstBaseSrc* base, SourceState& state) {
+  const GstClockTime now = runningTime(GST_ELEMENT(base));
+  if (now <= state.placedUntil) return nullptr;
+  const auto frames = gst_util_uint64_scale(
+      now - state.placedUntil, static_cast<guint64>(state.settings.sampleRate), GST_SECOND);
+  if (frames == 0) return nullptr;
+  const size_t bytes = frames * pa_frame_size(&state.format);
+  GstBuffer* buffer = gst_buffer_new_allocate(nullptr, bytes, nullptr);
+  gst_buffer_memset(buffer, 0, 0, bytes);
+  GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_GAP);
+  stamp(state, buffer, frames, now);
+  return buffer;
+}
+
+// While lost: waits for the next attempt, tries, and hands over the silence meanwhile.
+GstFlowReturn createWhileLost(GstBaseSrc* base, SourceState& state, GstBuffer** out) {
+  for (;;) {
+    while (!state.flushing && iterateUntil(state, state.nextAttempt)) {
+    }
+    if (state.flushing) return GST_FLOW_FLUSHING;
+    state.nextAttempt = Clock::now() + kRetryInterval;
+    if (recordAgain(base, state)) {
+      state.lost = false;
+      state.restoring = true;
+    }
+    *out = silenceUntilNow(base, state);
+    if (*out || !state.lost) return GST_FLOW_OK;
+  }
+}
+
+// Waits for a whole read from the server; false when the server ended the recording.
+bool awaitRead(GstBaseSrc* base, SourceState& state, size_t& readable) {
   // An answer to a question asked from now on, when the block lags far: one already on its way
   // may tell of the time before the tool stood still.
   const std::int64_t lag =
@@ -306,34 +431,50 @@ GstFlowReturn onCreate(GstBaseSrc* base, guint64, guint, GstBuffer** out) {
   const unsigned answersWanted =
       lag > kLagToWaitNs ? state.timingAnswers + (state.timingAsked ? 2 : 1) : 0;
   if (lag > kLagToAskNs || (!state.writeLagBaseUs && !state.timeline.broken())) askTiming(state);
-  // A read arrives in several chunks: waiting for all of it makes one buffer of it.
-  size_t readable = 0;
   for (;;) {
-    if (state.flushing) return GST_FLOW_FLUSHING;
+    if (state.flushing) return true;
     if (!streamUsable(state) ||
         (readable = pa_stream_readable_size(state.stream)) == static_cast<size_t>(-1)) {
-      GST_ELEMENT_ERROR(base, RESOURCE, FAILED,
-                        ("The sound server ended the recording: %s", serverError(state)),
-                        (nullptr));
-      return GST_FLOW_ERROR;
+      return false;
     }
     if (state.timingAnswers < answersWanted) {
       askTiming(state);
     } else if (readable >= state.readBytes) {
-      break;
+      return true;
     }
-    if (pa_mainloop_iterate(state.loop, 1, nullptr) < 0) return GST_FLOW_ERROR;
+    if (pa_mainloop_iterate(state.loop, 1, nullptr) < 0) return false;
   }
+}
+
+GstFlowReturn onCreate(GstBaseSrc* base, guint64, guint, GstBuffer** out) {
+  SourceState& state = stateOf(base);
+  *out = nullptr;
+  size_t readable = 0;
+  for (;;) {
+    if (state.lost) {
+      const GstFlowReturn result = createWhileLost(base, state, out);
+      if (result != GST_FLOW_OK || *out) return result;
+    }
+    if (state.corked) {
+      release(pa_stream_cork(state.stream, 0, nullptr, nullptr));
+      state.corked = false;
+    }
+    // A read arrives in several chunks: waiting for all of it makes one buffer of it.
+    if (awaitRead(base, state, readable)) break;
+    loseServer(base, state);
+  }
+  if (state.flushing) return GST_FLOW_FLUSHING;
   GstBuffer* buffer = gst_buffer_new_allocate(nullptr, readable, nullptr);
   const size_t bytes = takeReadable(state, readable, buffer);
   gst_buffer_set_size(buffer, static_cast<gssize>(bytes));
-  const RecordTimeline::Stamp stamp =
-      state.timeline.place(bytes / pa_frame_size(&state.format),
-                           static_cast<std::int64_t>(runningTime(GST_ELEMENT(base))));
+  const GstClockTime now = runningTime(GST_ELEMENT(base));
+  stamp(state, buffer, bytes / pa_frame_size(&state.format), now);
   countRead(state);
-  GST_BUFFER_PTS(buffer) = stamp.start;
-  GST_BUFFER_DURATION(buffer) = stamp.duration;
-  if (stamp.discontinuous) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
+  if (state.restoring) {
+    state.restoring = false;
+    post(base, gst_structure_new(kSourceRestoredMessage, "gap-seconds", G_TYPE_DOUBLE,
+                                 static_cast<double>(now - state.lostAt) / GST_SECOND, nullptr));
+  }
   *out = buffer;
   return GST_FLOW_OK;
 }

@@ -10,6 +10,11 @@ namespace platform::linux_gst {
 
 struct RecordSourceSettings {
   std::optional<std::string> device;  // a source's name; none for the server's default input
+  // What to record once the server is back after a loss, in the same terms.
+  std::optional<std::string> deviceAfterLoss;
+  // The server may not move the stream to another source (it ends it instead, when its source
+  // goes away): a loss until a source of that name is back.
+  bool keepOnDevice = false;
   int sampleRate = 48000;
   int channelCount = 2;
   std::uint64_t readNs = 0;  // how much the server hands over at a time
@@ -25,7 +30,13 @@ struct RecordSourceSettings {
 // to its streaming thread, each read wakes one thread.
 GstElement* makePulseRecordSource(const std::string& name, RecordSourceSettings settings);
 
-// The server's index of the source's record stream, once the source is PAUSED.
+// Element messages a source posts on the bus: the server ended its recording, which goes on
+// with silence ("error": a GError), and it records again ("gap-seconds": the time without).
+inline constexpr const char* kSourceLostMessage = "record-source-lost";
+inline constexpr const char* kSourceRestoredMessage = "record-source-restored";
+
+// The server's index of the source's record stream, once the source is PAUSED; it changes when
+// the source records again after a loss.
 std::optional<std::uint32_t> recordStreamIndex(GstElement* source);
 
 }  // namespace platform::linux_gst

@@ -24,7 +24,11 @@ GstPadProbeReturn onBuffer(GstPad*, GstPadProbeInfo* info, gpointer data) {
   auto* tap = static_cast<Tap*>(data);
   GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
   GstMapInfo map;
-  if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) return GST_PAD_PROBE_OK;
+  // A gap is the silence a source fills in while its server is gone: nothing arrived to meter.
+  if (!buffer || GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_GAP) ||
+      !gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+    return GST_PAD_PROBE_OK;
+  }
   const BorrowedSampleBuffer sample({reinterpret_cast<const std::byte*>(map.data), map.size});
   for (const auto& target : tap->targets) {
     if (auto output = target.output.lock()) output->streamDidOutputSampleBuffer(sample, tap->type);

@@ -41,16 +41,18 @@ TEST_F(SessionStart, MicrophoneChoices) {
     std::optional<AudioCaptureDevice> defaultDevice;
     std::optional<std::string> chosenID;  // none: the platform's own default
     bool warns;
+    bool kept;  // kept on its device rather than following the default
   } cases[] = {
-      {false, "USB", desk, std::nullopt, false},  // off: no device and no microphone output
-      {true, std::nullopt, std::nullopt, std::nullopt, false},
-      {true, std::nullopt, desk, "desk", false},
-      {true, "USB", desk, "usb", false},
-      {true, "", desk, "desk", false},
-      {true, "desk mic", desk, "desk", true},  // names match case-sensitively
-      {true, "Studio", std::nullopt, std::nullopt, true},
+      {false, "USB", desk, std::nullopt, false, false},  // off: no device, no microphone output
+      {true, std::nullopt, std::nullopt, std::nullopt, false, false},
+      {true, std::nullopt, desk, "desk", false, false},
+      {true, "USB", desk, "usb", false, true},
+      {true, "Desk Mic", desk, "desk", false, true},  // named, and the default too: stays
+      {true, "", desk, "desk", false, false},
+      {true, "desk mic", desk, "desk", true, false},  // names match case-sensitively
+      {true, "Studio", std::nullopt, std::nullopt, true, false},
   };
-  for (const auto& [wanted, name, defaultDevice, chosenID, warns] : cases) {
+  for (const auto& [wanted, name, defaultDevice, chosenID, warns, kept] : cases) {
     SCOPED_TRACE(name.value_or("(no name)") + (wanted ? "" : ", off"));
     platform.audio.defaultDevice = defaultDevice;
     platform.capture.outputs.clear();
@@ -63,6 +65,7 @@ TEST_F(SessionStart, MicrophoneChoices) {
     }
     EXPECT_EQ(platform.capture.configuration->captureMicrophone, wanted);
     EXPECT_EQ(platform.capture.configuration->microphoneCaptureDeviceID, chosenID);
+    EXPECT_EQ(platform.capture.configuration->microphoneKeptOnDevice, kept);
     std::vector<StreamOutputType> types;
     for (const auto& output : platform.capture.outputs) types.push_back(output.type);
     const std::vector<StreamOutputType> expected =
