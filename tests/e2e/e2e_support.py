@@ -9,6 +9,7 @@ import math
 import os
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -56,24 +57,34 @@ class SoundServer:
         config = os.path.join(self.root, "server.pa")
         sink = "load-module module-null-sink format=float32le rate=48000 channels=2 sink_name="
         with open(config, "w") as out:
+            # The native protocol last: clients connect only once the devices exist.
             out.write(
-                f"load-module module-native-protocol-unix auth-anonymous=1 socket={self.socket}\n"
                 f"{sink}speakers sink_properties=device.description=Speakers\n"
                 f"{sink}microphone_feed sink_properties=device.description=Feed\n"
                 "load-module module-remap-source source_name=usb_microphone "
                 "master=microphone_feed.monitor source_properties=device.description=\""
                 + MICROPHONE_NAME.replace(" ", "\\ ") + "\"\n"
-                "set-default-sink speakers\nset-default-source usb_microphone\n")
+                "set-default-sink speakers\nset-default-source usb_microphone\n"
+                f"load-module module-native-protocol-unix auth-anonymous=1 socket={self.socket}\n")
         self.process = subprocess.Popen(
             ["pulseaudio", "-n", "-F", config, "--daemonize=no", "--exit-idle-time=-1",
              "--disallow-exit", "--log-target=stderr"],
             env=self.env, stdout=subprocess.DEVNULL,
             stderr=open(os.path.join(self.root, "server.log"), "w"))
-        if not wait_until(lambda: subprocess.run(["pactl", "info"], env=self.env,
-                                                 capture_output=True).returncode == 0, 15):
+        if not wait_until(self.accepts, 15, interval=0.01):
             raise RuntimeError("the private PulseAudio server did not come up")
+        self.accepting = time.monotonic()
         if f"Description: {MICROPHONE_NAME}" not in pactl(self, "list", "sources"):
             raise RuntimeError("the private PulseAudio server has no microphone")
+
+    def accepts(self):
+        """Whether the server accepts connections on its socket."""
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as client:
+            try:
+                client.connect(self.socket)
+                return True
+            except OSError:
+                return False
 
     def play_tones(self):
         play_tone(self, SYSTEM_TONE, "speakers")
@@ -141,6 +152,13 @@ class Run:
 
     def warning_codes(self):
         return [event.get("code") for event in self.of_kind("warning")]
+
+    def wait_for_count(self, code, count, timeout):
+        """Waits up to `timeout` s for `count` warnings of `code`."""
+        with self.condition:
+            self.condition.wait_for(
+                lambda: sum(event.get("code") == code for _, event in self.events) >= count
+                or not self.reader.is_alive(), timeout)
 
     def finish(self, timeout=EVENT_TIMEOUT):
         status = wait_or_kill(self.process, timeout)
