@@ -391,10 +391,11 @@ def pactl(server, *arguments):
                           text=True, check=True).stdout
 
 
-def add_output(server, name, description):
+def add_output(server, name, description, rate=48000, channels=2):
     """Adds a null output (with its monitor) to the private server."""
     pactl(server, "load-module", "module-null-sink", f"sink_name={name}", "format=float32le",
-          "rate=48000", "channels=2", f"sink_properties=device.description={description}")
+          f"rate={rate}", f"channels={channels}",
+          f"sink_properties=device.description={description}")
 
 
 def play_tone(server, tone, device=None):
