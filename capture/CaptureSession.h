@@ -103,7 +103,9 @@ class CaptureSession final : public platform::StreamOutput,
   // Ends the warnings, once every one sent before is out and no level tick is running.
   platform::Task<void> closeWarnings();
   void finishWaitTimedOut();
-  void storeFailureIfNone(const platform::PlatformError& error);
+  // Who reports a failure; see storeFailure() for what that decides.
+  enum class FailureReport { callback, stopCompletion };
+  void storeFailure(const platform::PlatformError& error, FailureReport report);
   std::optional<platform::PlatformError> storedFailure();
   bool isCaptured(platform::StreamOutputType source) const;
   void reportSourceLost(platform::StreamOutputType source, const platform::PlatformError& error);

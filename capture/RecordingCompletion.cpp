@@ -34,7 +34,7 @@ platform::Task<events::EventRecord> CaptureSession::stop() {
         "stopCapture", platform_.dispatch().mainQueue(),
         [stream](platform::ErrorCompletion completion) { stream->stopCapture(completion); });
     const auto stopError = co_await stopping;
-    if (stopError) storeFailureIfNone(*stopError);
+    if (stopError) storeFailure(*stopError, FailureReport::stopCompletion);
   }
 
   const bool finished = co_await waitForRecordingFinish(kFinishWaitSeconds);
@@ -94,10 +94,7 @@ void CaptureSession::resumeFinishWaiter(bool finished) {
 
 // Stored for the stop, and told now: a stopped stream delivers no source any more.
 void CaptureSession::streamDidStopWithError(const platform::PlatformError& error) {
-  {
-    std::lock_guard guard(finishLock_);
-    recordingFailure_ = error;
-  }
+  storeFailure(error, FailureReport::callback);
   reportSourceLost(StreamOutputType::audio, error);
   reportSourceLost(StreamOutputType::microphone, error);
 }
@@ -110,17 +107,19 @@ void CaptureSession::recordingOutputDidFinishRecording() {
 
 // Stored for the stop, and told now: the movie can no longer be written.
 void CaptureSession::recordingOutputDidFailWithError(const platform::PlatformError& error) {
-  {
-    std::lock_guard guard(finishLock_);
-    recordingFailure_ = error;
-  }
+  storeFailure(error, FailureReport::callback);  // before the waiter, which then reads it
   warn(recordingFailedWarning(error));
   resumeFinishWaiter(true);
 }
 
-void CaptureSession::storeFailureIfNone(const platform::PlatformError& error) {
+// The one rule for the failure stop() throws. A failure the platform calls back with replaces
+// the stored one: the later callback tells how the recording ended (a stream that stopped, then
+// a file that could not be finished, ends with the file's). The stop's own error only fills an
+// empty slot: a stop that fails after a reported failure fails because of it. A platform
+// reports each fault once, so a replacement is always a new fault.
+void CaptureSession::storeFailure(const platform::PlatformError& error, FailureReport report) {
   std::lock_guard guard(finishLock_);
-  if (!recordingFailure_) recordingFailure_ = error;
+  if (report == FailureReport::callback || !recordingFailure_) recordingFailure_ = error;
 }
 
 std::optional<platform::PlatformError> CaptureSession::storedFailure() {
