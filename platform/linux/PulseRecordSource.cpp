@@ -54,8 +54,10 @@ namespace {
 // blocks.
 constexpr std::int64_t kLagToAskNs = 250 * 1000000LL;
 constexpr std::int64_t kLagToWaitNs = 1000 * 1000000LL;
-// What the server's writes may lag its clock before it counts as lost: its blocks and jitter.
-constexpr std::int64_t kLossUs = 200 * 1000;
+// What the server's writes may lag its clock before it counts as lost: its blocks, and a
+// server that is itself starved catches up later. A full buffer loses seconds at once, and
+// the mixer waits out a lag below this.
+constexpr std::int64_t kLossUs = 1000 * 1000;
 
 using Clock = std::chrono::steady_clock;
 
