@@ -59,7 +59,7 @@ def rows(results, columns):
         ("level period, p99 of its distance from 1 s, ms", "jitter_ms"),
         ("level period drift, ms per s", "drift_ms"),
         ("100-ms windows of the mix off by > 5 %", "bad_windows"),
-        ("movie's audio less the time from ready to SIGINT, s", "longer_s"),
+        ("movie's audio less the system audio metered, s", "longer_s"),
     ]
     table = []
     for title, figure in figures:

@@ -90,8 +90,9 @@ def run_tool(binary, path, server, seconds):
         drift_ms=((levels[-1] - levels[0]) / (len(levels) - 1) - 1) * 1000
         if len(levels) > 2 else None,
         bad_windows=bad_windows(path),
-        longer_s=len(decoded_audio(path)) / SAMPLES_PER_SECOND - (run.interrupted - ready)
-        if ready else None)
+        longer_s=(len(decoded_audio(path)) - sum(
+            record["systemSamples"] for kind in ("level", "final")
+            for _, record in run.records(kind))) / SAMPLES_PER_SECOND)
     return figures
 
 
