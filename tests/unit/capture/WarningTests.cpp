@@ -1,3 +1,6 @@
+#include <condition_variable>
+#include <thread>
+
 #include "SessionFixture.h"
 
 namespace capture {
@@ -113,6 +116,60 @@ TEST_F(Warnings, NothingIsToldAfterTheStopHasDecided) {
     platform.capture.recordingFails(scriptedError(7, "Disk"));
   });
   EXPECT_EQ(records, std::vector<json>{});
+}
+
+// A sink whose first level record is held until the test lets it go, as a tick that is slow to
+// write would be.
+class HeldLevelSink final : public events::EventSink {
+ public:
+  void emit(const events::EventRecord& record) override {
+    const std::string kind = std::get<std::string>(record.entries()[0].second);
+    std::unique_lock guard(lock_);
+    if (kind == "level") {
+      entered_ = true;
+      changed_.notify_all();
+      changed_.wait(guard, [this] { return released_; });
+    }
+    order.push_back(kind);
+  }
+  void flush() override {}
+  void awaitEntered() {
+    std::unique_lock guard(lock_);
+    changed_.wait(guard, [this] { return entered_; });
+  }
+  void release() {
+    std::lock_guard guard(lock_);
+    released_ = true;
+    changed_.notify_all();
+  }
+  std::vector<std::string> order;  // guarded by lock_; read once the writers are done
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool entered_ = false;   // guarded by lock_
+  bool released_ = false;  // guarded by lock_
+};
+
+// A tick already running when the stop cancels the timer is over before the stop yields
+// "final", so that "final" is the last record.
+TEST(FinalIsLast, TheStopWaitsForATickRunningInItsHandler) {
+  test_support::ScriptedPlatform platform;
+  HeldLevelSink sink;
+  auto session = CaptureSession::create(platform, sink, "/tmp/recording.mov", false, {});
+  ASSERT_TRUE(std::holds_alternative<std::monostate>(runOnMainQueue(platform, session->start())));
+  std::jthread tick([&] { platform.scriptedDispatch.timers.at(0)->fire(); });
+  sink.awaitEntered();
+  std::jthread releaser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    sink.release();
+  });
+  auto outcome = runOnMainQueue(platform, session->stop());
+  const auto* record = std::get_if<events::EventRecord>(&outcome);
+  ASSERT_NE(record, nullptr);
+  sink.emit(*record);
+  tick.join();
+  EXPECT_EQ(sink.order, (std::vector<std::string>{"level", "final"}));
 }
 
 }  // namespace
