@@ -10,6 +10,7 @@
 
 #include "capture/AudioStatistics.h"
 #include "capture/DiskSpaceWatch.h"
+#include "capture/FileIdentity.h"
 #include "capture/SilenceWatch.h"
 #include "events/EventRecord.h"
 #include "events/EventSink.h"
@@ -63,7 +64,8 @@ class CaptureSession final : public platform::StreamOutput,
   }
 
   // Stops the level timer and the stream, waits for the file, and yields the "final" record;
-  // throws the stored failure or the tool's "not finished" error. Not to be run twice at once.
+  // throws the stored failure, the tool's "not finished" error, or its "movie gone" error when the
+  // output path no longer names the file that was started. Not to be run twice at once.
   platform::Task<events::EventRecord> stop();
 
   // Whether the recording output reported the file's end within `seconds`.
@@ -107,6 +109,7 @@ class CaptureSession final : public platform::StreamOutput,
   enum class FailureReport { callback, stopCompletion };
   void storeFailure(const platform::PlatformError& error, FailureReport report);
   std::optional<platform::PlatformError> storedFailure();
+  bool movieGone();
   bool isCaptured(platform::StreamOutputType source) const;
   void reportSourceLost(platform::StreamOutputType source, const platform::PlatformError& error);
 
@@ -145,6 +148,9 @@ class CaptureSession final : public platform::StreamOutput,
   // (the failure is in recordingFailure_): the wait for the end is over either way.
   bool recordingFinished_ = false;
   std::optional<platform::OneShotWaiter<>> finishWaiter_;  // guarded by finishLock_
+  // The file the output path named when the recording output began it; nullopt when it named
+  // none then (a platform that creates it later), which leaves nothing to compare at the stop.
+  std::optional<FileIdentity> startedMovie_;  // guarded by finishLock_
 
   std::mutex sourceLock_;
   // Reported lost and not restored since; guarded by sourceLock_.

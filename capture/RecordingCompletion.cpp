@@ -19,6 +19,9 @@ using platform::StreamOutputType;
 
 constexpr double kFinishWaitSeconds = 15.0;
 
+using platform::toolError;
+using platform::ToolErrorCode;
+
 }  // namespace
 
 platform::Task<events::EventRecord> CaptureSession::stop() {
@@ -41,9 +44,10 @@ platform::Task<events::EventRecord> CaptureSession::stop() {
   co_await closeWarnings();
   const std::optional<platform::PlatformError> failure = storedFailure();
   if (failure) throw *failure;
-  if (!finished)
-    throw platform::toolError(platform_.screenCapture().errorTypeName(),
-                              platform::ToolErrorCode::recordingNotFinished);
+  const std::string errorTypeName = platform_.screenCapture().errorTypeName();
+  if (!finished) throw toolError(errorTypeName, ToolErrorCode::recordingNotFinished);
+  // Deleted or renamed away while recording: the complete movie is nowhere the parent looks.
+  if (movieGone()) throw toolError(errorTypeName, ToolErrorCode::movieGone);
 
   const LevelReading system = systemStats_.snapshot(false);
   const LevelReading microphone = microphoneStats_.snapshot(false);
@@ -99,7 +103,11 @@ void CaptureSession::streamDidStopWithError(const platform::PlatformError& error
   reportSourceLost(StreamOutputType::microphone, error);
 }
 
-void CaptureSession::recordingOutputDidStartRecording() {}
+void CaptureSession::recordingOutputDidStartRecording() {
+  const std::optional<FileIdentity> started = identityOf(outputURL_);
+  std::lock_guard guard(finishLock_);
+  startedMovie_ = started;
+}
 
 void CaptureSession::recordingOutputDidFinishRecording() {
   resumeFinishWaiter(true);
@@ -120,6 +128,15 @@ void CaptureSession::recordingOutputDidFailWithError(const platform::PlatformErr
 void CaptureSession::storeFailure(const platform::PlatformError& error, FailureReport report) {
   std::lock_guard guard(finishLock_);
   if (report == FailureReport::callback || !recordingFailure_) recordingFailure_ = error;
+}
+
+bool CaptureSession::movieGone() {
+  std::optional<FileIdentity> started;
+  {
+    std::lock_guard guard(finishLock_);
+    started = startedMovie_;
+  }
+  return started && identityOf(outputURL_) != started;
 }
 
 std::optional<platform::PlatformError> CaptureSession::storedFailure() {

@@ -212,6 +212,27 @@ def output_is_standard_output(f, binary, server, root):
             f"status {status}, {lines[:3]}")
 
 
+def movie_gone_at_the_stop(f, binary, server, root):
+    """Deleted or renamed away while recording: the stop fails, rather than a final for a movie
+    that is not at its path."""
+    for how in ("deleted", "renamed"):
+        f.group = f"movie {how} while recording"
+        path = os.path.join(root, f"{how}.mov")
+        run = recording(f, binary, server, path, ["--microphone", "off"])
+        if not run:
+            continue
+        time.sleep(1)
+        if how == "deleted":
+            os.remove(path)
+        else:
+            os.rename(path, path + ".moved")
+        status = interrupt(run)
+        last = run.events[-1][1] if run.events else {}
+        f.check(status == 1 and last.get("stage") == "stop" and last.get("errorCode") == 10
+                and last.get("domain") == "TessaloquinAudioCapture" and "final" not in run.kinds(),
+                f"status {status}, last record {last}")
+
+
 def file_size_limit(f, binary, server, root):
     """Past RLIMIT_FSIZE writes fail like on a full disk: the stop reports it, no SIGXFSZ."""
     run = Run("prlimit", ["--fsize=20000", binary, "--output", os.path.join(root, "limited.mov")],
@@ -324,5 +345,6 @@ def movie_ends_with_its_audio(f, binary, server, root):
 if __name__ == "__main__":
     run_suite("output e2e", (two_recorders, fifo_without_reader, stalled_output,
                              reader_that_never_reads, deleted_working_folder,
-                             output_is_standard_output, file_size_limit, killed, tool_stopped,
-                             movie_ends_with_its_audio, server_silent_while_the_sources_open))
+                             output_is_standard_output, file_size_limit, movie_gone_at_the_stop,
+                             killed, tool_stopped, movie_ends_with_its_audio,
+                             server_silent_while_the_sources_open))

@@ -1,3 +1,8 @@
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <optional>
 #include <thread>
 
@@ -103,6 +108,48 @@ TEST(RecordingCompletion, EachEndingGivesTheFinalRecordOrItsError) {
     EXPECT_LT(stopped.took, 5s);
     for (const auto timeout : stopped.timeouts) EXPECT_EQ(timeout, 15s);
   }
+}
+
+// A movie deleted, renamed away or replaced while recording is complete nowhere the parent will
+// look: the stop must not say it is.
+TEST(RecordingCompletion, AMovieNoLongerAtItsPathFailsTheStop) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::temp_directory_path() / ("movie-gone-" + std::to_string(getpid()));
+  const fs::path movie = folder / "take.mov";
+  const struct {
+    const char* what;
+    std::function<void()> meanwhile;
+    bool gone;
+  } cases[] = {
+      {"left alone", [] {}, false},
+      {"deleted", [&] { fs::remove(movie); }, true},
+      {"renamed away", [&] { fs::rename(movie, folder / "elsewhere.mov"); }, true},
+      {"replaced by another file",
+       [&] {
+         std::ofstream(folder / "other.mov") << "another";
+         fs::rename(folder / "other.mov", movie);
+       },
+       true},
+  };
+  for (const auto& [what, meanwhile, gone] : cases) {
+    SCOPED_TRACE(what);
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    std::ofstream(movie) << "movie";  // what the recording output would have begun
+    ScriptedPlatform platform;
+    test_support::RecordedEvents sink;
+    platform.scriptedDispatch.delayScale = 0.002;
+    auto session = CaptureSession::create(platform, sink, movie, false, std::nullopt);
+    ASSERT_TRUE(std::holds_alternative<std::monostate>(runOnMainQueue(platform, session->start())));
+    meanwhile();
+    const auto outcome = runOnMainQueue(platform, session->stop());
+    if (gone) {
+      expectSameError(failureOf(outcome), ownError(10));
+    } else {
+      EXPECT_TRUE(std::holds_alternative<events::EventRecord>(outcome));
+    }
+  }
+  fs::remove_all(folder);
 }
 
 using RecordingCompletionRace = SessionFixture;
