@@ -41,6 +41,7 @@ platform::OneShotWaiter<> armStopRequest(platform::SignalSource& interrupts,
 platform::Task<int> runRecording(const RunOptions& options, platform::PlatformServices& platform,
                                  events::EventSink& sink) {
   platform::Dispatch& dispatch = platform.dispatch();
+  const std::string errorTypeName = platform.screenCapture().errorTypeName();
   // The process entry has done so already; an in-process run relies on this one.
   std::signal(SIGINT, SIG_IGN);
   // Never cancelled: the stop signals stay handled, also while the stop runs.
@@ -57,15 +58,14 @@ platform::Task<int> runRecording(const RunOptions& options, platform::PlatformSe
   }
   if (!parentExit) {
     events::emitError(sink,
-                      platform::toolError(platform.screenCapture().errorTypeName(),
-                                          platform::ToolErrorCode::resourceRefused),
+                      platform::toolError(errorTypeName, platform::ToolErrorCode::resourceRefused),
                       "start");
     co_return 1;
   }
 
   const auto session = capture::CaptureSession::create(
       platform, sink, options.outputURL, options.captureMicrophone, options.microphoneName);
-  const auto startFailure = co_await failureOf(session->start());
+  const auto startFailure = co_await failureOf(session->start(), errorTypeName);
   if (startFailure) {
     events::emitError(sink, *startFailure, "start");
     co_return 1;
@@ -82,7 +82,7 @@ platform::Task<int> runRecording(const RunOptions& options, platform::PlatformSe
   sink.emit(ready);
   co_await stopRequested;
 
-  auto stopped = co_await outcomeOf(session->stop());
+  auto stopped = co_await outcomeOf(session->stop(), errorTypeName);
   const auto* stopFailure = std::get_if<platform::PlatformError>(&stopped);
   if (stopFailure) {
     events::emitError(sink, *stopFailure, "stop");

@@ -25,10 +25,11 @@ Outcome<T> runOnMainQueue(platform::PlatformServices& platform, platform::Task<T
   platform::MainQueue& mainQueue = platform.dispatch().mainQueue();
   std::optional<Outcome<T>> outcome;
   mainQueue.post([&] {
-    platform::launch(app::outcomeOf(std::move(task)), [&](Outcome<T> result) {
-      outcome.emplace(std::move(result));
-      mainQueue.quit();
-    });
+    platform::launch(app::outcomeOf(std::move(task), platform.screenCapture().errorTypeName()),
+                     [&](Outcome<T> result) {
+                       outcome.emplace(std::move(result));
+                       mainQueue.quit();
+                     });
   });
   mainQueue.run();
   return std::move(*outcome);

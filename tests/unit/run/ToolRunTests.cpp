@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <future>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "app/ToolMain.h"
@@ -112,6 +113,38 @@ TEST(ToolRun, ListingTheMicrophonesPrintsEveryDeviceInOrderOrTheProbeStagesError
   // The probe still wins over a listing.
   const Printed probed = runToCompletion({"tool", "--list-microphones", "--probe"}, platform);
   EXPECT_EQ(probed.records, (std::vector<json>{{{"event", "probe"}, {"granted", true}}}));
+}
+
+// An exception that is not a platform error (here: no thread for a timer or a time-out) must end
+// its stage with a record and status 1, not end the process without a word.
+TEST(ToolRun, AnExceptionThatIsNotAPlatformErrorEndsItsStageAsAnInternalFault) {
+  for (const std::string stage : {"start", "stop"}) {
+    SCOPED_TRACE(stage);
+    test_support::ScriptedPlatform platform;
+    platform.scriptedDispatch.refuseTimers = stage == "start";
+    platform.scriptedDispatch.refuseDelays = stage == "stop";
+    platform.capture.finishOnStop = test_support::FinishOnStop::never;  // so the stop waits
+    test_support::RecordedEvents sink;
+    // The start fails by itself; the stop needs the parent's SIGINT after ready.
+    auto parent = std::async(std::launch::async, [&, mainThread = ::pthread_self()] {
+      const auto ready = [](const json& record) { return record["event"] == "ready"; };
+      if (stage == "stop" && sink.awaitRecord(ready, std::chrono::seconds(5))) {
+        ::pthread_kill(mainThread, SIGINT);
+      }
+    });
+    const int status = app::runTool({"tool", "--output", "/tmp/take.mov"}, platform, sink);
+    parent.get();
+
+    const auto events = sink.records();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(events.back(), (json{{"event", "error"},
+                                   {"code", "capture_failed"},
+                                   {"stage", stage},
+                                   {"errorName", "ScriptedError"},
+                                   {"domain", "TessaloquinAudioCapture"},
+                                   {"errorCode", 4}}));
+  }
 }
 
 }  // namespace

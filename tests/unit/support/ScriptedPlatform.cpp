@@ -1,6 +1,8 @@
 #include "ScriptedPlatform.h"
 
+#include <cerrno>
 #include <future>
+#include <system_error>
 #include <utility>
 
 namespace test_support {
@@ -196,11 +198,13 @@ class TimerHandle final : public platform::RepeatingTimer {
 
 std::unique_ptr<platform::RepeatingTimer> ScriptedDispatch::makeRepeatingTimer(
     std::shared_ptr<platform::Queue> queue) {
+  if (refuseTimers) throw std::system_error(EAGAIN, std::generic_category(), "timer");
   timers.push_back(std::make_shared<ManualTimer>(std::move(queue)));
   return std::make_unique<TimerHandle>(timers.back());
 }
 
 void ScriptedDispatch::runAfter(std::chrono::nanoseconds delay, platform::Work work) {
+  if (refuseDelays) throw std::system_error(EAGAIN, std::generic_category(), "delayed work");
   requestedDelays.push_back(delay);
   const auto scaled = std::chrono::duration_cast<std::chrono::nanoseconds>(delay * delayScale);
   posix_.runAfter(scaled, std::move(work));

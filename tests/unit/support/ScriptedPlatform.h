@@ -16,6 +16,7 @@
 //   platform.capture.sourceIsLost(StreamOutputType::microphone, e);  sourceIsRestored(type, 1.5);
 //   platform.scriptedDispatch.timers[0]->fire();                         // a level tick
 //   platform.disk.set({{movieBytes, availableBytes}});  timers[1]->fire();  // a disk reading
+//   platform.scriptedDispatch.refuseTimers = true;             // no timer can be made
 //
 // It records what the session asked for: the filter, the configuration, the outputs and their
 // queues, the recording configuration and the time-outs.
@@ -193,6 +194,9 @@ class ManualTimer {
 class ScriptedDispatch final : public platform::Dispatch {
  public:
   double delayScale = 1.0;
+  // Timers and delayed work then throw std::system_error, as when no thread can be made.
+  bool refuseTimers = false;
+  bool refuseDelays = false;
   std::vector<std::chrono::nanoseconds> requestedDelays;  // main queue only
   std::atomic<int> delaysScheduled = 0;                   // for other threads to wait on
   std::vector<std::shared_ptr<ManualTimer>> timers;
