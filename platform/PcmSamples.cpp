@@ -19,6 +19,8 @@ std::size_t widthOf(SampleEncoding encoding) {
     case SampleEncoding::int24Packed:
       return 3;
     case SampleEncoding::float32:
+    case SampleEncoding::int24InHigh32:
+    case SampleEncoding::int24InLow32:
     case SampleEncoding::int32:
       return 4;
   }
@@ -32,12 +34,16 @@ Integer load(const std::byte* value) {
   return integer;
 }
 
+std::int32_t signExtended24(std::uint32_t bits) {
+  return static_cast<std::int32_t>((bits & 0xFFFFFFU) ^ 0x800000U) - 0x800000;
+}
+
 std::int32_t loadInt24(const std::byte* value) {
   const auto byte = [value](int index) {
     return static_cast<std::uint32_t>(value[kBigEndianMachine ? 2 - index : index]);
   };
   const std::uint32_t bits = byte(0) | byte(1) << 8 | byte(2) << 16;
-  return static_cast<std::int32_t>(bits ^ 0x800000U) - 0x800000;
+  return signExtended24(bits);
 }
 
 }  // namespace
@@ -49,15 +55,21 @@ std::optional<SampleEncoding> sampleEncodingOf(const AudioStreamDescription& des
   const std::uint32_t valuesPerFrame =
       (flags & kPcmFlagIsNonInterleaved) != 0 ? 1 : description.channelsPerFrame;
   if (valuesPerFrame == 0 || description.bytesPerFrame % valuesPerFrame != 0) return std::nullopt;
-  // Padded values (24 bits in 4 bytes, say) are not read.
-  if (description.bytesPerFrame / valuesPerFrame * 8 != description.bitsPerChannel) {
-    return std::nullopt;
-  }
+  const std::uint32_t containerBits = description.bytesPerFrame / valuesPerFrame * 8;
   if ((flags & kPcmFlagIsFloat) != 0) {
-    if (description.bitsPerChannel == 32) return SampleEncoding::float32;
+    if (description.bitsPerChannel == 32 && containerBits == 32) return SampleEncoding::float32;
     return std::nullopt;
   }
   if ((flags & kPcmFlagIsSignedInteger) == 0) return std::nullopt;
+  if (containerBits != description.bitsPerChannel) {
+    // Unpacked values lie in the container's high or low bits; the flag tells which.
+    if (description.bitsPerChannel != 24 || containerBits != 32 ||
+        (flags & kPcmFlagIsPacked) != 0) {
+      return std::nullopt;
+    }
+    return (flags & kPcmFlagIsAlignedHigh) != 0 ? SampleEncoding::int24InHigh32
+                                                : SampleEncoding::int24InLow32;
+  }
   switch (description.bitsPerChannel) {
     case 16:
       return SampleEncoding::int16;
@@ -155,6 +167,11 @@ float PcmSampleBuffer::Converted::decode(const std::byte* value) const {
       return static_cast<float>(load<std::int16_t>(value) / 32768.0);
     case SampleEncoding::int24Packed:
       return static_cast<float>(loadInt24(value) / 8388608.0);
+    case SampleEncoding::int24InHigh32:
+      // The low byte is padding, whatever it holds.
+      return static_cast<float>(signExtended24(load<std::uint32_t>(value) >> 8) / 8388608.0);
+    case SampleEncoding::int24InLow32:
+      return static_cast<float>(signExtended24(load<std::uint32_t>(value)) / 8388608.0);
     case SampleEncoding::int32:
       return static_cast<float>(load<std::int32_t>(value) / 2147483648.0);
     case SampleEncoding::float32:

@@ -24,12 +24,14 @@ inline constexpr std::uint32_t kPcmFlagIsFloat = 1U << 0;
 inline constexpr std::uint32_t kPcmFlagIsBigEndian = 1U << 1;
 inline constexpr std::uint32_t kPcmFlagIsSignedInteger = 1U << 2;
 inline constexpr std::uint32_t kPcmFlagIsPacked = 1U << 3;
+inline constexpr std::uint32_t kPcmFlagIsAlignedHigh = 1U << 4;
 inline constexpr std::uint32_t kPcmFlagIsNonInterleaved = 1U << 5;
 
-// Sample values the metering can read, each in the machine's byte order.
-enum class SampleEncoding { float32, int16, int24Packed, int32 };
+// Sample values the metering can read, each in the machine's byte order. USB microphones deliver
+// 24-bit values in 4-byte containers, in the container's high or low three bytes.
+enum class SampleEncoding { float32, int16, int24Packed, int24InHigh32, int24InLow32, int32 };
 
-// None for anything else: another format, unsigned or padded integers, other widths, or the
+// None for anything else: another format, unsigned integers, other widths or paddings, or the
 // other byte order. Interleaving does not matter: every value is a sample value either way.
 std::optional<SampleEncoding> sampleEncodingOf(const AudioStreamDescription& description);
 

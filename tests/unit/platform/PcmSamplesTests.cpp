@@ -35,7 +35,20 @@ TEST(PcmSamples, EncodingFollowsTheStreamDescription) {
        {kLinearPcmFormat, kSignedPacked | kPcmFlagIsNonInterleaved, 3, 2, 24},
        SampleEncoding::int24Packed},
       {"int32", {kLinearPcmFormat, kSignedPacked, 8, 2, 32}, SampleEncoding::int32},
-      {"int24 padded to 4 bytes", {kLinearPcmFormat, kPcmFlagIsSignedInteger, 8, 2, 24}, {}},
+      {"int24 high in 4 bytes",
+       {kLinearPcmFormat, kPcmFlagIsSignedInteger | kPcmFlagIsAlignedHigh, 8, 2, 24},
+       SampleEncoding::int24InHigh32},
+      {"int24 low in 4 bytes",
+       {kLinearPcmFormat, kPcmFlagIsSignedInteger, 8, 2, 24},
+       SampleEncoding::int24InLow32},
+      {"int24 high in 4 bytes, non-interleaved",
+       {kLinearPcmFormat,
+        kPcmFlagIsSignedInteger | kPcmFlagIsAlignedHigh | kPcmFlagIsNonInterleaved, 4, 2, 24},
+       SampleEncoding::int24InHigh32},
+      {"int24 in 4 bytes said to be packed", {kLinearPcmFormat, kSignedPacked, 8, 2, 24}, {}},
+      {"int20 in 4 bytes", {kLinearPcmFormat, kPcmFlagIsSignedInteger, 8, 2, 20}, {}},
+      {"int16 in 4 bytes", {kLinearPcmFormat, kPcmFlagIsSignedInteger, 8, 2, 16}, {}},
+      {"float32 in 8 bytes", {kLinearPcmFormat, kPcmFlagIsFloat, 16, 2, 32}, {}},
       {"float64", {kLinearPcmFormat, kFloatPacked, 16, 2, 64}, {}},
       {"unsigned 8-bit", {kLinearPcmFormat, kPcmFlagIsPacked, 2, 2, 8}, {}},
       {"unsigned 16-bit", {kLinearPcmFormat, kPcmFlagIsPacked, 4, 2, 16}, {}},
@@ -53,6 +66,16 @@ std::vector<std::byte> int24BytesOf(const std::vector<std::int32_t>& values) {
     for (int shift : {0, 8, 16}) bytes.push_back(static_cast<std::byte>(value >> shift));
   }
   return bytes;
+}
+
+// 24-bit values in 4-byte containers, with junk in the padding byte that must not count.
+std::vector<std::byte> int24In32BytesOf(const std::vector<std::int32_t>& values, bool high) {
+  std::vector<std::uint32_t> containers;
+  for (std::int32_t value : values) {
+    const auto bits = static_cast<std::uint32_t>(value) & 0xFFFFFFU;
+    containers.push_back(high ? bits << 8 | 0x5AU : bits | 0xA5000000U);
+  }
+  return ScriptedSampleBuffer::bytesOf(containers);
 }
 
 // Every float the metering would read, walking the pieces as it does.
@@ -88,6 +111,14 @@ const std::vector<Converted> kConversions = {
     {"int24",
      SampleEncoding::int24Packed,
      int24BytesOf({-8388608, 4194304, 0, -2097152, 8388607}),
+     {-1.0F, 0.5F, 0.0F, -0.25F, 8388607.0F / 8388608.0F}},
+    {"int24 high in 4 bytes",
+     SampleEncoding::int24InHigh32,
+     int24In32BytesOf({-8388608, 4194304, 0, -2097152, 8388607}, true),
+     {-1.0F, 0.5F, 0.0F, -0.25F, 8388607.0F / 8388608.0F}},
+    {"int24 low in 4 bytes",
+     SampleEncoding::int24InLow32,
+     int24In32BytesOf({-8388608, 4194304, 0, -2097152, 8388607}, false),
      {-1.0F, 0.5F, 0.0F, -0.25F, 8388607.0F / 8388608.0F}},
     {"int32",
      SampleEncoding::int32,
