@@ -1,4 +1,3 @@
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -7,6 +6,7 @@
 #include "app/ToolMain.h"
 #include "events/EventStream.h"
 #include "platform/PlatformServices.h"
+#include "platform/ProcessExit.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv, argv + argc);
@@ -15,10 +15,10 @@ int main(int argc, char** argv) {
   try {
     platform = platform::makeSystemPlatform();
   } catch (const platform::PlatformError& error) {
-    std::_Exit(app::reportMissingPlatform(arguments, error));
+    platform::exitProcess(app::reportMissingPlatform(arguments, error));
   }
   const int status = app::runTool(arguments, *platform, events::standardOutputEvents());
   // Capture threads may still be running: end without tearing anything down, as every record
-  // has already been written.
-  std::_Exit(status);
+  // has already been written; only the claims on the output path are released.
+  platform::exitProcess(status);
 }

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <map>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -41,6 +43,29 @@ std::filesystem::path lockFileFor(const std::filesystem::path& output,
   return lockFolder / name;
 }
 
+struct Held {
+  std::filesystem::path lockFile;
+  int descriptor;
+};
+
+// Every claim the process holds, so that an exit without destructors can still end them.
+struct ClaimTable {
+  std::mutex mutex;
+  std::uint64_t lastID = 0;            // guarded by mutex
+  std::map<std::uint64_t, Held> held;  // guarded by mutex
+};
+
+ClaimTable& claimTable() {
+  static ClaimTable* const table = new ClaimTable;  // never destroyed: exits use it last
+  return *table;
+}
+
+// Removed while still locked, so that no one locks a file on its way out.
+void end(const Held& claim) {
+  ::unlink(claim.lockFile.c_str());
+  ::close(claim.descriptor);
+}
+
 bool namesSameFile(int descriptor, const std::filesystem::path& path) {
   struct stat opened;
   struct stat named;
@@ -56,15 +81,20 @@ std::optional<OutputPathLock> OutputPathLock::claim(const std::filesystem::path&
   while (true) {
     const int descriptor =
         ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (descriptor < 0) return OutputPathLock(std::move(lockFile), -1);
+    if (descriptor < 0) return OutputPathLock(0);
     if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
       const int error = errno;
       ::close(descriptor);
       if (error == EWOULDBLOCK) return std::nullopt;
-      return OutputPathLock(std::move(lockFile), -1);
+      return OutputPathLock(0);
     }
     // A holder that ended between the open and the lock removed the file this one locks.
-    if (namesSameFile(descriptor, lockFile)) return OutputPathLock(std::move(lockFile), descriptor);
+    if (namesSameFile(descriptor, lockFile)) {
+      ClaimTable& table = claimTable();
+      std::lock_guard lock(table.mutex);
+      table.held.emplace(++table.lastID, Held{std::move(lockFile), descriptor});
+      return OutputPathLock(table.lastID);
+    }
     ::close(descriptor);
   }
 }
@@ -75,16 +105,24 @@ std::optional<OutputPathLock> OutputPathLock::claim(const std::filesystem::path&
   return claim(output, error ? std::filesystem::path("/tmp") : folder);
 }
 
-OutputPathLock::OutputPathLock(OutputPathLock&& other) noexcept
-    : lockFile_(std::move(other.lockFile_)), descriptor_(other.descriptor_) {
-  other.descriptor_ = -1;
+void OutputPathLock::releaseAll() {
+  ClaimTable& table = claimTable();
+  std::lock_guard lock(table.mutex);
+  for (const auto& [id, claim] : table.held) end(claim);
+  table.held.clear();
 }
 
+OutputPathLock::OutputPathLock(OutputPathLock&& other) noexcept
+    : id_(std::exchange(other.id_, 0)) {}
+
 OutputPathLock::~OutputPathLock() {
-  if (descriptor_ < 0) return;
-  // Removed while still locked, so that no one locks a file on its way out.
-  ::unlink(lockFile_.c_str());
-  ::close(descriptor_);
+  if (id_ == 0) return;
+  ClaimTable& table = claimTable();
+  std::lock_guard lock(table.mutex);
+  const auto claim = table.held.find(id_);
+  if (claim == table.held.end()) return;
+  end(claim->second);
+  table.held.erase(claim);
 }
 
 }  // namespace platform::posix

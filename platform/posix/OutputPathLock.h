@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 
@@ -9,7 +10,8 @@ namespace platform::posix {
 // movie cannot be locked before it exists: an exclusive flock on a lock file named after the
 // path's canonical form, in a folder of the user's. Spellings of one path (relative, through a
 // symbolic link to its folder) take the same claim. Owned by what lives as long as the
-// recording; destruction removes the lock file and ends the claim.
+// recording; destruction removes the lock file and ends the claim, and so does releaseAll() for
+// a process that ends without destroying anything.
 class OutputPathLock {
  public:
   // Empty when another recorder holds the path. A lock file that cannot be made (no such folder,
@@ -18,6 +20,8 @@ class OutputPathLock {
                                              const std::filesystem::path& lockFolder);
   // In the user's temporary folder ($TMPDIR, which macOS keeps per user; else /tmp).
   static std::optional<OutputPathLock> claim(const std::filesystem::path& output);
+  // Any thread: ends every claim of the process; their destruction then does nothing.
+  static void releaseAll();
 
   OutputPathLock(OutputPathLock&& other) noexcept;
   OutputPathLock& operator=(OutputPathLock&&) = delete;
@@ -26,11 +30,9 @@ class OutputPathLock {
   ~OutputPathLock();
 
  private:
-  OutputPathLock(std::filesystem::path lockFile, int descriptor)
-      : lockFile_(std::move(lockFile)), descriptor_(descriptor) {}
+  explicit OutputPathLock(std::uint64_t id) : id_(id) {}
 
-  std::filesystem::path lockFile_;
-  int descriptor_;  // -1 when unprotected
+  std::uint64_t id_;  // the claim's key in the process's table; 0 when unprotected or moved
 };
 
 }  // namespace platform::posix

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "platform/ProcessExit.h"
 #include "platform/posix/OutputPathLock.h"
 
 namespace platform::posix {
@@ -49,6 +53,26 @@ TEST_F(OutputPathLockTest, EndedClaimLeavesNoLockFileAndThePathFree) {
   }
   EXPECT_TRUE(fs::is_empty(locks()));
   EXPECT_TRUE(OutputPathLock::claim(movies() / "a.mov", locks()).has_value());
+}
+
+// The tool ends by exitProcess, which runs no destructor, after a finished recording and after
+// a failed one alike; neither may leave a lock file behind in the user's temporary folder.
+TEST_F(OutputPathLockTest, ProcessEndedWithAClaimStillHeldLeavesNoLockFile) {
+  for (const int status : {0, 1}) {
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      auto held = OutputPathLock::claim(movies() / "a.mov", locks());
+      auto second = OutputPathLock::claim(movies() / "b.mov", locks());
+      if (!held || !second || fs::is_empty(locks())) std::_Exit(99);
+      platform::exitProcess(status);
+    }
+    int waited = 0;
+    ASSERT_EQ(::waitpid(child, &waited, 0), child);
+    ASSERT_TRUE(WIFEXITED(waited));
+    EXPECT_EQ(WEXITSTATUS(waited), status);
+    EXPECT_TRUE(fs::is_empty(locks())) << "exit status " << status;
+  }
 }
 
 TEST_F(OutputPathLockTest, MissingLockFolderRecordsUnprotected) {
