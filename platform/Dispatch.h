@@ -19,8 +19,10 @@ class Queue {
 };
 
 // The queue of the process's main thread. The thread that calls run() becomes the main thread and
-// services the queue until quit() is called from work on the queue; work still queued then waits
-// for the next run().
+// services the queue until quit(), from any thread; run() returns once the item running then has
+// returned. Work already queued at the quit may run before run() returns or wait for the next
+// run(): libdispatch ends a drain of the main queue it has begun, the POSIX queue stops at once.
+// Work posted after run() has returned waits for the next run().
 class MainQueue : public Queue {
  public:
   virtual void run() = 0;

@@ -6,7 +6,9 @@
 //   queue: the sample queue for the level timer, the main queue for the stop signals and the
 //   parent's exit.
 // run: the main queue is libdispatch's, drained by CFRunLoopRun() on the process's main thread
-//   until quit() stops that run loop.
+//   until quit() stops that run loop. The stop takes effect when the run loop's callout returns,
+//   and libdispatch finishes the drain of the main queue it is in first, so work queued before
+//   the quit may still run in this run().
 // stop: cancel() ends a timer; a source is also cancelled when its owner lets go of it, so a
 //   handler never outlives the object that installed it.
 // runAfter: one block on the default-QoS global queue, never cancelled.
@@ -189,8 +191,10 @@ class LibdispatchService final : public Dispatch {
  public:
   MainQueue& mainQueue() override { return mainQueue_; }
   std::shared_ptr<Queue> makeSerialQueue(const std::string& label) override {
-    // ScreenCaptureKit calls back on these queues for hours: a pool per work item keeps what the
-    // framework and the bridges autorelease from piling up.
+    // ScreenCaptureKit calls back on these queues for hours. A queue made as plain serial
+    // inherits its target's frequency, and the global queues' is "never": nothing the framework
+    // and the bridges autorelease in a callback would be freed until the worker thread exits.
+    // A pool per work item frees it after each callback.
     dispatch_queue_attr_t attributes = dispatch_queue_attr_make_with_autorelease_frequency(
         DISPATCH_QUEUE_SERIAL, DISPATCH_AUTORELEASE_FREQUENCY_WORK_ITEM);
     attributes = dispatch_queue_attr_make_with_qos_class(attributes, QOS_CLASS_USER_INITIATED, 0);
