@@ -34,55 +34,32 @@ constexpr const char* kMicrophoneSource = "microphone-source";
 // output is the default then.
 constexpr const char* kDefaultMonitor = "@DEFAULT_MONITOR@";
 
+// docs/linux-recording.md ("Why the pipeline's numbers") has the measurements behind these.
+
 // The server holds what a source has not read yet, up to this much, and hands it over late but
-// in order when the tool was starved or stopped (SIGSTOP, a loaded machine at a low priority);
-// the sources stamp it where it belongs (RecordTimeline.h). The mixer waits that long, and the
-// server's blocks and what is in flight on the socket longer, for a source whose data is late,
-// rather than mix silence and drop the late data. Only a source that lags costs anything: the
-// other's data waits in the mixer meanwhile.
+// in order when the tool was starved or stopped; the sources stamp it where it belongs
+// (RecordTimeline.h). The mixer waits that long, and longer for the server's blocks and what is
+// on the socket, rather than mix silence and drop the late data.
 constexpr guint64 kServerHoldsNs = 10 * GST_SECOND;
 constexpr guint64 kMixerLatencyNs = kServerHoldsNs + 2 * GST_SECOND;
-// Reads of 50 ms rather than 20 wake the tool and the server 20 times a second per source
-// instead of 50: measured, about a quarter less CPU in the tool and a fifth of the server's
-// extra share. 100-ms reads save a sixth more, but "ready" comes 110 ms later (the first block
-// waits for a whole read) and a level would count a tenth of a second more or less at times.
+// 50-ms reads: a quarter less CPU than 20-ms ones; 100-ms ones make "ready" later.
 constexpr guint64 kSourceReadNs = 50 * GST_MSECOND;
-// "ready" waits for the first mix buffer, hence for each source's first 50 ms; with 10-ms reads
-// the server starts handing them over sooner. The reads grow once the first tenth of a second
-// has come.
+// The first reads are short, so that the first block, and "ready", come sooner.
 constexpr guint64 kFirstSourceReadNs = 10 * GST_MSECOND;
 constexpr int kFirstSourceReads = 10;
-// The mixer wakes once per output buffer, and each buffer is a hand-off to the encoder: 100 ms
-// rather than its default 10 saves it nine wakes in ten. "ready" waits for the file's first
-// bytes, which wait for the first mix buffers, and 100-ms buffers from the start delayed it by
-// 100 ms (medians of 8 starts: 220 ms against 120); so the mix starts in 50-ms buffers and grows
-// once the first few have gone. Measured against 50-ms buffers throughout: 8 % less CPU, and
-// "ready" as soon.
+// 100-ms mix buffers wake the mixer and the encoder a tenth as often as the default; the first
+// few are shorter, as "ready" waits for them.
 constexpr guint64 kFirstMixBuffersNs = 50 * GST_MSECOND;
 constexpr int kFirstMixBufferCount = 3;
 constexpr guint64 kMixBufferNs = 100 * GST_MSECOND;
-
-// Fragments keep a file cut off by a crash readable up to its last complete fragment (each
-// fragment's index follows its data, so the one being written is lost); nothing is reserved up
-// front and no length is too long, unlike robust mode. Each fragment holds one track, so a
-// stop leaves the same fragmented movie, closed by its index of fragments. qtmux 1.22's other
-// layout, which rewrites the file as an ordinary movie at the stop, is not used: it leaks 4 KB
-// a fragment (24 MB in 10 minutes of 0.1-s fragments), and with several runs of a track in one
-// fragment it at times left the sample sizes out of a run, so that a killed file could not be
-// read at all.
+// A file cut off by a crash stays readable up to its last complete fragment.
 constexpr guint kFragmentDurationMs = 200;
-// The mixer's thread runs the encoder and hands the frames straight to the muxer, whose
-// pads then hold all that is waiting to be written: this much beyond its upstream's latency, so
-// that a write that stalls for seconds (a slow disk, a full pipe) loses nothing. A queue there
-// would hold as much at the cost of a thread and a hand-off per frame.
+// Held by the muxer's pads beyond its upstream's latency: a write that stalls for seconds (a
+// slow disk, a full pipe) loses nothing, with no queue's thread.
 constexpr guint64 kMuxerSlackNs = 2 * GST_SECOND;
 
-// AAC encoders in order of preference; the first one installed is used (docs/linux-recording.md
-// has the measurements). voaacenc encodes with a third of avenc_aac's CPU, and loading libav
-// costs avenc_aac 35 MB and 50 ms of the start; at 128 kb/s voaacenc is 2.3 dB better on speech
-// and 2.3 dB worse on pure tones (49 against 52 dB SNR), at any bitrate. It takes 16-bit stereo
-// only: without its caps it negotiates mono, and audioconvert saturates a mix above full scale
-// there.
+// AAC encoders in order of preference; the first one installed is used. voaacenc takes 16-bit
+// stereo only: without its caps it negotiates mono, where audioconvert saturates a loud mix.
 struct AudioEncoder {
   const char* factory;
   const char* inputFormat;  // 16-bit, or null: whatever the encoder negotiates
@@ -91,10 +68,8 @@ struct AudioEncoder {
 constexpr AudioEncoder kAudioEncoders[] = {{"voaacenc", "S16LE", 1024}, {"avenc_aac", nullptr, 0}};
 constexpr gint kAudioBitrate = 128000;
 
-// The muxer writes a track's sample only once the next one has come, and samples of all tracks
-// in time order, so the frame interval paces the file and adds to what a kill loses. The frames
-// come from the mixer's own thread, so they must not lag the audio by more than the muxer's
-// audio pad holds, or the two threads wait on each other.
+// Frames pace the file (the muxer writes a sample once the next has come) and come from the
+// mixer's thread, so they must not lag the audio by more than the muxer's audio pad holds.
 constexpr int kVideoFramesPerSecond = 10;
 
 GstElement* make(GstElement* pipeline, const char* factory, const std::string& name) {
