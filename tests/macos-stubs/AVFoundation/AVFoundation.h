@@ -1,0 +1,48 @@
+#pragma once
+// AVFoundation's asset reading, from macos-api-reference ("Reading a movie back").
+#import <CoreMedia/CoreMedia.h>
+#import <Foundation/Foundation.h>
+
+NS_ASSUME_NONNULL_BEGIN
+
+typedef NSString* AVMediaType;
+extern AVMediaType const AVMediaTypeVideo;
+extern AVMediaType const AVMediaTypeAudio;
+
+typedef long AVKeyValueStatus;
+enum {
+  AVKeyValueStatusUnknown = 0,
+  AVKeyValueStatusLoading = 1,
+  AVKeyValueStatusLoaded = 2,
+  AVKeyValueStatusFailed = 3,
+  AVKeyValueStatusCancelled = 4
+};
+
+@protocol AVAsynchronousKeyValueLoading
+@required
+- (AVKeyValueStatus)statusOfValueForKey:(NSString*)key error:(NSError* _Nullable* _Nullable)outError;
+- (void)loadValuesAsynchronouslyForKeys:(NSArray<NSString*>*)keys
+                      completionHandler:(nullable void (^)(void))handler;
+@end
+
+@class AVAssetTrack;
+
+@interface AVAsset : NSObject <AVAsynchronousKeyValueLoading>
+@property(nonatomic, readonly) CMTime duration;
+@property(nonatomic, readonly) NSArray<AVAssetTrack*>* tracks;
+- (void)cancelLoading;
+@end
+
+@interface AVURLAsset : AVAsset
++ (instancetype)URLAssetWithURL:(NSURL*)URL options:(nullable NSDictionary<NSString*, id>*)options;
+@end
+
+@interface AVAssetTrack : NSObject <AVAsynchronousKeyValueLoading>
+@property(nonatomic, readonly, weak) AVAsset* asset;
+@property(nonatomic, readonly) CMPersistentTrackID trackID;
+@property(nonatomic, readonly) AVMediaType mediaType;
+@property(nonatomic, readonly) CMTimeRange timeRange;
+@property(nonatomic, readonly) NSArray* formatDescriptions;
+@end
+
+NS_ASSUME_NONNULL_END

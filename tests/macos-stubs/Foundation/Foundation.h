@@ -1,0 +1,68 @@
+#pragma once
+// Foundation, as far as the checked files use it (Apple's public Foundation API).
+#include <stdint.h>
+
+typedef signed char BOOL;
+#define YES ((BOOL)1)
+#define NO ((BOOL)0)
+typedef long NSInteger;
+typedef unsigned long NSUInteger;
+typedef double Float64;
+typedef uint32_t UInt32;
+typedef uint32_t FourCharCode;
+#define nil nullptr
+#define NS_ASSUME_NONNULL_BEGIN _Pragma("clang assume_nonnull begin")
+#define NS_ASSUME_NONNULL_END _Pragma("clang assume_nonnull end")
+
+NS_ASSUME_NONNULL_BEGIN
+
+@class NSString;
+
+@protocol NSObject
+- (BOOL)isEqual:(nullable id)object;
+@end
+
+__attribute__((objc_root_class))
+@interface NSObject <NSObject>
++ (instancetype)alloc;
+- (instancetype)init;
+@end
+
+typedef struct {
+  unsigned long state;
+  id __unsafe_unretained _Nullable* _Nullable itemsPtr;
+  unsigned long* _Nullable mutationsPtr;
+  unsigned long extra[5];
+} NSFastEnumerationState;
+
+@protocol NSFastEnumeration
+- (NSUInteger)countByEnumeratingWithState:(NSFastEnumerationState*)state
+                                  objects:(id __unsafe_unretained _Nullable[_Nonnull])buffer
+                                    count:(NSUInteger)len;
+@end
+
+@interface NSString : NSObject
++ (nullable instancetype)stringWithUTF8String:(const char*)nullTerminatedCString;
++ (instancetype)stringWithFormat:(NSString*)format, ...;
+@property(nullable, readonly) const char* UTF8String;
+- (BOOL)isEqualToString:(NSString*)aString;
+@end
+
+@interface NSArray<__covariant ObjectType> : NSObject <NSFastEnumeration>
++ (instancetype)arrayWithObjects:(const ObjectType _Nonnull[_Nonnull])objects count:(NSUInteger)cnt;
+@property(readonly) NSUInteger count;
+- (ObjectType)objectAtIndexedSubscript:(NSUInteger)idx;
+@end
+
+@interface NSDictionary<__covariant KeyType, __covariant ObjectType> : NSObject
+@end
+
+@interface NSError : NSObject
+@property(readonly, copy) NSString* localizedDescription;
+@end
+
+@interface NSURL : NSObject
++ (NSURL*)fileURLWithPath:(NSString*)path;
+@end
+
+NS_ASSUME_NONNULL_END
