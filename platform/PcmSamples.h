@@ -17,6 +17,7 @@ struct AudioStreamDescription {
   std::uint32_t bytesPerFrame = 0;
   std::uint32_t channelsPerFrame = 0;
   std::uint32_t bitsPerChannel = 0;
+  double sampleRate = 0;
 };
 
 inline constexpr std::uint32_t kLinearPcmFormat = 0x6C70636D;  // 'lpcm'
@@ -46,6 +47,10 @@ class PcmSampleBuffer final : public SampleBuffer {
       : source_(source), encoding_(encoding) {}
   bool dataIsReady() const override;
   const BlockBuffer* dataBuffer() const override;
+  SampleLayout layout() const override { return source_.layout(); }
+  std::optional<double> presentationSeconds() const override {
+    return source_.presentationSeconds();
+  }
 
  private:
   class Converted final : public BlockBuffer {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace platform {
 
@@ -17,6 +18,15 @@ class BlockBuffer {
                                    std::size_t& totalLength, const std::byte*& data) const = 0;
 };
 
+// How a buffer's sample values form frames: frames per second, values per frame, and whether
+// the values of a frame lie together (interleaved) or each channel's values follow all of the
+// previous channel's.
+struct SampleLayout {
+  double sampleRate = 48000;
+  std::uint32_t channels = 2;
+  bool interleaved = true;
+};
+
 // One buffer of captured media, borrowed for the duration of the stream output callback.
 class SampleBuffer {
  public:
@@ -24,6 +34,10 @@ class SampleBuffer {
   virtual bool dataIsReady() const = 0;
   // The buffer's data, or none; valid as long as the sample buffer.
   virtual const BlockBuffer* dataBuffer() const = 0;
+  virtual SampleLayout layout() const = 0;
+  // When its first frame was captured, in seconds of a clock that all sources of a stream share;
+  // none when the platform did not say.
+  virtual std::optional<double> presentationSeconds() const = 0;
 };
 
 }  // namespace platform

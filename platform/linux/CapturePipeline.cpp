@@ -217,11 +217,13 @@ GstElement* CapturePipeline::addSource(const char* name, RecordSourceSettings se
                                        StreamOutputType type, std::vector<OutputTarget> targets) {
   // No queue before the mixer: its pads already hold up to its latency, and a queue only adds a
   // thread and a hand-off per read (measured: a fifth fewer context switches without).
+  const SampleLayout layout{static_cast<double>(settings.sampleRate),
+                            static_cast<std::uint32_t>(settings.channelCount), true};
   GstElement* source = makePulseRecordSource(name, std::move(settings));
   gst_bin_add(GST_BIN(pipeline_), source);
   if (!targets.empty()) {
     GstPad* pad = gst_element_get_static_pad(source, "src");
-    probes_.emplace_back(pad, installSampleTap(pad, type, std::move(targets)));
+    probes_.emplace_back(pad, installSampleTap(pad, type, layout, std::move(targets)));
   }
   return source;
 }

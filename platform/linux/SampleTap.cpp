@@ -17,6 +17,7 @@ namespace {
 
 struct Tap {
   StreamOutputType type;
+  SampleLayout layout;
   std::vector<OutputTarget> targets;
 };
 
@@ -24,12 +25,19 @@ GstPadProbeReturn onBuffer(GstPad*, GstPadProbeInfo* info, gpointer data) {
   auto* tap = static_cast<Tap*>(data);
   GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
   GstMapInfo map;
-  // A gap is the silence a source fills in while its server is gone: nothing arrived to meter.
+  // A gap is the silence a source fills in while its server is gone: nothing arrived to meter,
+  // and the per-source streams fill it from the time stamps.
   if (!buffer || GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_GAP) ||
       !gst_buffer_map(buffer, &map, GST_MAP_READ)) {
     return GST_PAD_PROBE_OK;
   }
-  const BorrowedSampleBuffer sample({reinterpret_cast<const std::byte*>(map.data), map.size});
+  // Running time, which both sources share: they are stamped on the pipeline's clock.
+  const std::optional<double> presentation =
+      GST_BUFFER_PTS_IS_VALID(buffer)
+          ? std::optional<double>(static_cast<double>(GST_BUFFER_PTS(buffer)) / GST_SECOND)
+          : std::nullopt;
+  const BorrowedSampleBuffer sample({reinterpret_cast<const std::byte*>(map.data), map.size},
+                                    tap->layout, presentation);
   for (const auto& target : tap->targets) {
     if (auto output = target.output.lock()) output->streamDidOutputSampleBuffer(sample, tap->type);
   }
@@ -39,10 +47,10 @@ GstPadProbeReturn onBuffer(GstPad*, GstPadProbeInfo* info, gpointer data) {
 
 }  // namespace
 
-unsigned long installSampleTap(GstPad* pad, StreamOutputType type,
+unsigned long installSampleTap(GstPad* pad, StreamOutputType type, SampleLayout layout,
                                std::vector<OutputTarget> targets) {
   return gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, onBuffer,
-                           new Tap{type, std::move(targets)},
+                           new Tap{type, layout, std::move(targets)},
                            [](gpointer data) { delete static_cast<Tap*>(data); });
 }
 

@@ -32,6 +32,10 @@ class CoreMediaSampleBuffer final : public SampleBuffer {
       : sampleBuffer_(sampleBuffer), block_(nullptr) {}
   bool dataIsReady() const override;
   const BlockBuffer* dataBuffer() const override;
+  // The stream's 48-kHz interleaved stereo when the buffer has no audio format description.
+  SampleLayout layout() const override;
+  // None when the presentation time stamp is not valid.
+  std::optional<double> presentationSeconds() const override;
   // None when the buffer has no audio format description.
   std::optional<AudioStreamDescription> audioFormat() const;
 

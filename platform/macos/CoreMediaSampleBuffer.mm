@@ -2,9 +2,9 @@
 //
 // samples: ScreenCaptureKit calls the stream output on the sample queue with a CMSampleBuffer
 //   that it owns; the adapter borrows it (and its block buffer) only for that call, and only the
-//   CoreMedia reads below touch it. Walking the pieces of a non-contiguous block buffer is the
-//   core's business; reading the format description is this file's, deciding what it means is
-//   PcmSamples'.
+//   CoreMedia reads below touch it (data, format and presentation time). Walking the pieces of a
+//   non-contiguous block buffer is the core's business; reading the format description is this
+//   file's, deciding what it means is PcmSamples'.
 
 #include "platform/macos/CoreMediaSampleBuffer.h"
 
@@ -35,8 +35,23 @@ std::optional<AudioStreamDescription> CoreMediaSampleBuffer::audioFormat() const
   const AudioStreamBasicDescription* basic =
       CMAudioFormatDescriptionGetStreamBasicDescription(description);
   if (basic == nullptr) return std::nullopt;
-  return AudioStreamDescription{basic->mFormatID, basic->mFormatFlags, basic->mBytesPerFrame,
-                                basic->mChannelsPerFrame, basic->mBitsPerChannel};
+  return AudioStreamDescription{basic->mFormatID,       basic->mFormatFlags,
+                                basic->mBytesPerFrame,  basic->mChannelsPerFrame,
+                                basic->mBitsPerChannel, basic->mSampleRate};
+}
+
+SampleLayout CoreMediaSampleBuffer::layout() const {
+  const std::optional<AudioStreamDescription> format = audioFormat();
+  if (!format) return SampleLayout{};
+  return SampleLayout{format->sampleRate, format->channelsPerFrame,
+                      (format->formatFlags & kPcmFlagIsNonInterleaved) == 0};
+}
+
+// On the host clock for both sources, which is what lets the core line them up.
+std::optional<double> CoreMediaSampleBuffer::presentationSeconds() const {
+  const CMTime time = CMSampleBufferGetPresentationTimeStamp(sampleBuffer_);
+  if ((time.flags & kCMTimeFlags_Valid) == 0) return std::nullopt;
+  return CMTimeGetSeconds(time);
 }
 
 const BlockBuffer* CoreMediaSampleBuffer::dataBuffer() const {

@@ -32,9 +32,13 @@ class ScriptedSampleBuffer final : public platform::SampleBuffer, private platfo
   bool hasDataBuffer = true;
   std::int32_t status = 0;  // returned by dataPointer at every offset
   bool nullDataPointer = false;
+  platform::SampleLayout sampleLayout;
+  std::optional<double> presentation;
 
   bool dataIsReady() const override { return ready; }
   const platform::BlockBuffer* dataBuffer() const override;
+  platform::SampleLayout layout() const override { return sampleLayout; }
+  std::optional<double> presentationSeconds() const override { return presentation; }
 
  private:
   std::int32_t dataPointer(std::size_t offset, std::size_t& lengthAtOffset,
