@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <utility>
+#include <vector>
+
+namespace capture {
+
+// What waits to be written to one per-source stream, in stream order: a stretch of silence, kept
+// as a count, then stereo frames in a ring of fixed capacity. When the ring is full the oldest
+// frames turn into silence, so the stream keeps its length and every later frame its place.
+// Not thread-safe: its owner guards it.
+class PcmQueue {
+ public:
+  explicit PcmQueue(std::size_t capacityFrames) : capacity_(capacityFrames) {}
+
+  void pushFrames(std::span<const float> stereo);
+  void pushSilence(std::uint64_t frames);
+  // Turns everything queued into silence, as for a reader that missed it.
+  void silenceAll();
+  bool empty() const { return silence_ == 0 && size_ == 0; }
+  // Moves up to `maxFrames` of what comes next into `chunk` (zeros for silence), replacing its
+  // contents; returns the frames moved.
+  std::size_t take(std::size_t maxFrames, std::vector<float>& chunk);
+  // Frames that turned into silence for want of room since the last call.
+  std::uint64_t takeOverflow() { return std::exchange(overflow_, 0); }
+
+ private:
+  void makeRoom(std::size_t frames);
+  void append(const float* stereo, std::size_t frames);  // null: zeros
+
+  const std::size_t capacity_;
+  std::unique_ptr<float[]> ring_;  // allocated by the first frames, 2 * capacity_ floats
+  std::size_t head_ = 0;           // frame index of the oldest frame
+  std::size_t size_ = 0;
+  std::uint64_t silence_ = 0;  // frames of silence before the ring's
+  std::uint64_t overflow_ = 0;
+};
+
+}  // namespace capture

@@ -1,0 +1,338 @@
+// Per-source streams: the sample threads convert and place each buffer under mutex_ and queue
+// it; each stream's writer thread takes what waits, writes it without the lock, and keeps a
+// WAV header true. The writer is the only user of its file.
+#include "capture/PcmStreams.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "capture/StereoFrames.h"
+#include "capture/WavHeader.h"
+#include "platform/posix/ThreadName.h"
+
+namespace capture {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using platform::posix::StreamFile;
+
+constexpr std::size_t kChunkFrames = 8192;
+// A buffer this close to where the previous one ended continues it; further off, it starts a
+// new stretch at its own time. Bounds how far a stream strays from its time stamps.
+constexpr double kJitterSeconds = 0.02;
+// A header behind the data by this much at most, so a killed recording loses little more.
+constexpr auto kHeaderInterval = std::chrono::milliseconds(500);
+constexpr auto kReopenInterval = std::chrono::milliseconds(100);
+constexpr const char* kSourceNames[] = {"system", "microphone"};
+
+bool endsInWav(const std::filesystem::path& path) {
+  const std::string text = path.string();
+  return text.size() >= 4 && text.compare(text.size() - 4, 4, ".wav") == 0;
+}
+
+std::span<const std::byte> bytesOf(const auto& container) {
+  return std::as_bytes(std::span(container));
+}
+
+}  // namespace
+
+struct PcmStreams::Output {
+  Output(const char* name, std::unique_ptr<StreamFile> file, bool wav)
+      : name(name), file(std::move(file)), wav(wav), headerPending(wav) {}
+
+  const char* const name;
+  const std::unique_ptr<StreamFile> file;  // writer thread only
+  const bool wav;
+  bool headerPending;               // writer thread only: a WAV header goes first on each opening
+  std::uint64_t dataBytes = 0;      // writer thread only
+  std::uint64_t headerBytes = 0;    // writer thread only: what the header last said
+  Clock::time_point headerWritten;  // writer thread only
+  PcmQueue queue{static_cast<std::size_t>(kQueueSeconds * kRate)};  // guarded by mutex_
+  std::condition_variable ready;  // something queued, or the finish; waited for under mutex_
+  std::optional<Clock::time_point> deadline;  // guarded by mutex_; set by the finish
+  bool dead = false;                          // guarded by mutex_: the file is gone for good
+};
+
+struct PcmStreams::Source {
+  explicit Source(const char* name) : name(name) {}
+
+  const char* const name;
+  std::unique_ptr<Output> output;  // set by the constructor; null when no path was asked for
+  std::vector<float> values;       // the delivering thread's
+  std::vector<float> input;        // the delivering thread's
+  // Guarded by mutex_:
+  std::optional<Resampler> resampler;
+  std::vector<float> converted;
+  std::optional<double> stretchStart;  // seconds after the origin
+  std::uint32_t stretchRate = 0;
+  std::uint64_t stretchFrames = 0;  // at stretchRate
+  std::int64_t dataEnd = 0;         // the frame after the source's own last one
+  std::uint64_t length = 0;         // frames of the stream so far, silence included
+};
+
+PcmStreams::PcmStreams(const PcmPaths& paths, bool withMicrophone, Warn warn,
+                       std::uint64_t riffSizeLimit)
+    : warn_(std::move(warn)), riffSizeLimit_(riffSizeLimit) {
+  const std::optional<std::filesystem::path>* requested[] = {&paths.system, &paths.microphone};
+  for (std::size_t index = 0; index < 2; ++index) {
+    if (index == 1 && !withMicrophone) break;
+    sources_[index] = std::make_unique<Source>(kSourceNames[index]);
+    const std::optional<std::filesystem::path>& path = *requested[index];
+    if (!path) continue;
+    StreamFile::Opened opened = StreamFile::open(*path);
+    if (!opened.file) throw OpenFailure{opened.refusal, *path};
+    sources_[index]->output =
+        std::make_unique<Output>(kSourceNames[index], std::move(opened.file), endsInWav(*path));
+    ++outputs_;
+  }
+  for (auto& source : sources_) {
+    if (!source || !source->output) continue;
+    ++writersRunning_;
+    writers_.emplace_back([this, output = source->output.get()] { runWriter(*output); });
+  }
+}
+
+PcmStreams::~PcmStreams() {
+  {
+    std::lock_guard guard(mutex_);
+    finishing_ = true;
+    for (auto& source : sources_) {
+      if (source && source->output) {
+        source->output->deadline = Clock::now();
+        source->output->ready.notify_all();
+      }
+    }
+  }
+  for (std::thread& writer : writers_) writer.join();
+}
+
+void PcmStreams::add(platform::StreamOutputType type, const platform::SampleBuffer& buffer) {
+  const auto index = static_cast<std::size_t>(type) - 1;
+  if (index > 1 || !sources_[index]) return;
+  Source& source = *sources_[index];
+  const platform::SampleLayout layout = buffer.layout();
+  const std::optional<double> presented = buffer.presentationSeconds();
+  if (!(layout.sampleRate >= 1000 && layout.sampleRate <= 1e6)) return;
+  const auto rate = static_cast<std::uint32_t>(std::lround(layout.sampleRate));
+  std::size_t frames = 0;
+  if (source.output) {
+    source.input.clear();
+    frames = appendStereoFrames(buffer, source.values, source.input);
+  } else {
+    frames = frameCount(buffer);
+  }
+  if (frames == 0) return;
+
+  std::lock_guard guard(mutex_);
+  if (finishing_) return;
+  if (!origin_ && presented) origin_ = *presented;
+  const double expected =
+      source.stretchStart
+          ? *source.stretchStart + static_cast<double>(source.stretchFrames) / source.stretchRate
+          : 0.0;
+  const double at = presented ? *presented - *origin_ : expected;
+  const bool continues = source.stretchStart && rate == source.stretchRate &&
+                         std::abs(at - expected) <= kJitterSeconds;
+  if (!continues) {
+    if (source.output && source.resampler) {
+      source.converted.clear();
+      source.resampler->flush(source.converted);
+      place(source, source.dataEnd, source.converted);
+    }
+    source.stretchStart = at;
+    source.stretchRate = rate;
+    source.stretchFrames = 0;
+    if (rate == kRate) {
+      source.resampler.reset();
+    } else if (source.output && (!source.resampler || source.resampler->inputRate() != rate)) {
+      source.resampler.emplace(rate, kRate);
+    }
+  }
+  const std::int64_t first = continues ? source.dataEnd : std::llround(at * kRate);
+  source.stretchFrames += frames;
+  if (!source.output) {
+    const double end = *source.stretchStart + static_cast<double>(source.stretchFrames) / rate;
+    source.length =
+        std::max<std::uint64_t>(source.length, std::max(0LL, std::llround(end * kRate)));
+  } else if (source.resampler) {
+    source.converted.clear();
+    source.resampler->process(source.input, source.converted);
+    place(source, first, source.converted);
+  } else {
+    place(source, first, source.input);
+  }
+  fillBehind(source);
+}
+
+// Queues `frames` to start at frame `at` of the source's stream: silence fills a gap before
+// them, and what would fall before the stream's end (time already filled) is left out.
+void PcmStreams::place(Source& source, std::int64_t at, std::span<const float> frames) {
+  const auto count = static_cast<std::int64_t>(frames.size() / 2);
+  const auto length = static_cast<std::int64_t>(source.length);
+  if (at > length) pushSilence(source, static_cast<std::uint64_t>(at - length));
+  const std::int64_t skipped =
+      std::max<std::int64_t>(0, static_cast<std::int64_t>(source.length) - at);
+  if (skipped < count) {
+    source.output->queue.pushFrames(frames.subspan(static_cast<std::size_t>(2 * skipped)));
+    source.length += static_cast<std::uint64_t>(count - skipped);
+    source.output->ready.notify_one();
+  }
+  source.dataEnd = at + count;
+}
+
+void PcmStreams::pushSilence(Source& source, std::uint64_t frames) {
+  if (frames == 0) return;
+  source.length += frames;
+  if (source.output) {
+    source.output->queue.pushSilence(frames);
+    source.output->ready.notify_one();
+  }
+}
+
+// A stream whose source has fallen far behind another's gets silence, so that a parent reading
+// it live is not kept waiting by a source that delivers nothing.
+void PcmStreams::fillBehind(const Source& ahead) {
+  const auto lag = static_cast<std::uint64_t>(kLiveLagSeconds * kRate);
+  for (auto& source : sources_) {
+    if (!source || source.get() == &ahead || !source->output) continue;
+    if (ahead.length > source->length + lag) {
+      pushSilence(*source, ahead.length - lag - source->length);
+    }
+  }
+}
+
+platform::Task<void> PcmStreams::finish(platform::Queue& queue) {
+  platform::OneShotWaiter<> finished("PcmStreams::finish", queue);
+  bool alreadyDone = false;
+  {
+    std::lock_guard guard(mutex_);
+    finishing_ = true;
+    std::uint64_t end = 0;
+    for (auto& source : sources_) {
+      if (!source) continue;
+      if (source->output && source->resampler) {
+        source->converted.clear();
+        source->resampler->flush(source->converted);
+        place(*source, source->dataEnd, source->converted);
+      }
+      end = std::max(end, source->length);
+    }
+    const Clock::time_point deadline = Clock::now() + kDrainTime;
+    for (auto& source : sources_) {
+      if (!source || !source->output) continue;
+      pushSilence(*source, end - source->length);
+      source->output->deadline = deadline;
+      source->output->ready.notify_all();
+    }
+    alreadyDone = writersRunning_ == 0;
+    if (!alreadyDone) finishWaiter_ = finished;
+  }
+  if (alreadyDone) finished.resume();
+  co_await finished;
+  for (std::thread& writer : writers_) writer.join();
+  writers_.clear();
+}
+
+void PcmStreams::runWriter(Output& output) {
+  platform::posix::nameCurrentThread(std::string("pcm ") + output.name);
+  std::vector<float> chunk;
+  std::unique_lock lock(mutex_);
+  while (true) {
+    if (!output.file->isOpen()) {
+      if (finishing_ || output.dead) break;
+      lock.unlock();
+      const bool opened = output.file->tryReopen();
+      lock.lock();
+      if (!opened) {
+        output.ready.wait_for(lock, kReopenInterval);
+        continue;
+      }
+      // A reader that comes late starts at the present: what came before is silence to it.
+      output.queue.silenceAll();
+      output.queue.takeOverflow();
+      output.headerPending = output.wav;
+      continue;
+    }
+    if (output.queue.empty()) {
+      if (const std::uint64_t overflow = output.queue.takeOverflow()) {
+        lock.unlock();
+        warn_(events::EventRecord("warning")
+                  .set("code", "pcm_overrun")
+                  .set("source", output.name)
+                  .set("droppedSeconds", static_cast<double>(overflow) / kRate));
+        lock.lock();
+        continue;
+      }
+      if (finishing_) break;
+      // Idle, the header says all that was written, whatever the time since it last did.
+      if (output.headerBytes != output.dataBytes) {
+        lock.unlock();
+        updateHeader(output);
+        lock.lock();
+        continue;
+      }
+      output.ready.wait(lock);
+      continue;
+    }
+    if (!writeChunk(output, lock, chunk)) break;
+  }
+  lock.unlock();
+  updateHeader(output);
+  output.file->close();
+  writerDone();
+}
+
+// Writes the next chunk without the lock; false when the writer should end. Called and returns
+// with `lock` held.
+bool PcmStreams::writeChunk(Output& output, std::unique_lock<std::mutex>& lock,
+                            std::vector<float>& chunk) {
+  output.queue.take(kChunkFrames, chunk);
+  const std::optional<Clock::time_point> deadline = output.deadline;
+  lock.unlock();
+  StreamFile& file = *output.file;
+  StreamFile::Outcome outcome = StreamFile::Outcome::written;
+  if (output.headerPending) {
+    const WavHeader header =
+        file.isSeekable() ? wavHeader(0, riffSizeLimit_) : streamingWavHeader();
+    outcome = file.write(bytesOf(header), deadline);
+    output.headerPending = false;
+    output.headerWritten = Clock::now();
+  }
+  if (outcome == StreamFile::Outcome::written) outcome = file.write(bytesOf(chunk), deadline);
+  if (outcome == StreamFile::Outcome::written) {
+    output.dataBytes += chunk.size() * sizeof(float);
+    if (Clock::now() - output.headerWritten >= kHeaderInterval) updateHeader(output);
+  }
+  const char* code = outcome == StreamFile::Outcome::readerGone ? "pcm_reader_gone"
+                     : outcome == StreamFile::Outcome::failed   ? "pcm_write_failed"
+                                                                : nullptr;
+  if (code) warn_(events::EventRecord("warning").set("code", code).set("source", output.name));
+  lock.lock();
+  if (outcome == StreamFile::Outcome::gaveUp) return false;
+  if (outcome != StreamFile::Outcome::written) {
+    output.dead = !file.canReopen() || outcome == StreamFile::Outcome::failed;
+    output.queue.takeOverflow();
+  }
+  return true;
+}
+
+// Writer thread only.
+void PcmStreams::updateHeader(Output& output) {
+  if (!output.wav || !output.file->isOpen() || !output.file->isSeekable()) return;
+  output.file->rewriteStart(wavHeader(output.dataBytes, riffSizeLimit_));
+  output.headerBytes = output.dataBytes;
+  output.headerWritten = Clock::now();
+}
+
+void PcmStreams::writerDone() {
+  std::optional<platform::OneShotWaiter<>> waiter;
+  {
+    std::lock_guard guard(mutex_);
+    if (--writersRunning_ == 0) waiter = std::exchange(finishWaiter_, std::nullopt);
+  }
+  if (waiter) waiter->resume();
+}
+
+}  // namespace capture

@@ -1,0 +1,69 @@
+#include "capture/StereoFrames.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace capture {
+
+namespace {
+
+// Copies every whole float of the buffer's data into `values`; false when it cannot be read.
+bool readValues(const platform::SampleBuffer& buffer, std::vector<float>& values) {
+  values.clear();
+  if (!buffer.dataIsReady()) return false;
+  const platform::BlockBuffer* block = buffer.dataBuffer();
+  if (block == nullptr) return false;
+  std::size_t length = 0;
+  std::size_t total = 0;
+  const std::byte* data = nullptr;
+  if (block->dataPointer(0, length, total, data) != 0 || data == nullptr) return false;
+  const std::size_t wanted = total / sizeof(float) * sizeof(float);
+  values.resize(wanted / sizeof(float));
+  auto* into = reinterpret_cast<std::byte*>(values.data());
+  std::size_t offset = 0;
+  while (offset < wanted) {
+    const std::size_t piece = std::min(length, wanted - offset);
+    if (piece == 0) break;
+    std::memcpy(into + offset, data, piece);
+    offset += piece;
+    if (offset >= wanted) break;
+    std::size_t ignoredTotal = 0;
+    if (block->dataPointer(offset, length, ignoredTotal, data) != 0 || data == nullptr) break;
+  }
+  values.resize(offset / sizeof(float));
+  return true;
+}
+
+}  // namespace
+
+std::size_t appendStereoFrames(const platform::SampleBuffer& buffer, std::vector<float>& values,
+                               std::vector<float>& stereo) {
+  const platform::SampleLayout layout = buffer.layout();
+  if (layout.channels == 0 || !readValues(buffer, values)) return 0;
+  const std::size_t channels = layout.channels;
+  const std::size_t frames = values.size() / channels;
+  const std::size_t right = channels > 1 ? 1 : 0;
+  // Where value c of frame f lies.
+  const std::size_t frameStep = layout.interleaved ? channels : 1;
+  const std::size_t channelStep = layout.interleaved ? 1 : frames;
+  stereo.reserve(stereo.size() + 2 * frames);
+  for (std::size_t f = 0; f < frames; ++f) {
+    stereo.push_back(values[f * frameStep]);
+    stereo.push_back(values[f * frameStep + right * channelStep]);
+  }
+  return frames;
+}
+
+std::size_t frameCount(const platform::SampleBuffer& buffer) {
+  const platform::SampleLayout layout = buffer.layout();
+  const platform::BlockBuffer* block = buffer.dataIsReady() ? buffer.dataBuffer() : nullptr;
+  std::size_t length = 0;
+  std::size_t total = 0;
+  const std::byte* data = nullptr;
+  if (layout.channels == 0 || block == nullptr || block->dataPointer(0, length, total, data) != 0) {
+    return 0;
+  }
+  return total / sizeof(float) / layout.channels;
+}
+
+}  // namespace capture

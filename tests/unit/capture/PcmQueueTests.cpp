@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "capture/PcmQueue.h"
+
+namespace capture {
+namespace {
+
+// Frames whose both values are their number, so that order and place show.
+std::vector<float> numbered(int first, int count) {
+  std::vector<float> frames;
+  for (int i = first; i < first + count; ++i) frames.insert(frames.end(), 2, float(i));
+  return frames;
+}
+
+// Everything the queue holds, one value per frame.
+std::vector<float> drain(PcmQueue& queue, std::size_t chunk = 3) {
+  std::vector<float> frames;
+  std::vector<float> taken;
+  while (!queue.empty()) {
+    const std::size_t count = queue.take(chunk, taken);
+    EXPECT_EQ(taken.size(), 2 * count);
+    for (std::size_t i = 0; i < count; ++i) frames.push_back(taken[2 * i]);
+  }
+  return frames;
+}
+
+TEST(PcmQueue, KeepsStreamOrderWithSilenceBetweenFrames) {
+  PcmQueue queue(8);
+  queue.pushSilence(2);
+  queue.pushFrames(numbered(1, 3));
+  queue.pushSilence(2);
+  queue.pushFrames(numbered(4, 1));
+  EXPECT_EQ(drain(queue), (std::vector<float>{0, 0, 1, 2, 3, 0, 0, 4}));
+  EXPECT_EQ(queue.takeOverflow(), 0U);
+}
+
+TEST(PcmQueue, AFullQueueTurnsItsOldestFramesIntoSilenceAndKeepsTheLength) {
+  PcmQueue queue(4);
+  queue.pushFrames(numbered(1, 3));
+  queue.pushFrames(numbered(4, 3));  // 1 and 2 give way
+  EXPECT_EQ(queue.takeOverflow(), 2U);
+  EXPECT_EQ(drain(queue, 2), (std::vector<float>{0, 0, 3, 4, 5, 6}));
+
+  // Wrapped around the ring and overrun again, by one push larger than the whole queue.
+  queue.pushFrames(numbered(7, 3));
+  queue.pushFrames(numbered(10, 6));
+  EXPECT_EQ(queue.takeOverflow(), 5U);
+  EXPECT_EQ(drain(queue), (std::vector<float>{0, 0, 0, 0, 0, 12, 13, 14, 15}));
+
+  // Long silence after frames: the frames are lost, the length is not.
+  queue.pushFrames(numbered(1, 2));
+  queue.pushSilence(10);
+  EXPECT_EQ(queue.takeOverflow(), 2U);
+  EXPECT_EQ(drain(queue).size(), 12U);
+}
+
+TEST(PcmQueue, ALateReaderGetsSilenceInPlaceOfWhatCameBefore) {
+  PcmQueue queue(4);
+  queue.pushFrames(numbered(1, 3));
+  queue.silenceAll();
+  queue.pushFrames(numbered(4, 1));
+  EXPECT_EQ(drain(queue), (std::vector<float>{0, 0, 0, 4}));
+}
+
+}  // namespace
+}  // namespace capture
