@@ -35,6 +35,10 @@ CommandLine parseCommandLine(const Arguments& arguments,
   options.captureMicrophone = valueOf(arguments, "--microphone") != "off";
   options.microphoneName = valueOf(arguments, "--microphone-name");
   options.stopOnTermination = contains(arguments, "--stop-on-sigterm");
+  if (auto path = valueOf(arguments, "--system-pcm")) options.systemPcm = currentDirectory / *path;
+  if (auto path = valueOf(arguments, "--microphone-pcm")) {
+    options.microphonePcm = currentDirectory / *path;
+  }
   return options;
 }
 

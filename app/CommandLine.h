@@ -14,6 +14,9 @@ struct RunOptions {
   std::optional<std::string> microphoneName;
   // SIGTERM and SIGHUP stop the recording as SIGINT does, instead of ending the process.
   bool stopOnTermination = false;
+  // Each source's audio on its own; the microphone's only when the microphone is recorded.
+  std::optional<std::filesystem::path> systemPcm;
+  std::optional<std::filesystem::path> microphonePcm;
 };
 
 struct ProbeRequest {};

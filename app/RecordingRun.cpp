@@ -64,7 +64,8 @@ platform::Task<int> runRecording(const RunOptions& options, platform::PlatformSe
   }
 
   const auto session = capture::CaptureSession::create(
-      platform, sink, options.outputURL, options.captureMicrophone, options.microphoneName);
+      platform, sink, options.outputURL, options.captureMicrophone, options.microphoneName,
+      {options.systemPcm, options.microphonePcm});
   const auto startFailure = co_await failureOf(session->start(), errorTypeName);
   if (startFailure) {
     events::emitError(sink, *startFailure, "start");

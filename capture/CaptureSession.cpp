@@ -40,19 +40,23 @@ std::shared_ptr<CaptureSession> CaptureSession::create(platform::PlatformService
                                                        events::EventSink& events,
                                                        std::filesystem::path outputURL,
                                                        bool captureMicrophone,
-                                                       std::optional<std::string> microphoneName) {
+                                                       std::optional<std::string> microphoneName,
+                                                       PcmPaths pcmPaths) {
   return std::make_shared<CaptureSession>(ConstructionKey{}, platform, events, std::move(outputURL),
-                                          captureMicrophone, std::move(microphoneName));
+                                          captureMicrophone, std::move(microphoneName),
+                                          std::move(pcmPaths));
 }
 
 CaptureSession::CaptureSession(ConstructionKey, platform::PlatformServices& platform,
                                events::EventSink& events, std::filesystem::path outputURL,
-                               bool captureMicrophone, std::optional<std::string> microphoneName)
+                               bool captureMicrophone, std::optional<std::string> microphoneName,
+                               PcmPaths pcmPaths)
     : platform_(platform),
       events_(events),
       outputURL_(std::move(outputURL)),
       captureMicrophone_(captureMicrophone),
       microphoneName_(std::move(microphoneName)),
+      pcmPaths_(std::move(pcmPaths)),
       sampleQueue_(platform.dispatch().makeSerialQueue("com.tessaloquin.audio-samples")),
       microphoneValuesPerSecond_(kSampleRate * kChannelCount) {}
 
@@ -67,6 +71,7 @@ platform::Task<void> CaptureSession::start() {
   if (isStandardOutput(outputURL_)) {
     throw toolError(service.errorTypeName(), ToolErrorCode::outputIsStandardOutput);
   }
+  openPcmStreams();
   const platform::ShareableContent content = co_await requestShareableContent(service, mainQueue);
   if (content.displays.empty()) throw toolError(service.errorTypeName(), ToolErrorCode::noDisplay);
 
@@ -93,6 +98,30 @@ platform::Task<void> CaptureSession::start() {
   if (startError) throw *startError;
   startLevelTimer();
   startDiskWatch();
+}
+
+// Before anything is asked of the platform, so that a path that cannot be written fails the start
+// at once. Without a path nothing is made, and capture runs as it would without the feature.
+void CaptureSession::openPcmStreams() {
+  const std::optional<std::filesystem::path> none;
+  const std::optional<std::filesystem::path>& microphone =
+      captureMicrophone_ ? pcmPaths_.microphone : none;
+  if (!pcmPaths_.system && !microphone) return;
+  const std::string errorType = platform_.screenCapture().errorTypeName();
+  // Checked before opening, which would truncate the records.
+  for (const auto* path : {&pcmPaths_.system, &microphone}) {
+    if (*path && isStandardOutput(**path)) {
+      throw toolError(errorType, ToolErrorCode::outputIsStandardOutput);
+    }
+  }
+  try {
+    pcm_ = std::make_unique<PcmStreams>(
+        pcmPaths_, captureMicrophone_,
+        // pcm_ joins its writers when it goes, before sampleQueue_, which warn() posts to.
+        [this](const events::EventRecord& record) { warn(record); });
+  } catch (const PcmStreams::OpenFailure&) {
+    throw toolError(errorType, ToolErrorCode::sourcePathUnopenable);
+  }
 }
 
 platform::StreamConfiguration CaptureSession::streamConfiguration() {
@@ -160,8 +189,9 @@ void CaptureSession::streamDidOutputSampleBuffer(const platform::SampleBuffer& s
       watchMicrophoneSilence(microphoneStats_.add(sampleBuffer));
       break;
     default:
-      break;
+      return;
   }
+  if (pcm_) pcm_->add(type, sampleBuffer);
 }
 
 }  // namespace capture

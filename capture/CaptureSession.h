@@ -11,6 +11,7 @@
 #include "capture/AudioStatistics.h"
 #include "capture/DiskSpaceWatch.h"
 #include "capture/FileIdentity.h"
+#include "capture/PcmStreams.h"
 #include "capture/SilenceWatch.h"
 #include "events/EventRecord.h"
 #include "events/EventSink.h"
@@ -43,7 +44,8 @@ class CaptureSession final : public platform::StreamOutput,
                                                 events::EventSink& events,
                                                 std::filesystem::path outputURL,
                                                 bool captureMicrophone,
-                                                std::optional<std::string> microphoneName);
+                                                std::optional<std::string> microphoneName,
+                                                PcmPaths pcmPaths = {});
 
   // Starts capture, the level timer and the disk watch; throws the failing step's error. A relative
   // output path (the current directory was unknown) fails before the platform is asked anything.
@@ -72,7 +74,8 @@ class CaptureSession final : public platform::StreamOutput,
   platform::Task<bool> waitForRecordingFinish(double seconds);
   void resumeFinishWaiter(bool finished);
 
-  // Runs where StreamOutput says; touches only the accumulators, under their locks.
+  // Runs where StreamOutput says; touches only the accumulators and the per-source streams,
+  // under their locks.
   void streamDidOutputSampleBuffer(const platform::SampleBuffer& sampleBuffer,
                                    platform::StreamOutputType type) override;
   // These run on service threads.
@@ -91,10 +94,11 @@ class CaptureSession final : public platform::StreamOutput,
   };
   CaptureSession(ConstructionKey, platform::PlatformServices& platform, events::EventSink& events,
                  std::filesystem::path outputURL, bool captureMicrophone,
-                 std::optional<std::string> microphoneName);
+                 std::optional<std::string> microphoneName, PcmPaths pcmPaths);
 
  private:
   platform::StreamConfiguration streamConfiguration();
+  void openPcmStreams();
   void startLevelTimer();
   void emitLevel();
   void startDiskWatch();
@@ -119,6 +123,7 @@ class CaptureSession final : public platform::StreamOutput,
   const std::filesystem::path outputURL_;
   const bool captureMicrophone_;
   const std::optional<std::string> microphoneName_;
+  const PcmPaths pcmPaths_;
   AudioStatistics systemStats_;      // own lock
   AudioStatistics microphoneStats_;  // own lock
   const std::shared_ptr<platform::Queue> sampleQueue_;
@@ -139,6 +144,9 @@ class CaptureSession final : public platform::StreamOutput,
   // Counts the microphone's losses and recoveries, odd while it is lost; changed under
   // sourceLock_, read by the sample path.
   std::atomic<std::uint64_t> microphoneEpoch_ = 0;
+
+  // Set by start() before capture starts, and only read after that; none without a path.
+  std::unique_ptr<PcmStreams> pcm_;
 
   std::optional<platform::AudioCaptureDevice> recordedMicrophone_;  // main queue only
 

@@ -82,7 +82,7 @@ PcmStreams::PcmStreams(const PcmPaths& paths, bool withMicrophone, Warn warn,
     const std::optional<std::filesystem::path>& path = *requested[index];
     if (!path) continue;
     StreamFile::Opened opened = StreamFile::open(*path);
-    if (!opened.file) throw OpenFailure{opened.refusal, *path};
+    if (!opened.file) throw OpenFailure{*path, opened.error};
     sources_[index]->output =
         std::make_unique<Output>(kSourceNames[index], std::move(opened.file), endsInWav(*path));
     ++outputs_;

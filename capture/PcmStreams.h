@@ -45,11 +45,10 @@ struct PcmPaths {
 // out while it is held but the buffer's conversion.
 class PcmStreams {
  public:
-  using Warn = std::function<void(events::EventRecord)>;
-  using Refusal = platform::posix::StreamFile::Refusal;
+  using Warn = std::function<void(const events::EventRecord&)>;
   struct OpenFailure {
-    Refusal refusal;
     std::filesystem::path path;
+    int error;  // errno
   };
 
   // What waits for a reader that does not keep up, per stream: 5 s (1.9 MB, allocated as it is

@@ -48,6 +48,9 @@ platform::Task<events::EventRecord> CaptureSession::stop() {
   }
 
   const bool finished = co_await waitForRecordingFinish(kFinishWaitSeconds);
+  // Buffers have stopped by now; the streams end whole also when the movie failed, and their
+  // last warnings come before the warnings close.
+  if (pcm_) co_await pcm_->finish(platform_.dispatch().mainQueue());
   co_await closeWarnings();
   const std::optional<platform::PlatformError> failure = storedFailure();
   if (failure) throw *failure;

@@ -35,19 +35,6 @@ std::optional<int> handedDescriptor(const std::filesystem::path& path) {
   return descriptor;
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Standard output's file, unless it is a device such as /dev/null, which any number of writers
-// may share.
-bool isStandardOutput(int descriptor) {
-  struct stat mine;
-  struct stat output;
-  if (fstat(descriptor, &mine) != 0 || fstat(STDOUT_FILENO, &output) != 0) return false;
-  return sameFile(mine, output) && !S_ISCHR(mine.st_mode);
-}
-
 bool setNonBlocking(int descriptor) {
   const int flags = fcntl(descriptor, F_GETFL);
   return flags >= 0 && fcntl(descriptor, F_SETFL, flags | O_NONBLOCK) == 0;
@@ -66,36 +53,28 @@ void blockBrokenPipeSignal() {
 }  // namespace
 
 StreamFile::Opened StreamFile::open(const std::filesystem::path& path) {
-  auto refuse = [](Refusal refusal, int error) { return Opened{nullptr, refusal, error}; };
+  auto refuse = [](int error) { return Opened{nullptr, error}; };
   if (const std::optional<int> handed = handedDescriptor(path)) {
     const int descriptor = fcntl(*handed, F_DUPFD_CLOEXEC, 3);
-    if (descriptor < 0) return refuse(Refusal::cannotOpen, errno);
+    if (descriptor < 0) return refuse(errno);
     std::unique_ptr<StreamFile> file(new StreamFile(path, descriptor, false));
-    if (isStandardOutput(descriptor)) return refuse(Refusal::standardOutput, 0);
     struct stat status;
     fstat(descriptor, &status);
     file->seekable_ = S_ISREG(status.st_mode);
-    if (!file->seekable_ && !setNonBlocking(descriptor)) return refuse(Refusal::cannotOpen, errno);
+    if (!file->seekable_ && !setNonBlocking(descriptor)) return refuse(errno);
     return Opened{std::move(file)};
   }
-  // Checked before opening, which would truncate it.
   struct stat named;
-  const bool exists = stat(path.c_str(), &named) == 0;
-  struct stat output;
-  if (exists && !S_ISCHR(named.st_mode) && fstat(STDOUT_FILENO, &output) == 0 &&
-      sameFile(named, output)) {
-    return refuse(Refusal::standardOutput, 0);
-  }
-  if (exists && S_ISFIFO(named.st_mode)) {
+  if (stat(path.c_str(), &named) == 0 && S_ISFIFO(named.st_mode)) {
     // Asked now so that a FIFO the tool may not write fails the start; ENXIO only says that
     // no reader has come yet.
     std::unique_ptr<StreamFile> file(new StreamFile(path, -1, true));
-    if (!file->tryReopen() && errno != ENXIO) return refuse(Refusal::cannotOpen, errno);
+    if (!file->tryReopen() && errno != ENXIO) return refuse(errno);
     return Opened{std::move(file)};
   }
   const int descriptor =
       ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-  if (descriptor < 0) return refuse(Refusal::cannotOpen, errno);
+  if (descriptor < 0) return refuse(errno);
   std::unique_ptr<StreamFile> file(new StreamFile(path, descriptor, false));
   struct stat status;
   fstat(descriptor, &status);

@@ -16,10 +16,6 @@ namespace platform::posix {
 // Made on the main thread; then used by one writing thread alone.
 class StreamFile {
  public:
-  enum class Refusal {
-    cannotOpen,      // missing folder, permission, a descriptor that is not open, ...
-    standardOutput,  // the tool's own standard output, where its records go
-  };
   struct Opened;
 
   // A FIFO without a reader opens as a file that is not open yet.
@@ -56,9 +52,8 @@ class StreamFile {
 };
 
 struct StreamFile::Opened {
-  std::unique_ptr<StreamFile> file;  // null when refused
-  Refusal refusal = Refusal::cannotOpen;
-  int error = 0;  // errno of a file that cannot be opened
+  std::unique_ptr<StreamFile> file;  // null when it cannot be opened
+  int error = 0;                     // errno then: missing folder, permission, no such descriptor
 };
 
 }  // namespace platform::posix

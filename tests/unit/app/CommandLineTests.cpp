@@ -16,7 +16,9 @@ std::string meaning(const CommandLine& parsed) {
   const auto& options = std::get<RunOptions>(parsed);
   return options.outputURL.string() + (options.captureMicrophone ? " mic" : " no mic") +
          (options.microphoneName ? " [" + *options.microphoneName + "]" : "") +
-         (options.stopOnTermination ? " sigterm" : "");
+         (options.stopOnTermination ? " sigterm" : "") +
+         (options.systemPcm ? " system>" + options.systemPcm->string() : "") +
+         (options.microphonePcm ? " microphone>" + options.microphonePcm->string() : "");
 }
 
 TEST(CommandLine, EachCommandLineMeansWhatItShould) {
@@ -60,6 +62,15 @@ TEST(CommandLine, EachCommandLineMeansWhatItShould) {
        "/cwd/a mic [ Caf\xC3\xA9 ]"},
       // A value that is an option name counts as both.
       {{"tool", "--output", "--microphone", "off"}, "/cwd/--microphone no mic"},
+      // Per-source audio paths follow the same rules; the microphone's is kept when the
+      // microphone is off, for the session to ignore.
+      {{"tool", "--output", "a", "--system-pcm", "s.wav", "--microphone-pcm", "/dev/fd/3"},
+       "/cwd/a mic system>/cwd/s.wav microphone>/dev/fd/3"},
+      {{"tool", "--microphone-pcm", "m", "--output", "a", "--microphone", "off", "--microphone-pcm",
+        "n"},
+       "/cwd/a no mic microphone>/cwd/m"},
+      {{"tool", "--output", "a", "--system-pcm"}, "/cwd/a mic"},
+      {{"tool", "--output", "a", "--system-pcm", "--probe"}, "probe"},
   };
   for (const auto& [arguments, expected] : cases) {
     EXPECT_EQ(meaning(parseCommandLine(arguments, "/cwd")), expected)
