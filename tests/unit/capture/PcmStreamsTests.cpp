@@ -84,8 +84,9 @@ class PcmStreamsTest : public ::testing::Test {
         paths, withMicrophone,
         [this](const events::EventRecord& record) {
           std::lock_guard guard(warningsLock);
-          const auto* code = record.find("code");
-          warnings.push_back(code ? std::get<std::string>(*code) : "?");
+          for (const auto& [key, value] : record.entries()) {
+            if (key == "code") warnings.push_back(std::get<std::string>(value));
+          }
         },
         riffSizeLimit);
   }
