@@ -51,8 +51,9 @@ struct PcmStreams::Output {
   Clock::time_point headerWritten;  // writer thread only
   PcmQueue queue{static_cast<std::size_t>(kQueueSeconds * kRate)};  // guarded by mutex_
   std::condition_variable ready;  // something queued, or the finish; waited for under mutex_
-  std::optional<Clock::time_point> deadline;  // guarded by mutex_; set by the finish
-  bool dead = false;                          // guarded by mutex_: the file is gone for good
+  // Set by the finish and the destructor; read by the writer while it waits for a reader.
+  StreamFile::Deadline deadline{StreamFile::kNoDeadline};
+  bool dead = false;  // guarded by mutex_: the file is gone for good
 };
 
 struct PcmStreams::Source {
@@ -100,7 +101,7 @@ PcmStreams::~PcmStreams() {
     finishing_ = true;
     for (auto& source : sources_) {
       if (source && source->output) {
-        source->output->deadline = Clock::now();
+        source->output->deadline = Clock::now().time_since_epoch().count();
         source->output->ready.notify_all();
       }
     }
@@ -219,7 +220,7 @@ platform::Task<void> PcmStreams::finish(platform::Queue& queue) {
       }
       end = std::max(end, source->length);
     }
-    const Clock::time_point deadline = Clock::now() + kDrainTime;
+    const Clock::rep deadline = (Clock::now() + kDrainTime).time_since_epoch().count();
     for (auto& source : sources_) {
       if (!source || !source->output) continue;
       pushSilence(*source, end - source->length);
@@ -289,18 +290,19 @@ void PcmStreams::runWriter(Output& output) {
 bool PcmStreams::writeChunk(Output& output, std::unique_lock<std::mutex>& lock,
                             std::vector<float>& chunk) {
   output.queue.take(kChunkFrames, chunk);
-  const std::optional<Clock::time_point> deadline = output.deadline;
   lock.unlock();
   StreamFile& file = *output.file;
   StreamFile::Outcome outcome = StreamFile::Outcome::written;
   if (output.headerPending) {
     const WavHeader header =
         file.isSeekable() ? wavHeader(0, riffSizeLimit_) : streamingWavHeader();
-    outcome = file.write(bytesOf(header), deadline);
+    outcome = file.write(bytesOf(header), output.deadline);
     output.headerPending = false;
     output.headerWritten = Clock::now();
   }
-  if (outcome == StreamFile::Outcome::written) outcome = file.write(bytesOf(chunk), deadline);
+  if (outcome == StreamFile::Outcome::written) {
+    outcome = file.write(bytesOf(chunk), output.deadline);
+  }
   if (outcome == StreamFile::Outcome::written) {
     output.dataBytes += chunk.size() * sizeof(float);
     if (Clock::now() - output.headerWritten >= kHeaderInterval) updateHeader(output);

@@ -95,9 +95,7 @@ bool StreamFile::tryReopen() {
   return descriptor_ >= 0;
 }
 
-StreamFile::Outcome StreamFile::write(
-    std::span<const std::byte> bytes,
-    std::optional<std::chrono::steady_clock::time_point> deadline) {
+StreamFile::Outcome StreamFile::write(std::span<const std::byte> bytes, const Deadline& deadline) {
   blockBrokenPipeSignal();
   while (!bytes.empty()) {
     const ssize_t written = ::write(descriptor_, bytes.data(), bytes.size());
@@ -107,7 +105,7 @@ StreamFile::Outcome StreamFile::write(
     }
     if (written < 0 && errno == EINTR) continue;
     if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (deadline && std::chrono::steady_clock::now() >= *deadline) {
+      if (std::chrono::steady_clock::now().time_since_epoch().count() >= deadline.load()) {
         close();
         return Outcome::gaveUp;
       }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -34,10 +35,14 @@ class StreamFile {
   bool isSeekable() const { return seekable_; }
 
   enum class Outcome { written, readerGone, failed, gaveUp };
-  // Writes all of `bytes`; a reader that takes nothing until `deadline` leaves the rest unwritten.
+  // Steady-clock ticks from which a write that waits for its reader gives up; max() for never.
+  // Another thread may bring it forward while a write waits.
+  using Deadline = std::atomic<std::chrono::steady_clock::rep>;
+  static constexpr std::chrono::steady_clock::rep kNoDeadline =
+      std::chrono::steady_clock::duration::max().count();
+  // Writes all of `bytes`; a reader that takes nothing past `deadline` leaves the rest unwritten.
   // On any outcome but `written` the file is closed.
-  Outcome write(std::span<const std::byte> bytes,
-                std::optional<std::chrono::steady_clock::time_point> deadline);
+  Outcome write(std::span<const std::byte> bytes, const Deadline& deadline);
   // Rewrites the file's first bytes; only where isSeekable().
   bool rewriteStart(std::span<const std::byte> bytes);
   void close();

@@ -249,6 +249,25 @@ TEST_F(PcmStreamsTest, AFifoWaitsForItsReaderAndOutlivesIt) {
   finish(*streams);
 }
 
+TEST_F(PcmStreamsTest, AReaderThatTakesNothingHoldsTheFinishOnlyForItsDrainTime) {
+  const fs::path fifo = folder / "system.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  auto streams = open({fifo, std::nullopt}, false);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  // A second is more than the pipe holds: the writer waits for the reader.
+  for (int i = 0; i < 10; ++i) {
+    streams->add(StreamOutputType::audio, constant(0.5F, 4800, 0.1 * i));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto began = std::chrono::steady_clock::now();
+  finish(*streams);
+  const auto took = std::chrono::steady_clock::now() - began;
+  ::close(reader);
+  EXPECT_GE(took, PcmStreams::kDrainTime - std::chrono::milliseconds(100));
+  EXPECT_LT(took, PcmStreams::kDrainTime + std::chrono::seconds(1));
+}
+
 TEST_F(PcmStreamsTest, PathsThatCannotBeWrittenAreRefusedAtOnce) {
   auto refused = [&](PcmPaths paths, bool withMicrophone = true) {
     try {
