@@ -134,20 +134,20 @@ def stalled_fifo_reader(f, binary, server, root):
     received = 0
 
     def read_until_caught_up():
-        """Reads until the pipe is empty after a read of less than a tenth of a second: what
-        the tool has now; returns the stream's time then, and the time since ready."""
+        """Reads until nothing has come for 30 ms: what the tool had then, since a backlog comes
+        as fast as the reader takes it and live audio every 50 ms. Returns the stream's time at
+        the last read, and the time since ready then."""
         nonlocal received
-        last = RATE * FRAME
-        while True:
+        last_read = time.monotonic()
+        while time.monotonic() - last_read < 0.03:
             try:
                 chunk = os.read(reader, 1 << 20)
             except BlockingIOError:
-                if last < RATE * FRAME // 10:
-                    return received / FRAME / RATE, time.monotonic() - run.ready
                 time.sleep(0.002)
                 continue
             received += len(chunk)
-            last = len(chunk)
+            last_read = time.monotonic()
+        return received / FRAME / RATE, last_read - run.ready
 
     # The reader keeps up for two seconds, then takes nothing for longer than the tool keeps.
     deadline = time.monotonic() + 2
