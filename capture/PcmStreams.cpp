@@ -268,7 +268,7 @@ void PcmStreams::runWriter(Output& output) {
       }
       if (finishing_) break;
       // Idle, the header says all that was written, whatever the time since it last did.
-      if (output.headerBytes != output.dataBytes) {
+      if (output.wav && output.file->isSeekable() && output.headerBytes != output.dataBytes) {
         lock.unlock();
         updateHeader(output);
         lock.lock();
