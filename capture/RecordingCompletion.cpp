@@ -29,13 +29,6 @@ platform::Task<events::EventRecord> CaptureSession::stop() {
   levelTimer_.reset();
   if (diskTimer_) diskTimer_->cancel();
   diskTimer_.reset();
-  // A tick already running on its queue writes its record before "final" can be.
-  for (const auto& tickQueue : {sampleQueue_, diskQueue_}) {
-    if (!tickQueue) continue;
-    platform::OneShotWaiter<> ticksDone("ticks done", platform_.dispatch().mainQueue());
-    tickQueue->post([ticksDone]() mutable { ticksDone.resume(); });
-    co_await ticksDone;
-  }
 
   const std::shared_ptr<platform::Stream> stream = stream_;
   if (stream) {

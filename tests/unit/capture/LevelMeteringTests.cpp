@@ -1,4 +1,3 @@
-#include <future>
 #include <thread>
 
 #include "SessionFixture.h"
@@ -8,7 +7,6 @@
 namespace capture {
 namespace {
 
-using namespace std::chrono_literals;
 using nlohmann::json;
 using platform::StreamOutputType;
 using test_support::ScriptedSampleBuffer;
@@ -70,31 +68,6 @@ TEST_F(LevelMetering, FinalRecordCarriesWhatArrivedSinceTheLastTickUntilTheStrea
   json expected = levelOf(4, 2.5, 0, 0);
   expected["event"] = "final";
   EXPECT_EQ(json::parse(events::serializeJsonObject(*record).value()), expected);
-}
-
-// The driver prints "final" the moment the stop returns, so a tick already under way when the
-// stop cancels the timer (here: held behind other work on the sample queue) must be out first.
-TEST_F(LevelMetering, ATickUnderWayWhenTheStopBeginsIsPrintedBeforeFinal) {
-  makeSession(false);
-  startOrFail();
-  const std::shared_ptr<platform::Queue> sampleQueue = platform.capture.outputs.front().queue;
-  std::promise<void> release;
-  const auto records = printedRecords([&] {
-    sampleQueue->post([held = release.get_future().share()] { held.wait(); });
-    levelTimer().postFiring();
-    std::jthread releasing([&] {
-      std::this_thread::sleep_for(200ms);
-      release.set_value();
-    });
-    auto outcome = run(session->stop());
-    if (const auto* final = std::get_if<events::EventRecord>(&outcome)) sink.emit(*final);
-    std::promise<void> drained;
-    sampleQueue->post([&] { drained.set_value(); });
-    drained.get_future().wait();
-  });
-  ASSERT_EQ(records.size(), 2U);
-  EXPECT_EQ(records[0]["event"], "level");
-  EXPECT_EQ(records[1]["event"], "final");
 }
 
 }  // namespace

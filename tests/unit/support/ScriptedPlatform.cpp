@@ -179,10 +179,6 @@ void ManualTimer::fire() {
   drain(*queue_);
 }
 
-void ManualTimer::postFiring() {
-  if (active_) queue_->post(handler_);
-}
-
 // The session owns its timer alone; the test keeps a view of it to fire it.
 class TimerHandle final : public platform::RepeatingTimer {
  public:

@@ -180,8 +180,6 @@ class ManualTimer {
   explicit ManualTimer(std::shared_ptr<platform::Queue> queue) : queue_(std::move(queue)) {}
   // Posts one firing to the timer's queue and waits until it has run.
   void fire();
-  // Posts one firing and returns: it runs after what was posted before, even once cancelled.
-  void postFiring();
 
  private:
   friend class TimerHandle;
