@@ -38,6 +38,7 @@
 
 #include <gst/gst.h>
 
+#include <chrono>
 #include <map>
 
 #include "platform/linux/CapturePipeline.h"
@@ -68,6 +69,9 @@ struct StreamBridge {
   std::unique_ptr<DeviceFollower> follower;
   std::optional<PlatformError> sourceFailure;             // the first, which was reported
   std::map<StreamOutputType, PlatformError> lostSources;  // each with its loss's error
+  // Since when the follower has muted the microphone, whose input went away; not a loss the
+  // stop reports, since the server records on.
+  std::optional<std::chrono::steady_clock::time_point> microphoneMutedSince;
   std::shared_ptr<GstRecordingOutput> recording;
   GSource* busWatch = nullptr;
   GSource* deadline = nullptr;
@@ -186,10 +190,33 @@ void onError(const Bridge& bridge, GstMessage* message) {
   }
 }
 
+// The microphone that the follower mutes records the tool's silence, not the room's: the parent
+// hears of it as a lost source, and of its return.
+void onMicrophoneMuted(const Bridge& bridge, bool muted) {
+  const auto now = std::chrono::steady_clock::now();
+  auto delegate = bridge->delegate.lock();
+  if (muted && !bridge->microphoneMutedSince) {
+    bridge->microphoneMutedSince = now;
+    GError* gerror = g_error_new(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_FOUND,
+                                 "The microphone's input went away.");
+    const PlatformError error = fromGError(gerror);
+    g_error_free(gerror);
+    if (delegate) delegate->streamSourceWasLost(StreamOutputType::microphone, error);
+  } else if (!muted && bridge->microphoneMutedSince) {
+    const std::chrono::duration<double> gap = now - *bridge->microphoneMutedSince;
+    bridge->microphoneMutedSince.reset();
+    if (delegate) delegate->streamSourceWasRestored(StreamOutputType::microphone, gap.count());
+  }
+}
+
 void followDevices(const Bridge& bridge) {
-  bridge->follower.reset();  // before its successor connects
-  bridge->follower =
-      std::make_unique<DeviceFollower>(bridge->loop, bridge->pipeline->recordStreams());
+  bridge->follower.reset();              // before its successor connects
+  bridge->microphoneMutedSince.reset();  // the successor mutes afresh where it must
+  bridge->follower = std::make_unique<DeviceFollower>(
+      bridge->loop, bridge->pipeline->recordStreams(),
+      [weakBridge = std::weak_ptr<StreamBridge>(bridge)](bool muted) {
+        if (auto bridge = weakBridge.lock()) onMicrophoneMuted(bridge, muted);
+      });
 }
 
 void onStateChanged(const Bridge& bridge, GstMessage* message) {
@@ -206,7 +233,6 @@ void onStateChanged(const Bridge& bridge, GstMessage* message) {
   bridge->recording->reportStarted();
   complete(bridge->startCompletion, std::nullopt);
 }
-
 
 void onSourceMessage(const Bridge& bridge, GstMessage* message) {
   const std::optional<StreamOutputType> source =

@@ -26,7 +26,8 @@ namespace platform::linux_gst {
 
 // Loop thread only.
 struct DeviceFollower::State {
-  RecordStreams streams;  // set once at creation
+  RecordStreams streams;                            // set once at creation
+  std::function<void(bool muted)> microphoneMuted;  // set once at creation
   pa_glib_mainloop* pulseLoop = nullptr;
   pa_context* context = nullptr;
   std::uint32_t defaultMonitor = PA_INVALID_INDEX;  // of the default output, as last read
@@ -72,6 +73,7 @@ void onMicrophoneSource(pa_context* context, const pa_source_info* info, int eol
   state->mutedMicrophone = onMonitor;
   release(pa_context_set_source_output_mute(context, *state->streams.microphone, onMonitor, nullptr,
                                             nullptr));
+  state->microphoneMuted(onMonitor);
 }
 
 void onMicrophoneStream(pa_context* context, const pa_source_output_info* info, int eol,
@@ -113,8 +115,11 @@ void onContextState(pa_context* context, void* data) {
 
 }  // namespace
 
-DeviceFollower::DeviceFollower(GLibLoopThread& loop, RecordStreams streams) : state_(new State) {
+DeviceFollower::DeviceFollower(GLibLoopThread& loop, RecordStreams streams,
+                               std::function<void(bool muted)> microphoneMuted)
+    : state_(new State) {
   state_->streams = streams;
+  state_->microphoneMuted = std::move(microphoneMuted);
   state_->pulseLoop = pa_glib_mainloop_new(loop.context());
   state_->context = newPulseContext(pa_glib_mainloop_get_api(state_->pulseLoop));
   // Without a context (the system refused libpulse its memory) nothing is followed.

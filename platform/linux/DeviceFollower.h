@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "platform/linux/GLibLoopThread.h"
@@ -19,14 +20,17 @@ struct RecordStreams {
 //   changes, the system stream is moved to the new default's monitor;
 // - the microphone never records a monitor: when the server moves its stream onto one (its
 //   input went away and the fallback is a monitor), the stream is muted and records silence,
-//   until the server moves it onto an input again.
+//   until the server moves it onto an input again; `microphoneMuted` hears each change, true
+//   when muted, so that the capture can say the microphone is lost and when it is back.
 // Following is best effort: when the server cannot be reached the capture itself reports it.
 //
 // Made and destroyed on the loop thread, whose GLib context runs every PulseAudio callback;
 // destruction disconnects and detaches them, and must not happen from within one of them.
 class DeviceFollower {
  public:
-  DeviceFollower(GLibLoopThread& loop, RecordStreams streams);
+  // `microphoneMuted` runs on the loop thread, from a PulseAudio callback.
+  DeviceFollower(GLibLoopThread& loop, RecordStreams streams,
+                 std::function<void(bool muted)> microphoneMuted);
   ~DeviceFollower();
   DeviceFollower(const DeviceFollower&) = delete;
   DeviceFollower& operator=(const DeviceFollower&) = delete;
