@@ -43,7 +43,8 @@ std::vector<float> floatsOf(const fs::path& path, std::size_t skip = 0) {
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
   if (bytes.size() < skip) return {};
   std::vector<float> values((bytes.size() - skip) / sizeof(float));
-  std::memcpy(values.data(), bytes.data() + skip, values.size() * sizeof(float));
+  if (!values.empty())
+    std::memcpy(values.data(), bytes.data() + skip, values.size() * sizeof(float));
   return values;
 }
 
