@@ -198,17 +198,25 @@ def tool_streams(server):
     return listing.count('application.name = "tessaloquin-audio-capture"')
 
 
+def record_then_kill_server(f, binary, server, root, name):
+    """A recording of both tones whose server is killed 2.5 s after ready; (None, ...) when the
+    run did not start."""
+    server.play_tones()
+    path = os.path.join(root, name)
+    run = recording(f, binary, server, path)
+    if not run:
+        return None, path, None
+    time.sleep(2.5)
+    server.stop()
+    return run, path, time.monotonic()
+
+
 def server_restarted(f, binary, server, root):
     """The server killed and a new one up a second later: the recording goes on through it, in
     time, with silence where there was no server, and stops as usual."""
-    server.play_tones()
-    path = os.path.join(root, "restarted.mov")
-    run = recording(f, binary, server, path)
+    run, path, killed_at = record_then_kill_server(f, binary, server, root, "restarted.mov")
     if not run:
         return
-    time.sleep(2.5)
-    server.stop()
-    killed_at = time.monotonic()
     time.sleep(1)
     server.start()
     served = {}
@@ -256,14 +264,9 @@ def server_restarted(f, binary, server, root):
 
 def server_killed(f, binary, server, root):
     """The server killed for good: the recording goes on with silence, and the stop fails."""
-    server.play_tones()
-    path = os.path.join(root, "orphan.mov")
-    run = recording(f, binary, server, path)
+    run, path, killed_at = record_then_kill_server(f, binary, server, root, "orphan.mov")
     if not run:
         return
-    time.sleep(2.5)
-    server.stop()
-    killed_at = time.monotonic()
     time.sleep(2.2)  # a level tick wholly after the kill
     check_losses(f, run, killed_at)
     f.check(run.process.poll() is None and "error" not in run.kinds(), f"before SIGINT: {run.kinds()}")
