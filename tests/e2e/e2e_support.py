@@ -345,6 +345,12 @@ def wait_reaped(pid, timeout):
     return None
 
 
+def sanitized(binary):
+    """Whether `binary` is an AddressSanitizer build: slower, with shadow memory mapped first."""
+    with open(binary, "rb") as executable:
+        return b"__asan_init" in executable.read()
+
+
 def require_tools():
     """Exits with a message when a tool the suites need is missing."""
     for tool in ("pulseaudio", "pactl", "gst-launch-1.0", "ffmpeg", "ffprobe"):

@@ -19,7 +19,7 @@ import time
 
 from e2e_support import (MIXED_RMS, SAMPLES_PER_SECOND, Run, check_error, check_final,
                          check_movie, decoded_audio, interrupt, off_windows, probe_streams, record,
-                         recording, run_suite, window_levels)
+                         recording, run_suite, sanitized, window_levels)
 
 # A kill loses the fragment being written (up to 0.2 s) and what the encoders still hold;
 # measured 0.1-0.3 s, with room for a busy machine and a sanitizer build.
@@ -319,6 +319,11 @@ def tool_stopped(f, binary, server, root):
                 f"{kept:.2f} s of audio for {span:.2f} s recorded")
         levels = window_levels(samples)
         gaps = silent_stretches(levels)
+        if lost and sanitized(binary):
+            # Several times slower, it catches up on the backlog while the server still drops,
+            # so where the loss falls is the release build's to show.
+            f.check(gaps, "no silent stretch where the server dropped audio")
+            continue
         if lost:
             f.check(len(gaps) == 1 and abs((gaps[0][1] + 1 - gaps[0][0]) / 10 - lost) < 1.5,
                     f"silent stretches {gaps}, expected one of about {lost} s")

@@ -10,7 +10,6 @@ import ctypes
 import fcntl
 import json
 import os
-import pathlib
 import signal
 import struct
 import subprocess
@@ -21,12 +20,12 @@ from concurrent.futures import ThreadPoolExecutor
 
 from e2e_support import (SAMPLES_PER_SECOND, SYSTEM_RMS, Run, become_subreaper, check_error,
                          check_final, check_probe, check_movie, interrupt, probe_streams, recording,
-                         run_suite, wait_or_kill, wait_reaped, wait_until)
+                         run_suite, sanitized, wait_or_kill, wait_reaped, wait_until)
 
 def early_sigint(f, binary, server, root):
     """SIGINT 25 ms after spawn: ignored while starting, the run then stops on the next one."""
     # An AddressSanitizer build maps its shadow memory before main, which took up to 45 ms.
-    delay = 0.1 if b"__asan_init" in pathlib.Path(binary).read_bytes() else 0.025
+    delay = 0.1 if sanitized(binary) else 0.025
     for attempt in range(5):
         spawned = time.monotonic()
         run = Run(binary, ["--output", os.path.join(root, f"early{attempt}.mov")], server.env)
@@ -226,7 +225,7 @@ def parent_not_reading(f, binary, server, root):
     interrupted = time.monotonic()
     output, _ = process.communicate(timeout=30)
     # A sanitizer's allocator holds on to freed memory, so the bound is the release build's.
-    f.check(grown < 2048 or b"__asan_init" in pathlib.Path(binary).read_bytes(),
+    f.check(grown < 2048 or sanitized(binary),
             f"RSS grew by {grown} KiB while nobody read")
     events = [json.loads(line) for line in output.decode().splitlines()]
     kinds = [event["event"] for event in events]
@@ -270,7 +269,7 @@ def few_descriptors(f, binary, server, root):
 def small_address_space(f, binary, server, root):
     """An RLIMIT_AS too small for a recording is refused with a record, where the sound
     libraries would abort or blame the server; one with room records."""
-    if b"__asan_init" in pathlib.Path(binary).read_bytes():
+    if sanitized(binary):
         print("SKIP small address space: a sanitizer's shadow memory needs an unlimited one")
         return
     recording = ["--output", os.path.join(root, "limited.mov"), "--microphone", "off"]
