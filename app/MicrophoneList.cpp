@@ -1,5 +1,6 @@
 #include "app/MicrophoneList.h"
 
+#include "app/StageOutcome.h"
 #include "events/EventSink.h"
 
 namespace app {
@@ -19,8 +20,8 @@ int listMicrophones(platform::PlatformServices& platform, events::EventSink& sin
   platform::MicrophoneInventory inventory;
   try {
     inventory = platform.audioDevices().listMicrophones();
-  } catch (const platform::PlatformError& error) {
-    events::emitError(sink, error, "probe");
+  } catch (...) {
+    events::emitError(sink, currentFailure(platform.screenCapture().errorTypeName()), "probe");
     return 1;
   }
   sink.emit(microphonesRecord(inventory));

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -36,54 +37,66 @@ platform::OneShotWaiter<> armStopRequest(platform::SignalSource& interrupts,
   return stopRequested;
 }
 
-}  // namespace
+// What a recording holds from its start to its stop.
+struct Recording {
+  std::unique_ptr<platform::SignalSource> interrupts;
+  std::unique_ptr<platform::ParentExitSource> parentExit;
+  std::shared_ptr<capture::CaptureSession> session;
+  std::optional<platform::OneShotWaiter<>> stopRequested;
+};
 
-platform::Task<int> runRecording(const RunOptions& options, platform::PlatformServices& platform,
-                                 events::EventSink& sink) {
+// Everything before "ready" is the start: a source, a queue or a thread that cannot be made fails
+// it as the session's own start does. Fills in `recording`, which outlives a failure, so that
+// the session goes only after its error has been written.
+platform::Task<void> startRecording(Recording& recording, const RunOptions& options,
+                                    platform::PlatformServices& platform, events::EventSink& sink) {
   platform::Dispatch& dispatch = platform.dispatch();
-  const std::string errorTypeName = platform.screenCapture().errorTypeName();
-  // The process entry has done so already; an in-process run relies on this one.
-  std::signal(SIGINT, SIG_IGN);
   // Never cancelled: the stop signals stay handled, also while the stop runs.
   std::vector<int> stopSignals{SIGINT};
   if (options.stopOnTermination) {
     for (const int signalNumber : terminationSignals()) stopSignals.push_back(signalNumber);
   }
-  const std::unique_ptr<platform::SignalSource> interrupts =
-      dispatch.makeInterruptSource(std::move(stopSignals));
-  std::unique_ptr<platform::ParentExitSource> parentExit;
+  recording.interrupts = dispatch.makeInterruptSource(std::move(stopSignals));
   try {
-    parentExit = dispatch.makeParentExitSource();
+    recording.parentExit = dispatch.makeParentExitSource();
   } catch (const std::system_error&) {
   }
-  if (!parentExit) {
-    events::emitError(sink,
-                      platform::toolError(errorTypeName, platform::ToolErrorCode::resourceRefused),
-                      "start");
-    co_return 1;
+  if (!recording.parentExit) {
+    throw platform::toolError(platform.screenCapture().errorTypeName(),
+                              platform::ToolErrorCode::resourceRefused);
   }
-
-  const auto session = capture::CaptureSession::create(
+  recording.session = capture::CaptureSession::create(
       platform, sink, options.outputURL, options.captureMicrophone, options.microphoneName,
       {options.systemPcm, options.microphonePcm});
-  const auto startFailure = co_await failureOf(session->start(), errorTypeName);
+  co_await recording.session->start();
+  // Armed before "ready", so that a parent which stops the run the moment it reads "ready" is
+  // heard; the handlers run on this thread, so not before the driver waits.
+  recording.stopRequested = armStopRequest(*recording.interrupts, *recording.parentExit,
+                                           dispatch.mainQueue(), options.stopOnTermination);
+}
+
+}  // namespace
+
+platform::Task<int> runRecording(const RunOptions& options, platform::PlatformServices& platform,
+                                 events::EventSink& sink) {
+  const std::string errorTypeName = platform.screenCapture().errorTypeName();
+  // The process entry has done so already; an in-process run relies on this one.
+  std::signal(SIGINT, SIG_IGN);
+  Recording recording;
+  const auto startFailure =
+      co_await failureOf(startRecording(recording, options, platform, sink), errorTypeName);
   if (startFailure) {
     events::emitError(sink, *startFailure, "start");
     co_return 1;
   }
-
-  // Armed before "ready", so that a parent which stops the run the moment it reads "ready" is
-  // heard; the handlers run on this thread, so not before the driver waits.
-  const auto stopRequested =
-      armStopRequest(*interrupts, *parentExit, dispatch.mainQueue(), options.stopOnTermination);
   events::EventRecord ready("ready");
-  if (const auto microphone = session->recordedMicrophone()) {
+  if (const auto microphone = recording.session->recordedMicrophone()) {
     ready.set("microphone", microphone->localizedName);
   }
   sink.emit(ready);
-  co_await stopRequested;
+  co_await *recording.stopRequested;
 
-  auto stopped = co_await outcomeOf(session->stop(), errorTypeName);
+  auto stopped = co_await outcomeOf(recording.session->stop(), errorTypeName);
   const auto* stopFailure = std::get_if<platform::PlatformError>(&stopped);
   if (stopFailure) {
     events::emitError(sink, *stopFailure, "stop");

@@ -15,16 +15,25 @@ namespace app {
 // platform error passes as it is; any other exception (a thread that could not be made, a timer
 // that could not be armed) is the tool's internal fault, of the platform's `errorTypeName`.
 
+// Inside a handler: the exception being handled, as a stage's failure.
+inline platform::PlatformError currentFailure(std::string errorTypeName) {
+  try {
+    throw;
+  } catch (const platform::PlatformError& error) {
+    return error;
+  } catch (...) {
+    return platform::toolError(std::move(errorTypeName), platform::ToolErrorCode::internalFault);
+  }
+}
+
 // Awaits `stage`, dropping what it yields, and gives back its error, if any.
 template <typename T>
 platform::Task<std::optional<platform::PlatformError>> failureOf(platform::Task<T> stage,
                                                                  std::string errorTypeName) {
   try {
     co_await stage;
-  } catch (const platform::PlatformError& error) {
-    co_return error;
   } catch (...) {
-    co_return platform::toolError(std::move(errorTypeName), platform::ToolErrorCode::internalFault);
+    co_return currentFailure(std::move(errorTypeName));
   }
   co_return std::nullopt;
 }
@@ -43,10 +52,8 @@ platform::Task<std::variant<StageResult<T>, platform::PlatformError>> outcomeOf(
     } else {
       co_return co_await stage;
     }
-  } catch (const platform::PlatformError& error) {
-    co_return error;
   } catch (...) {
-    co_return platform::toolError(std::move(errorTypeName), platform::ToolErrorCode::internalFault);
+    co_return currentFailure(std::move(errorTypeName));
   }
 }
 

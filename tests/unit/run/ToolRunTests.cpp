@@ -2,11 +2,15 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <cerrno>
+#include <exception>
 #include <filesystem>
 #include <future>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 #include "app/ToolMain.h"
 #include "support/EventLines.h"
@@ -101,28 +105,39 @@ TEST(ToolRun, ListingTheMicrophonesPrintsEveryDeviceInOrderOrTheProbeStagesError
   EXPECT_EQ(runToCompletion({"tool", "--list-microphones"}, platform).records,
             (std::vector<json>{{{"event", "microphones"}, {"devices", json::array()}}}));
 
-  platform.audio.listingError = test_support::scriptedError(7, "Server");
-  const Printed failed = runToCompletion({"tool", "--list-microphones"}, platform);
-  EXPECT_EQ(failed.status, 1);
-  EXPECT_EQ(failed.records, (std::vector<json>{{{"event", "error"},
-                                                {"code", "capture_failed"},
-                                                {"stage", "probe"},
-                                                {"errorName", "ScriptedError"},
-                                                {"domain", "Server"},
-                                                {"errorCode", 7}}}));
+  // A platform error as it is; anything else (no thread for the listing) as the internal fault.
+  const std::pair<std::exception_ptr, json> failures[] = {
+      {std::make_exception_ptr(test_support::scriptedError(7, "Server")),
+       {{"domain", "Server"}, {"errorCode", 7}}},
+      {std::make_exception_ptr(std::system_error(EAGAIN, std::generic_category())),
+       {{"domain", "TessaloquinAudioCapture"}, {"errorCode", 4}}}};
+  for (const auto& [thrown, error] : failures) {
+    platform.audio.listingError = thrown;
+    const Printed failed = runToCompletion({"tool", "--list-microphones"}, platform);
+    EXPECT_EQ(failed.status, 1);
+    json expected = {{"event", "error"},
+                     {"code", "capture_failed"},
+                     {"stage", "probe"},
+                     {"errorName", "ScriptedError"}};
+    expected.update(error);
+    EXPECT_EQ(failed.records, std::vector<json>{expected});
+  }
   // The probe still wins over a listing.
   const Printed probed = runToCompletion({"tool", "--list-microphones", "--probe"}, platform);
   EXPECT_EQ(probed.records, (std::vector<json>{{{"event", "probe"}, {"granted", true}}}));
 }
 
-// An exception that is not a platform error (here: no thread for a timer or a time-out) must end
-// its stage with a record and status 1, not end the process without a word.
+// An exception that is not a platform error (here: no thread for the session's queue, before the
+// session starts; for a timer; for a time-out) must end its stage with a record and status 1,
+// not end the process without a word.
 TEST(ToolRun, AnExceptionThatIsNotAPlatformErrorEndsItsStageAsAnInternalFault) {
-  for (const std::string stage : {"start", "stop"}) {
-    SCOPED_TRACE(stage);
+  for (const std::string refused : {"queue", "timer", "time-out"}) {
+    SCOPED_TRACE(refused);
+    const std::string stage = refused == "time-out" ? "stop" : "start";
     test_support::ScriptedPlatform platform;
-    platform.scriptedDispatch.refuseTimers = stage == "start";
-    platform.scriptedDispatch.refuseDelays = stage == "stop";
+    platform.scriptedDispatch.refuseQueues = refused == "queue";
+    platform.scriptedDispatch.refuseTimers = refused == "timer";
+    platform.scriptedDispatch.refuseDelays = refused == "time-out";
     platform.capture.finishOnStop = test_support::FinishOnStop::never;  // so the stop waits
     test_support::RecordedEvents sink;
     // The start fails by itself; the stop needs the parent's SIGINT after ready.

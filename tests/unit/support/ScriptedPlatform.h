@@ -22,14 +22,17 @@
 // queues, the recording configuration and the time-outs.
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <system_error>
 #include <vector>
 
 #include "ScriptedSampleBuffer.h"
@@ -150,9 +153,9 @@ class ScriptedAudioDevices final : public platform::AudioDeviceDiscovery {
   std::optional<platform::AudioCaptureDevice> defaultAudioDevice() override {
     return defaultDevice;
   }
-  std::optional<platform::PlatformError> listingError;  // thrown by a listing only
+  std::exception_ptr listingError;  // thrown by a listing only
   platform::MicrophoneInventory listMicrophones() override {
-    if (listingError) throw *listingError;
+    if (listingError) std::rethrow_exception(listingError);
     return {devices, defaultDevice};
   }
 };
@@ -192,7 +195,8 @@ class ManualTimer {
 class ScriptedDispatch final : public platform::Dispatch {
  public:
   double delayScale = 1.0;
-  // Timers and delayed work then throw std::system_error, as when no thread can be made.
+  // Queues, timers and delayed work then throw std::system_error, as when no thread can be made.
+  bool refuseQueues = false;
   bool refuseTimers = false;
   bool refuseDelays = false;
   std::vector<std::chrono::nanoseconds> requestedDelays;  // main queue only
@@ -201,6 +205,7 @@ class ScriptedDispatch final : public platform::Dispatch {
 
   platform::MainQueue& mainQueue() override { return posix_.mainQueue(); }
   std::shared_ptr<platform::Queue> makeSerialQueue(const std::string& label) override {
+    if (refuseQueues) throw std::system_error(EAGAIN, std::generic_category(), label);
     return posix_.makeSerialQueue(label);
   }
   std::unique_ptr<platform::RepeatingTimer> makeRepeatingTimer(
