@@ -95,7 +95,10 @@ platform::Task<void> CaptureSession::start() {
       "startCapture", mainQueue,
       [stream](platform::ErrorCompletion completion) { stream->startCapture(completion); });
   const auto startError = co_await starting;
-  if (startError) throw *startError;
+  if (startError) {
+    stream->removeOutputs();  // nothing records
+    throw *startError;
+  }
   startLevelTimer();
   startDiskWatch();
 }

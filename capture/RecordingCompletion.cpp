@@ -41,6 +41,8 @@ platform::Task<events::EventRecord> CaptureSession::stop() {
   }
 
   const bool finished = co_await waitForRecordingFinish(kFinishWaitSeconds);
+  // Not before the file's end: a file still being finished would be cut off.
+  if (finished && stream) stream->removeOutputs();
   // Buffers have stopped by now; the streams end whole also when the movie failed, and their
   // last warnings come before the warnings close.
   if (pcm_) co_await pcm_->finish(platform_.dispatch().mainQueue());

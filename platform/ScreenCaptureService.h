@@ -141,6 +141,11 @@ class Stream {
   // After this, the recording output reports the file's end through its delegate, possibly
   // before the completion runs.
   virtual void stopCapture(ErrorCompletion completion) = 0;
+  // Detaches every output added, so that the platform holds and calls none of them any more.
+  // Only once the recording has ended (its file finished or failed) or never started: changing
+  // outputs while recording stops the recording. A platform whose stop already takes its
+  // outputs down with the pipeline (Linux) has nothing to do.
+  virtual void removeOutputs() {}
 };
 
 class ScreenCaptureService {

@@ -9,9 +9,10 @@
 // samples: see CaptureBridges.mm.
 // stop: the stop completion runs on a framework thread; the recording output's delegate reports
 //   the file's end on its own, possibly first.
-// finish: nothing is torn down here; the wrappers release their framework objects when the core
-//   lets go of them. Completions capture the core's callback, never a wrapper, and are called
-//   exactly once through atFrameworkBoundary.
+// finish: once the file has ended (or the start failed), the core has the stream remove its
+//   outputs, on the main queue; the wrappers release their framework objects when the core lets
+//   go of them. Completions capture the core's callback, never a wrapper, and are called exactly
+//   once through atFrameworkBoundary.
 
 #include "platform/macos/ScreenCaptureKitService.h"
 
@@ -117,7 +118,7 @@ class SCKStream final : public Stream {
     if (![stream_ addStreamOutput:bridge type:outputType sampleHandlerQueue:queue error:&error]) {
       throw platformError(error);
     }
-    outputBridges_.push_back(bridge);
+    outputBridges_.push_back({bridge, outputType});
   }
 
   void addRecordingOutput(std::shared_ptr<RecordingOutput> recordingOutput) override {
@@ -135,11 +136,27 @@ class SCKStream final : public Stream {
     [stream_ stopCaptureWithCompletionHandler:completionBlock(std::move(completion))];
   }
 
+  // The bridges and recording outputs stay referenced here until the wrapper goes, so that a
+  // callback already under way still finds them. A refusal is not reported: the file has ended
+  // by now, and the outputs stay as they were.
+  void removeOutputs() override {
+    for (const auto& [bridge, type] : outputBridges_) {
+      [stream_ removeStreamOutput:bridge type:type error:nil];
+    }
+    for (const auto& output : recordingOutputs_) {
+      [stream_ removeRecordingOutput:madeHere<SCKRecordingOutput>(output).output error:nil];
+    }
+  }
+
  private:
   SCStream* stream_;
   [[maybe_unused]] id<SCStreamDelegate> delegateBridge_;  // only kept alive
   std::weak_ptr<StreamDelegate> delegate_;  // where the output bridges report their faults
-  std::vector<id<SCStreamOutput>> outputBridges_;
+  struct OutputBridge {
+    id<SCStreamOutput> bridge;
+    SCStreamOutputType type;
+  };
+  std::vector<OutputBridge> outputBridges_;
   std::vector<std::shared_ptr<RecordingOutput>> recordingOutputs_;
 };
 

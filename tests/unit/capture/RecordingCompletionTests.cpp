@@ -34,6 +34,8 @@ struct Stopped {
   Outcome<events::EventRecord> outcome;
   std::chrono::steady_clock::duration took;
   std::vector<std::chrono::nanoseconds> timeouts;
+  int outputRemovals;
+  bool outputsRemovedWhileRecording;
 };
 
 // Stops a started session that ends as told. The wait for the file keeps its whole 15 seconds
@@ -67,16 +69,19 @@ Stopped stopWith(const Ending& ending) {
   const auto began = std::chrono::steady_clock::now();
   auto outcome = runOnMainQueue(platform, session->stop());
   return {std::move(outcome), std::chrono::steady_clock::now() - began,
-          platform.scriptedDispatch.requestedDelays};
+          platform.scriptedDispatch.requestedDelays, service.outputRemovals,
+          service.outputsRemovedWhileRecording};
 }
 
 // Each ending with what the stop gives: the final record (no error) or this error. Every wait for
-// the file is the documented 15 seconds.
+// the file is the documented 15 seconds. The outputs are removed once the file has ended, never
+// while it may still be written.
 TEST(RecordingCompletion, EachEndingGivesTheFinalRecordOrItsError) {
   const struct {
     const char* what;
     Ending ending;
     std::optional<platform::PlatformError> error;
+    bool fileEnds = true;
   } cases[] = {
       {"finish after the stop completes", {}, {}},
       {"finish before the stop completes", {.onStop = FinishOnStop::beforeStopCompletes}, {}},
@@ -84,7 +89,7 @@ TEST(RecordingCompletion, EachEndingGivesTheFinalRecordOrItsError) {
       {"finish during the wait",
        {.onStop = FinishOnStop::never, .duringTheWait = Ending::finish},
        {}},
-      {"started but never finished", {.onStop = FinishOnStop::never}, ownError(2)},
+      {"started but never finished", {.onStop = FinishOnStop::never}, ownError(2), false},
       {"recording fails at the stop", {.onStop = FinishOnStop::fail}, failure(28)},
       {"recording fails during the wait",
        {.onStop = FinishOnStop::never, .duringTheWait = Ending::fail},
@@ -97,9 +102,11 @@ TEST(RecordingCompletion, EachEndingGivesTheFinalRecordOrItsError) {
        {.streamFailedBeforeStop = 1, .recordingFailedBeforeStop = 2},
        failure(2)},
   };
-  for (const auto& [what, ending, error] : cases) {
+  for (const auto& [what, ending, error, fileEnds] : cases) {
     SCOPED_TRACE(what);
     const Stopped stopped = stopWith(ending);
+    EXPECT_EQ(stopped.outputRemovals, fileEnds ? 1 : 0);
+    EXPECT_FALSE(stopped.outputsRemovedWhileRecording);
     if (error) {
       expectSameError(failureOf(stopped.outcome), *error);
     } else {

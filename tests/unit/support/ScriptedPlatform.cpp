@@ -107,6 +107,7 @@ std::shared_ptr<platform::RecordingOutput> ScriptedCapture::makeRecordingOutput(
 // A successful start begins the file, which the recording output reports at once.
 void ScriptedCapture::startCapture(platform::ErrorCompletion completion) {
   if (!startError) {
+    recording_ = true;
     if (auto delegate = recordingDelegate()) delegate->recordingOutputDidStartRecording();
   }
   reply(Completion::start,
@@ -119,6 +120,11 @@ void ScriptedCapture::stopCapture(platform::ErrorCompletion completion) {
     completion(error);
     if (finishOnStop != FinishOnStop::beforeStopCompletes) endRecordingAsScripted();
   });
+}
+
+void ScriptedCapture::removeOutputs() {
+  if (recording_) outputsRemovedWhileRecording = true;
+  ++outputRemovals;
 }
 
 void ScriptedCapture::endRecordingAsScripted() {
@@ -164,10 +170,12 @@ std::shared_ptr<platform::RecordingOutputDelegate> ScriptedCapture::recordingDel
 }
 
 void ScriptedCapture::recordingFinishes() {
+  recording_ = false;
   if (auto delegate = recordingDelegate()) delegate->recordingOutputDidFinishRecording();
 }
 
 void ScriptedCapture::recordingFails(const PlatformError& error) {
+  recording_ = false;
   if (auto delegate = recordingDelegate()) delegate->recordingOutputDidFailWithError(error);
 }
 

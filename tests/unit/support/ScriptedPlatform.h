@@ -19,7 +19,7 @@
 //   platform.scriptedDispatch.refuseTimers = true;             // no timer can be made
 //
 // It records what the session asked for: the filter, the configuration, the outputs and their
-// queues, the recording configuration and the time-outs.
+// queues, the recording configuration, the outputs' removal and the time-outs.
 
 #include <atomic>
 #include <cerrno>
@@ -92,6 +92,9 @@ class ScriptedCapture final : public platform::ScreenCaptureService, public plat
   std::optional<platform::StreamConfiguration> configuration;
   std::vector<AddedOutput> outputs;
   std::optional<platform::RecordingOutputConfiguration> recordingConfiguration;
+  std::atomic<int> outputRemovals{0};
+  // Whether a removal came between a successful start and the file's end or failure.
+  std::atomic<bool> outputsRemovedWhileRecording{false};
 
   // --- events the test makes happen, as the service would ---
   // Whether the session called for `which` (held) within ten seconds; a fault that never calls
@@ -130,6 +133,7 @@ class ScriptedCapture final : public platform::ScreenCaptureService, public plat
   void addRecordingOutput(std::shared_ptr<platform::RecordingOutput> output) override;
   void startCapture(platform::ErrorCompletion completion) override;
   void stopCapture(platform::ErrorCompletion completion) override;
+  void removeOutputs() override;
 
  private:
   void reply(Completion which, std::function<void()> answer);
@@ -142,6 +146,7 @@ class ScriptedCapture final : public platform::ScreenCaptureService, public plat
   std::map<Completion, std::function<void()>> waiting_;                 // guarded by lock_
   std::weak_ptr<platform::StreamDelegate> streamDelegate_;              // guarded by lock_
   std::weak_ptr<platform::RecordingOutputDelegate> recordingDelegate_;  // guarded by lock_
+  std::atomic<bool> recording_{false};  // from a successful start to the file's end
 };
 
 class ScriptedAudioDevices final : public platform::AudioDeviceDiscovery {
