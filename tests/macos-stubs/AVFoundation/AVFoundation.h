@@ -1,5 +1,6 @@
 #pragma once
-// AVFoundation's asset reading, from macos-api-reference ("Reading a movie back").
+// AVFoundation's asset reading, and the file and codec types of a recording, from
+// macos-api-reference ("Reading a movie back", section 2).
 #import <CoreMedia/CoreMedia.h>
 #import <Foundation/Foundation.h>
 
@@ -8,6 +9,11 @@ NS_ASSUME_NONNULL_BEGIN
 typedef NSString* AVMediaType;
 extern AVMediaType const AVMediaTypeVideo;
 extern AVMediaType const AVMediaTypeAudio;
+
+typedef NSString* AVFileType;
+extern AVFileType const AVFileTypeQuickTimeMovie;
+typedef NSString* AVVideoCodecType;
+extern AVVideoCodecType const AVVideoCodecTypeH264;
 
 typedef long AVKeyValueStatus;
 enum {
@@ -20,7 +26,8 @@ enum {
 
 @protocol AVAsynchronousKeyValueLoading
 @required
-- (AVKeyValueStatus)statusOfValueForKey:(NSString*)key error:(NSError* _Nullable* _Nullable)outError;
+- (AVKeyValueStatus)statusOfValueForKey:(NSString*)key
+                                  error:(NSError* _Nullable* _Nullable)outError;
 - (void)loadValuesAsynchronouslyForKeys:(NSArray<NSString*>*)keys
                       completionHandler:(nullable void (^)(void))handler;
 @end

@@ -22,7 +22,25 @@ typedef struct {
 typedef int32_t CMPersistentTrackID;
 
 Float64 CMTimeGetSeconds(CMTime time);
+CMTime CMTimeMake(int64_t value, int32_t timescale);
 CMTime CMTimeRangeGetEnd(CMTimeRange range);
+
+// Apple's public CMSampleBuffer.h, CMBlockBuffer.h and MacTypes.h: the reference uses these types
+// without their typedefs, and does not list the presentation time stamp and the time's flags.
+typedef struct opaqueCMSampleBuffer* CMSampleBufferRef;
+typedef struct OpaqueCMBlockBuffer* CMBlockBufferRef;
+typedef int32_t OSStatus;
+typedef unsigned char Boolean;
+enum { kCMTimeFlags_Valid = 1UL << 0 };
+CMTime CMSampleBufferGetPresentationTimeStamp(CMSampleBufferRef CM_NONNULL sbuf);
+
+// From macos-api-reference, section 3 and "Audio sample format".
+Boolean CMSampleBufferDataIsReady(CMSampleBufferRef CM_NONNULL sbuf);
+CMBlockBufferRef CM_NULLABLE CMSampleBufferGetDataBuffer(CMSampleBufferRef CM_NONNULL sbuf);
+OSStatus CMBlockBufferGetDataPointer(CMBlockBufferRef CM_NONNULL theBuffer, size_t offset,
+                                     size_t* CM_NULLABLE lengthAtOffsetOut,
+                                     size_t* CM_NULLABLE totalLengthOut,
+                                     char* CM_NULLABLE* CM_NULLABLE dataPointerOut);
 
 typedef const struct opaqueCMFormatDescription* CMFormatDescriptionRef;
 typedef CMFormatDescriptionRef CMAudioFormatDescriptionRef;
@@ -46,3 +64,5 @@ struct AudioStreamBasicDescription {
 typedef struct AudioStreamBasicDescription AudioStreamBasicDescription;
 const AudioStreamBasicDescription* CM_NULLABLE
 CMAudioFormatDescriptionGetStreamBasicDescription(CMAudioFormatDescriptionRef CM_NONNULL desc);
+CMFormatDescriptionRef CM_NULLABLE
+CMSampleBufferGetFormatDescription(CMSampleBufferRef CM_NONNULL sbuf);

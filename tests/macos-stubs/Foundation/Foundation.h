@@ -1,5 +1,6 @@
 #pragma once
 // Foundation, as far as the checked files use it (Apple's public Foundation API).
+#include <stddef.h>
 #include <stdint.h>
 
 typedef signed char BOOL;
@@ -23,7 +24,7 @@ NS_ASSUME_NONNULL_BEGIN
 @end
 
 __attribute__((objc_root_class))
-@interface NSObject <NSObject>
+@interface NSObject<NSObject>
 + (instancetype)alloc;
 - (instancetype)init;
 @end
@@ -52,6 +53,12 @@ typedef struct {
 + (instancetype)arrayWithObjects:(const ObjectType _Nonnull[_Nonnull])objects count:(NSUInteger)cnt;
 @property(readonly) NSUInteger count;
 - (ObjectType)objectAtIndexedSubscript:(NSUInteger)idx;
+- (BOOL)containsObject:(ObjectType)anObject;
+@end
+
+@interface NSMutableArray<ObjectType> : NSArray <ObjectType>
++ (instancetype)arrayWithCapacity:(NSUInteger)numItems;
+- (void)addObject:(ObjectType)anObject;
 @end
 
 @interface NSDictionary<__covariant KeyType, __covariant ObjectType> : NSObject
@@ -63,6 +70,7 @@ typedef struct {
 
 @interface NSURL : NSObject
 + (NSURL*)fileURLWithPath:(NSString*)path;
++ (NSURL*)fileURLWithPath:(NSString*)path isDirectory:(BOOL)isDir;
 @end
 
 NS_ASSUME_NONNULL_END

@@ -1,5 +1,6 @@
 #pragma once
-// libdispatch semaphores and times, from macos-api-reference; objects under ARC, as in the SDK.
+// libdispatch semaphores, queues and times, from macos-api-reference; objects under ARC, as in
+// the SDK.
 #import <Foundation/Foundation.h>
 
 NS_ASSUME_NONNULL_BEGIN
@@ -12,6 +13,9 @@ typedef uint64_t dispatch_time_t;
 @protocol OS_dispatch_semaphore <NSObject>
 @end
 typedef NSObject<OS_dispatch_semaphore>* dispatch_semaphore_t;
+@protocol OS_dispatch_queue <NSObject>
+@end
+typedef NSObject<OS_dispatch_queue>* dispatch_queue_t;
 
 dispatch_semaphore_t dispatch_semaphore_create(intptr_t value) __attribute__((warn_unused_result));
 intptr_t dispatch_semaphore_wait(dispatch_semaphore_t dsema, dispatch_time_t timeout);
