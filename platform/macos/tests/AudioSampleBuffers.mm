@@ -20,7 +20,8 @@ OwnedSampleBuffer::~OwnedSampleBuffer() {
 
 OwnedSampleBuffer makeAudioSampleBuffer(const std::vector<std::span<std::byte>>& pieces,
                                         bool dataReady,
-                                        const platform::AudioStreamDescription& values) {
+                                        const platform::AudioStreamDescription& values,
+                                        PresentationTime presentation) {
   CMBlockBufferRef block = nullptr;
   check(CMBlockBufferCreateEmpty(kCFAllocatorDefault, 0, 0, &block), "CMBlockBufferCreateEmpty");
   std::size_t totalBytes = 0;
@@ -32,7 +33,7 @@ OwnedSampleBuffer makeAudioSampleBuffer(const std::vector<std::span<std::byte>>&
   }
 
   AudioStreamBasicDescription format = {};
-  format.mSampleRate = 48000;
+  format.mSampleRate = values.sampleRate > 0 ? values.sampleRate : 48000;
   format.mFormatID = values.formatID;
   format.mFormatFlags = values.formatFlags;
   format.mBytesPerPacket = values.bytesPerFrame;
@@ -48,8 +49,8 @@ OwnedSampleBuffer makeAudioSampleBuffer(const std::vector<std::span<std::byte>>&
   CMSampleBufferRef sampleBuffer = nullptr;
   const OSStatus status = CMAudioSampleBufferCreateWithPacketDescriptions(
       kCFAllocatorDefault, block, dataReady, nullptr, nullptr, description,
-      static_cast<CMItemCount>(totalBytes / format.mBytesPerFrame), CMTimeMake(0, 48000), nullptr,
-      &sampleBuffer);
+      static_cast<CMItemCount>(totalBytes / format.mBytesPerFrame),
+      CMTimeMake(presentation.value, presentation.timescale), nullptr, &sampleBuffer);
   CFRelease(description);
   CFRelease(block);
   check(status, "CMAudioSampleBufferCreateWithPacketDescriptions");

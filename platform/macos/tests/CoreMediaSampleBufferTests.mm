@@ -17,6 +17,34 @@ TEST(CoreMediaSampleBuffer, ReportsWhetherTheDataIsReady) {
   EXPECT_FALSE(CoreMediaSampleBuffer(pending.get()).dataIsReady());
 }
 
+// What the core places each buffer by: its layout, and its time in seconds of the host clock.
+TEST(CoreMediaSampleBuffer, HandsOverItsLayoutAndPresentationTimeInSeconds) {
+  std::array<std::byte, 16> bytes{};
+  const platform::AudioStreamDescription headset = {
+      platform::kLinearPcmFormat,
+      platform::kPcmFlagIsFloat | platform::kPcmFlagIsPacked | platform::kPcmFlagIsNonInterleaved,
+      4,
+      1,
+      32,
+      24000};
+  const auto microphone =
+      macos_test::makeAudioSampleBuffer({bytes}, true, headset, {300000, 24000});
+  const CoreMediaSampleBuffer planar(microphone.get());
+  EXPECT_EQ(planar.layout().sampleRate, 24000);
+  EXPECT_EQ(planar.layout().channels, 1u);
+  EXPECT_FALSE(planar.layout().interleaved);
+  EXPECT_EQ(planar.presentationSeconds(), 12.5);
+
+  const auto system = macos_test::makeAudioSampleBuffer({bytes}, true);
+  EXPECT_TRUE(CoreMediaSampleBuffer(system.get()).layout().interleaved);
+  EXPECT_EQ(CoreMediaSampleBuffer(system.get()).presentationSeconds(), 0.0);
+
+  // Without a format or a time: the stream's own layout, and no time to place it by.
+  const auto empty = macos_test::makeEmptySampleBuffer();
+  EXPECT_EQ(CoreMediaSampleBuffer(empty.get()).layout().channels, 2u);
+  EXPECT_EQ(CoreMediaSampleBuffer(empty.get()).presentationSeconds(), std::nullopt);
+}
+
 TEST(CoreMediaSampleBuffer, HasNoDataBufferWhenTheSampleBufferCarriesNoData) {
   const auto empty = macos_test::makeEmptySampleBuffer();
   EXPECT_EQ(CoreMediaSampleBuffer(empty.get()).dataBuffer(), nullptr);

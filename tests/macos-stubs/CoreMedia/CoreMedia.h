@@ -66,3 +66,55 @@ const AudioStreamBasicDescription* CM_NULLABLE
 CMAudioFormatDescriptionGetStreamBasicDescription(CMAudioFormatDescriptionRef CM_NONNULL desc);
 CMFormatDescriptionRef CM_NULLABLE
 CMSampleBufferGetFormatDescription(CMSampleBufferRef CM_NONNULL sbuf);
+
+// CoreFoundation and CoreMedia's buffer makers, from Apple's public API (the reference does not
+// list them): only the adapter tests' helper makes buffers.
+typedef const void* CFTypeRef;
+typedef const struct __CFAllocator* CFAllocatorRef;
+typedef const struct __CFDictionary* CFDictionaryRef;
+extern const CFAllocatorRef CM_NULLABLE kCFAllocatorDefault;
+extern const CFAllocatorRef CM_NONNULL kCFAllocatorNull;
+void CFRelease(CFTypeRef CM_NONNULL cf);
+enum { noErr = 0 };
+typedef long CMItemCount;
+typedef uint32_t CMBlockBufferFlags;
+typedef struct CMBlockBufferCustomBlockSource CMBlockBufferCustomBlockSource;
+typedef struct AudioChannelLayout AudioChannelLayout;
+typedef struct AudioStreamPacketDescription AudioStreamPacketDescription;
+typedef struct {
+  CMTime duration;
+  CMTime presentationTimeStamp;
+  CMTime decodeTimeStamp;
+} CMSampleTimingInfo;
+typedef OSStatus (*CMSampleBufferMakeDataReadyCallback)(CMSampleBufferRef CM_NONNULL sbuf,
+                                                        void* CM_NULLABLE makeDataReadyRefcon);
+OSStatus CMBlockBufferCreateEmpty(CFAllocatorRef CM_NULLABLE structureAllocator,
+                                  uint32_t subBlockCapacity, CMBlockBufferFlags flags,
+                                  CMBlockBufferRef CM_NULLABLE* CM_NONNULL blockBufferOut);
+OSStatus CMBlockBufferAppendMemoryBlock(
+    CMBlockBufferRef CM_NONNULL theBuffer, void* CM_NULLABLE memoryBlock, size_t blockLength,
+    CFAllocatorRef CM_NULLABLE blockAllocator,
+    const CMBlockBufferCustomBlockSource* CM_NULLABLE customBlockSource, size_t offsetToData,
+    size_t dataLength, CMBlockBufferFlags flags);
+OSStatus CMAudioFormatDescriptionCreate(
+    CFAllocatorRef CM_NULLABLE allocator, const AudioStreamBasicDescription* CM_NONNULL asbd,
+    size_t layoutSize, const AudioChannelLayout* CM_NULLABLE layout, size_t magicCookieSize,
+    const void* CM_NULLABLE magicCookie, CFDictionaryRef CM_NULLABLE extensions,
+    CMAudioFormatDescriptionRef CM_NULLABLE* CM_NONNULL formatDescriptionOut);
+OSStatus CMAudioSampleBufferCreateWithPacketDescriptions(
+    CFAllocatorRef CM_NULLABLE allocator, CMBlockBufferRef CM_NULLABLE dataBuffer,
+    Boolean dataReady, CMSampleBufferMakeDataReadyCallback CM_NULLABLE makeDataReadyCallback,
+    void* CM_NULLABLE makeDataReadyRefcon, CMFormatDescriptionRef CM_NONNULL formatDescription,
+    CMItemCount numSamples, CMTime presentationTimeStamp,
+    const AudioStreamPacketDescription* CM_NULLABLE packetDescriptions,
+    CMSampleBufferRef CM_NULLABLE* CM_NONNULL sampleBufferOut);
+OSStatus CMSampleBufferCreate(CFAllocatorRef CM_NULLABLE allocator,
+                              CMBlockBufferRef CM_NULLABLE dataBuffer, Boolean dataReady,
+                              CMSampleBufferMakeDataReadyCallback CM_NULLABLE makeDataReadyCallback,
+                              void* CM_NULLABLE makeDataReadyRefcon,
+                              CMFormatDescriptionRef CM_NULLABLE formatDescription,
+                              CMItemCount numSamples, CMItemCount numSampleTimingEntries,
+                              const CMSampleTimingInfo* CM_NULLABLE sampleTimingArray,
+                              CMItemCount numSampleSizeEntries,
+                              const size_t* CM_NULLABLE sampleSizeArray,
+                              CMSampleBufferRef CM_NULLABLE* CM_NONNULL sampleBufferOut);
