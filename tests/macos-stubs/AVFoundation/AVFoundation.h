@@ -1,6 +1,6 @@
 #pragma once
-// AVFoundation's asset reading, and the file and codec types of a recording, from
-// macos-api-reference ("Reading a movie back", section 2).
+// AVFoundation's asset reading, capture devices, and the file and codec types of a recording,
+// from macos-api-reference ("Reading a movie back", section 2).
 #import <CoreMedia/CoreMedia.h>
 #import <Foundation/Foundation.h>
 
@@ -9,6 +9,30 @@ NS_ASSUME_NONNULL_BEGIN
 typedef NSString* AVMediaType;
 extern AVMediaType const AVMediaTypeVideo;
 extern AVMediaType const AVMediaTypeAudio;
+
+typedef NSString* AVCaptureDeviceType;
+extern AVCaptureDeviceType const AVCaptureDeviceTypeMicrophone;
+extern AVCaptureDeviceType const AVCaptureDeviceTypeExternal;
+typedef enum AVCaptureDevicePosition : NSInteger AVCaptureDevicePosition;
+enum AVCaptureDevicePosition : NSInteger {
+  AVCaptureDevicePositionUnspecified = 0,
+  AVCaptureDevicePositionBack = 1,
+  AVCaptureDevicePositionFront = 2
+};
+
+@interface AVCaptureDevice : NSObject
++ (nullable AVCaptureDevice*)defaultDeviceWithMediaType:(AVMediaType)mediaType;
++ (nullable AVCaptureDevice*)deviceWithUniqueID:(NSString*)deviceUniqueID;
+@property(nonatomic, readonly) NSString* uniqueID;
+@property(nonatomic, readonly) NSString* localizedName;
+@end
+
+@interface AVCaptureDeviceDiscoverySession : NSObject
++ (instancetype)discoverySessionWithDeviceTypes:(NSArray<AVCaptureDeviceType>*)deviceTypes
+                                      mediaType:(nullable AVMediaType)mediaType
+                                       position:(AVCaptureDevicePosition)position;
+@property(nonatomic, readonly) NSArray<AVCaptureDevice*>* devices;
+@end
 
 typedef NSString* AVFileType;
 extern AVFileType const AVFileTypeQuickTimeMovie;

@@ -21,6 +21,10 @@ NS_ASSUME_NONNULL_BEGIN
 
 @protocol NSObject
 - (BOOL)isEqual:(nullable id)object;
+- (Class)class;
+@end
+
+@protocol NSCopying
 @end
 
 __attribute__((objc_root_class))
@@ -42,7 +46,13 @@ typedef struct {
                                     count:(NSUInteger)len;
 @end
 
-@interface NSString : NSObject
+typedef NSUInteger NSStringEncoding;
+enum { NSUTF8StringEncoding = 4 };
+
+@interface NSString : NSObject <NSCopying>
+- (nullable instancetype)initWithBytes:(const void*)bytes
+                                length:(NSUInteger)len
+                              encoding:(NSStringEncoding)encoding;
 + (nullable instancetype)stringWithUTF8String:(const char*)nullTerminatedCString;
 + (instancetype)stringWithFormat:(NSString*)format, ...;
 @property(nullable, readonly) const char* UTF8String;
@@ -62,9 +72,26 @@ typedef struct {
 @end
 
 @interface NSDictionary<__covariant KeyType, __covariant ObjectType> : NSObject
++ (instancetype)dictionaryWithObjects:(const ObjectType _Nonnull[_Nullable])objects
+                              forKeys:(const KeyType<NSCopying> _Nonnull[_Nullable])keys
+                                count:(NSUInteger)cnt;
 @end
 
+NSString* NSStringFromClass(Class aClass);
+
+typedef NSString* NSErrorDomain;
+typedef NSString* NSErrorUserInfoKey;
+extern NSErrorUserInfoKey const NSLocalizedDescriptionKey;
+
 @interface NSError : NSObject
++ (instancetype)errorWithDomain:(NSErrorDomain)domain
+                           code:(NSInteger)code
+                       userInfo:(nullable NSDictionary<NSErrorUserInfoKey, id>*)dict;
+- (instancetype)initWithDomain:(NSErrorDomain)domain
+                          code:(NSInteger)code
+                      userInfo:(nullable NSDictionary<NSErrorUserInfoKey, id>*)dict;
+@property(readonly, copy) NSErrorDomain domain;
+@property(readonly) NSInteger code;
 @property(readonly, copy) NSString* localizedDescription;
 @end
 

@@ -118,4 +118,21 @@ enum SCStreamOutputType : NSInteger {
 @property(nonatomic, readonly) NSInteger recordedFileSize;
 @end
 
+extern NSString* const SCStreamErrorDomain;
+typedef enum SCStreamErrorCode : NSInteger SCStreamErrorCode;
+enum SCStreamErrorCode : NSInteger {
+  SCStreamErrorUserDeclined = -3801,
+  SCStreamErrorFailedToStart = -3802,
+  SCStreamErrorMissingEntitlements = -3803,
+  SCStreamErrorAttemptToStartStreamState = -3807,
+  SCStreamErrorAttemptToStopStreamState = -3808,
+  SCStreamErrorInternalError = -3811,
+  SCStreamErrorNoCaptureSource = -3815,
+  SCStreamErrorUserStopped = -3817,
+  SCStreamErrorFailedToStartAudioCapture = -3818,
+  SCStreamErrorFailedToStopAudioCapture = -3819,
+  SCStreamErrorFailedToStartMicrophoneCapture = -3820,
+  SCStreamErrorSystemStoppedStream = -3821
+};
+
 NS_ASSUME_NONNULL_END
