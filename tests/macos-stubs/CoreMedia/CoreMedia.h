@@ -1,5 +1,6 @@
 #pragma once
 // CoreMedia and CoreAudioTypes, from macos-api-reference ("Reading a movie back").
+#import <CoreFoundation/CoreFoundation.h>
 #import <Foundation/Foundation.h>
 
 #define CM_NONNULL _Nonnull
@@ -30,7 +31,6 @@ CMTime CMTimeRangeGetEnd(CMTimeRange range);
 typedef struct opaqueCMSampleBuffer* CMSampleBufferRef;
 typedef struct OpaqueCMBlockBuffer* CMBlockBufferRef;
 typedef int32_t OSStatus;
-typedef unsigned char Boolean;
 enum { kCMTimeFlags_Valid = 1UL << 0 };
 CMTime CMSampleBufferGetPresentationTimeStamp(CMSampleBufferRef CM_NONNULL sbuf);
 
@@ -67,14 +67,8 @@ CMAudioFormatDescriptionGetStreamBasicDescription(CMAudioFormatDescriptionRef CM
 CMFormatDescriptionRef CM_NULLABLE
 CMSampleBufferGetFormatDescription(CMSampleBufferRef CM_NONNULL sbuf);
 
-// CoreFoundation and CoreMedia's buffer makers, from Apple's public API (the reference does not
+// CoreMedia's buffer makers, from Apple's public API (the reference does not
 // list them): only the adapter tests' helper makes buffers.
-typedef const void* CFTypeRef;
-typedef const struct __CFAllocator* CFAllocatorRef;
-typedef const struct __CFDictionary* CFDictionaryRef;
-extern const CFAllocatorRef CM_NULLABLE kCFAllocatorDefault;
-extern const CFAllocatorRef CM_NONNULL kCFAllocatorNull;
-void CFRelease(CFTypeRef CM_NONNULL cf);
 enum { noErr = 0 };
 typedef long CMItemCount;
 typedef uint32_t CMBlockBufferFlags;
