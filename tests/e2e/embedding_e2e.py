@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """End-to-end checks of what an embedding developer uses: BUILD-DIR installed with CMAKE into
 a prefix of its own, its tool's probe, and its example parent, examples/level_meter.py, run
-plain, stopped at once, under a pseudo-terminal and killed.
+plain, stopped at once and under a pseudo-terminal. A parent that is killed is process_e2e's.
 
 Usage: embedding_e2e.py CMAKE BUILD-DIR
 """
@@ -16,8 +16,7 @@ import sys
 import threading
 import time
 
-from e2e_support import (MICROPHONE_RMS, SYSTEM_RMS, become_subreaper, check_probe,
-                         probe_streams, run_suite, top_level_boxes, wait_or_kill, wait_reaped)
+from e2e_support import MICROPHONE_RMS, SYSTEM_RMS, check_probe, run_suite, wait_or_kill
 
 DOCS = "share/doc/tessaloquin-audio-capture"
 MAN_PAGE = "share/man/man1/tessaloquin-audio-capture.1.gz"
@@ -159,26 +158,6 @@ def run_in_terminal(f, example, tool, env, path):
     check_outcome(f, text.replace("\r\n", "\n").splitlines(), path)
 
 
-def run_killed(f, example, tool, env, path):
-    """The example killed while recording: the tool still stops and completes the movie."""
-    become_subreaper()  # to wait for the orphaned tool
-    process, output = start_example(example, tool, env, path)
-    if not f.check(output.wait_for(b"Recording into"), f"not recording: {output.data!r}"):
-        process.kill()
-        return
-    tool_pid = tool_of(process.pid)
-    time.sleep(RECORD_SECONDS)
-    process.kill()
-    process.wait()
-    f.check(tool_pid and wait_reaped(tool_pid, 30) is not None, "the tool kept running")
-    info = probe_streams(path)
-    if f.check(info is not None, f"ffprobe cannot read {path}"):
-        audio = [s for s in info["streams"] if s["codec_type"] == "audio"]
-        f.check(audio and float(audio[0].get("duration", 0)) > RECORD_SECONDS - 1, f"audio {audio}")
-    boxes = top_level_boxes(path)  # a clean stop closes the fragments with their index
-    f.check(boxes[-1:] == ["mfra"], f"the movie was cut off, not finished: {boxes[-3:]}")
-
-
 def embedding(f, cmake, server, root):
     f.group = "install"
     prefix = os.path.join(root, "prefix")
@@ -189,7 +168,7 @@ def embedding(f, cmake, server, root):
         return
     check_probe(f, tool, server.env)
     for group, case in (("plain", run_plain), ("stopped at once", run_stopped_early),
-                        ("terminal", run_in_terminal), ("killed", run_killed)):
+                        ("terminal", run_in_terminal)):
         f.group = f"example, {group}"
         case(f, example, tool, server.env, os.path.join(root, group.replace(" ", "-") + ".mov"))
 

@@ -298,8 +298,8 @@ def silent_stretches(levels):
 
 def tool_stopped(f, binary, server, root):
     """SIGSTOP while the server holds what comes meanwhile (3 s) and past it (15 s): the backlog
-    is in the movie where it belongs, what was lost is one silent stretch, and the movie does not
-    outlast the recording."""
+    is in the movie where it belongs, what was lost is one silent stretch, the movie does not
+    outlast the recording, and the missed level records do not come in a burst."""
     for stopped, lost in ((3, 0), (15, 15 - SERVER_HOLDS)):
         f.group = f"stopped for {stopped} s"
         path = os.path.join(root, f"stopped-{stopped}.mov")
@@ -313,6 +313,11 @@ def tool_stopped(f, binary, server, root):
         time.sleep(2)
         span = time.monotonic() - run.ready
         check_final(f, run, interrupt(run), f"stopped for {stopped} s")
+        # The level ticks missed meanwhile come as one, then one a second again: half a second
+        # apart at least, less what reading the pipe may add to one arrival.
+        arrivals = [at for at, event in run.events if event.get("event") == "level"]
+        gaps = [round(b - a, 3) for a, b in zip(arrivals, arrivals[1:])]
+        f.check(gaps and min(gaps) > 0.4, f"level records apart by {gaps} s")
         samples = decoded_audio(path)
         kept = len(samples) / SAMPLES_PER_SECOND
         f.check(span - 0.5 < kept < span + END_SLACK + 0.2,
