@@ -431,6 +431,31 @@ def top_level_boxes(path):
     return boxes
 
 
+def stereo(path, skip=0):
+    """The float samples of a per-source stream, after `skip` bytes of header."""
+    samples = array.array("f")
+    with open(path, "rb") as data:
+        raw = data.read()[skip:]
+    samples.frombytes(raw[: len(raw) // 8 * 8])
+    return samples
+
+
+def left(samples, start, seconds):
+    """The left channel of `samples` from `start` s on, for `seconds` s."""
+    first = int(start * 48000)
+    return samples[2 * first:2 * (first + int(seconds * 48000)):2]
+
+
+def rms(values):
+    return math.sqrt(sum(x * x for x in values) / len(values)) if values else 0.0
+
+
+def movie_audio_seconds(path):
+    info = probe_streams(path)
+    audio = [s for s in info["streams"] if s["codec_type"] == "audio"] if info else []
+    return float(audio[0]["duration"]) if audio else 0.0
+
+
 def longest_silence(samples, threshold=0.02):
     """The longest run of near-zero audio, in seconds; a tone crosses zero in microseconds."""
     longest = run = 0

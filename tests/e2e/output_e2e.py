@@ -261,10 +261,14 @@ def server_silent_while_the_sources_open(f, binary, server, root):
 
 
 def killed(f, binary, server, root):
-    for seconds in (1, 6):
+    """SIGKILL 1 s and 6 s after ready: the movie keeps all but the last moments, and each
+    source's WAV (of the 6-s run) reads as long as the recording went."""
+    for seconds, wavs in ((1, ()), (6, ("system", "microphone"))):
         f.group = f"killed {seconds} s after ready"
         path = os.path.join(root, f"killed-{seconds}.mov")
-        run = recording(f, binary, server, path)
+        pcm = {source: os.path.join(root, f"killed-{source}.wav") for source in wavs}
+        run = recording(f, binary, server, path,
+                        [word for source, wav in pcm.items() for word in (f"--{source}-pcm", wav)])
         if not run:
             continue
         time.sleep(seconds - (time.monotonic() - run.ready))
@@ -272,6 +276,10 @@ def killed(f, binary, server, root):
         span = time.monotonic() - run.ready
         run.finish()
         f.check(run.stderr == "", f"standard error is not empty: {run.stderr!r}")
+        for source, wav in pcm.items():
+            info = probe_streams(wav)
+            duration = float(info["format"]["duration"]) if info else 0.0
+            f.check(abs(duration - span) <= 1.1, f"{source} WAV: {duration:.2f} s of {span:.2f} s")
         if not f.check(probe_streams(path) is not None, "ffprobe cannot read the movie"):
             continue
         samples = decoded_audio(path)

@@ -13,8 +13,9 @@ import time
 
 from e2e_support import (MICROPHONE_NAME, MICROPHONE_RMS, MIXED_RMS, SAMPLES_PER_SECOND,
                          SYSTEM_RMS, SYSTEM_TONE, add_output, check_final, decoded_audio,
-                         interrupt, longest_silence, near, off_windows, pactl, play_tone,
-                         probe_streams, recording, run_suite, wait_until, window_levels)
+                         interrupt, left, longest_silence, movie_audio_seconds, near, off_windows,
+                         pactl, play_tone, probe_streams, recording, rms, run_suite, stereo,
+                         wait_until, window_levels)
 
 # What a switch of output may cost the system audio.
 MAX_GAP = 0.1
@@ -79,11 +80,12 @@ def output_switched(f, binary, server, root):
 
 def microphone_unloaded(f, binary, server, root):
     """The microphone's input unplugged and back, recorded as the default input (which records
-    silence rather than a monitor meanwhile) and, at the same time, by its name (lost meanwhile,
-    and restored when an input of that name is back)."""
+    silence rather than a monitor meanwhile, in its own stream too) and, at the same time, by its
+    name (lost meanwhile, and restored when an input of that name is back)."""
     server.play_tones()
     path = os.path.join(root, "unplugged.mov")
-    run = recording(f, binary, server, path)
+    pcm = [os.path.join(root, f"unplugged-{source}.f32") for source in ("system", "microphone")]
+    run = recording(f, binary, server, path, ["--system-pcm", pcm[0], "--microphone-pcm", pcm[1]])
     named = recording(f, binary, server, os.path.join(root, "named-unplugged.mov"),
                       ["--microphone-name", MICROPHONE_NAME])
     if not run or not named:
@@ -135,6 +137,19 @@ def microphone_unloaded(f, binary, server, root):
     again = [round(level, 4) for index, level in levels if index / 10 > returned + EDGE]
     f.check(len(again) >= 10 and all(near(level, MIXED_RMS, 0.05) for level in again),
             f"not mixed again once the input came back: {again}")
+    # The microphone's own stream: silence while its input is gone, in time with the others.
+    system, microphone = stereo(pcm[0]), stereo(pcm[1])
+    length = len(microphone) / 2 / 48000
+    f.check(abs(len(system) / 2 / 48000 - length) <= 0.05 and
+            abs(length - movie_audio_seconds(path)) <= 0.1,
+            f"stream lengths {len(system) / 2 / 48000:.3f} and {length:.3f} s, movie "
+            f"{movie_audio_seconds(path):.3f} s")
+    for what, start, end, expected in (("before", EDGE, unloaded - 0.3, MICROPHONE_RMS),
+                                       ("while", unloaded + 0.3, returned, 0.0),
+                                       ("after", returned + EDGE, length - EDGE, MICROPHONE_RMS)):
+        level = rms(left(microphone, start, end - start))
+        f.check(level < 1e-4 if expected == 0 else near(level, expected, 0.03),
+                f"the microphone's stream {what} its input was gone: {level:.5f}")
 
 
 def default_input_changed(f, binary, server, root):
@@ -211,6 +226,22 @@ def record_then_kill_server(f, binary, server, root, name):
     return run, path, time.monotonic()
 
 
+def check_movie_around_the_kill(f, run, path, stopped, killed_at, gone_until):
+    """The movie's audio lasts as long as the recording, the mix before the server was killed
+    and silence from then to `gone_until`; returns its levels."""
+    samples = decoded_audio(path)
+    recorded = stopped - run.ready
+    length = len(samples) / SAMPLES_PER_SECOND
+    f.check(abs(length - recorded) < 0.2, f"{length:.2f} s of audio for {recorded:.2f} s recorded")
+    levels = window_levels(samples)
+    before = windows_between(levels, EDGE, killed_at - run.ready - 0.2)
+    gone = windows_between(levels, killed_at - run.ready + 0.2, gone_until - run.ready)
+    f.check(len(before) >= 15 and all(near(level, MIXED_RMS, 0.05) for level in before),
+            f"before the kill: {before}")
+    f.check(len(gone) >= 6 and all(level < 0.001 for level in gone), f"while gone: {gone}")
+    return levels
+
+
 def server_restarted(f, binary, server, root):
     """The server killed and a new one up a second later: the recording goes on through it, in
     time, with silence where there was no server, and stops as usual."""
@@ -247,17 +278,8 @@ def server_restarted(f, binary, server, root):
     time.sleep(1.5)
     stopped = time.monotonic()
     check_final(f, run, interrupt(run), "restarted")
-    samples = decoded_audio(path)
-    recorded = stopped - run.ready
-    length = len(samples) / SAMPLES_PER_SECOND
-    f.check(abs(length - recorded) < 0.2, f"{length:.2f} s of audio for {recorded:.2f} s recorded")
-    levels = window_levels(samples)
-    before = windows_between(levels, EDGE, killed_at - run.ready - 0.2)
-    gone = windows_between(levels, killed_at - run.ready + 0.2, server.accepting - run.ready)
-    after = windows_between(levels, tones_back - run.ready, recorded - EDGE)
-    f.check(len(before) >= 15 and all(near(level, MIXED_RMS, 0.05) for level in before),
-            f"before the kill: {before}")
-    f.check(len(gone) >= 6 and all(level < 0.001 for level in gone), f"while gone: {gone}")
+    levels = check_movie_around_the_kill(f, run, path, stopped, killed_at, server.accepting)
+    after = windows_between(levels, tones_back - run.ready, stopped - run.ready - EDGE)
     f.check(len(after) >= 8 and all(near(level, MIXED_RMS, 0.05) for level in after),
             f"after the restart: {after}")
 
@@ -283,18 +305,8 @@ def server_killed(f, binary, server, root):
             and run.kinds()[-1] == "error", f"status {status}, events {run.events}")
     f.check(run.stderr == "", f"standard error is not empty: {run.stderr!r}")
     f.check(took < 16, f"stage stop failed {took:.1f} s after SIGINT")
-    if not f.check(probe_streams(path) is not None, "ffprobe cannot read the movie"):
-        return
-    samples = decoded_audio(path)
-    recorded = interrupted - run.ready
-    length = len(samples) / SAMPLES_PER_SECOND
-    f.check(abs(length - recorded) < 0.2, f"{length:.2f} s of audio for {recorded:.2f} s recorded")
-    levels = window_levels(samples)
-    before = windows_between(levels, EDGE, killed_at - run.ready - 0.2)
-    gone = windows_between(levels, killed_at - run.ready + 0.2, recorded - EDGE)
-    f.check(len(before) >= 15 and all(near(level, MIXED_RMS, 0.05) for level in before),
-            f"before the kill: {before}")
-    f.check(len(gone) >= 6 and all(level < 0.001 for level in gone), f"after the kill: {gone}")
+    if f.check(probe_streams(path) is not None, "ffprobe cannot read the movie"):
+        check_movie_around_the_kill(f, run, path, interrupted, killed_at, interrupted - EDGE)
 
 
 if __name__ == "__main__":
