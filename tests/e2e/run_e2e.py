@@ -43,9 +43,8 @@ def recordings(f, binary, server, root):
     # Stopped half-way between two levels, which leaves half a second for "final" to count.
     for group, seconds, extra, microphone, rms, env in (
             ("system and microphone", 6.5, [], True, MIXED_RMS, server.env),
-            ("microphone off", 4.5, ["--microphone", "off"], False, SYSTEM_RMS, server.env),
-            ("the second AAC encoder", 3.5, ["--microphone", "off"], False, SYSTEM_RMS,
-             without_plugin(server.env, root, "libgstvoaacenc.so"))):
+            ("microphone off, the second AAC encoder", 4.5, ["--microphone", "off"], False,
+             SYSTEM_RMS, without_plugin(server.env, root, "libgstvoaacenc.so"))):
         f.group = group
         path = os.path.join(root, group.replace(" ", "-") + ".mov")
         run, status, span = record(binary, env, path, seconds, extra)
