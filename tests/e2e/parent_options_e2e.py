@@ -9,8 +9,8 @@ import os
 import signal
 import time
 
-from e2e_support import (MICROPHONE_NAME, Run, check_error, check_final, pactl, probe_streams,
-                         recording, run_suite, top_level_boxes, wait_until)
+from e2e_support import (MICROPHONE_NAME, Run, check_final, pactl, probe_streams, recording,
+                         run_suite, top_level_boxes, wait_until)
 
 SECOND_MICROPHONE = "Studio Condenser"
 
@@ -46,25 +46,18 @@ def microphones(f, binary, server, root):
                 f"default {default}: {devices}")
         f.check(not os.path.exists(os.path.join(root, "x.mov")), "a listing made a movie")
 
+    # A part of a name picks that input; no input of the name: the default one, now the second.
     f.group = "ready names the input"
     for extra, expected in ((["--microphone-name", "Condenser"], SECOND_MICROPHONE),
-                            ([], SECOND_MICROPHONE),
-                            (["--microphone-name", "Nothing like it"], SECOND_MICROPHONE),
-                            (["--microphone", "off"], None)):
+                            (["--microphone-name", "Nothing like it"], SECOND_MICROPHONE)):
         run = recording(f, binary, server, os.path.join(root, "named.mov"), extra)
         if run is None:
             continue
         status = interrupt_and_finish(run, signal.SIGINT)
         check_final(f, run, status, " ".join(extra))
         ready = run.of_kind("ready")[0]
-        f.check(ready.get("microphone") == expected and ("microphone" in ready) == bool(expected),
-                f"{extra}: ready {ready}, expected {expected}")
+        f.check(ready.get("microphone") == expected, f"{extra}: ready {ready}, expected {expected}")
     pactl(server, "set-default-source", "usb_microphone")
-
-    f.group = "listing without a server"
-    env = dict(server.env, PULSE_SERVER="unix:" + os.path.join(root, "no-server"))
-    run = Run(binary, ["--list-microphones"], env)
-    check_error(f, run, run.finish(), "probe", "TessaloquinAudioCapture.Linux", 1)
 
 
 def interrupt_and_finish(run, signal_number):
