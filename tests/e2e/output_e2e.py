@@ -317,8 +317,8 @@ def tool_stopped(f, binary, server, root):
         # The level ticks missed meanwhile come as one, then one a second again: half a second
         # apart at least, less what reading the pipe may add to one arrival.
         arrivals = [at for at, event in run.events if event.get("event") == "level"]
-        gaps = [round(b - a, 3) for a, b in zip(arrivals, arrivals[1:])]
-        f.check(gaps and min(gaps) > 0.4, f"level records apart by {gaps} s")
+        apart = [round(b - a, 3) for a, b in zip(arrivals, arrivals[1:])]
+        f.check(apart and min(apart) > 0.4, f"level records apart by {apart} s")
         samples = decoded_audio(path)
         kept = len(samples) / SAMPLES_PER_SECOND
         f.check(span - 0.5 < kept < span + END_SLACK + 0.2,
