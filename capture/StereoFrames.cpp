@@ -7,9 +7,8 @@ namespace capture {
 
 namespace {
 
-// Copies every whole float of the buffer's data into `values`; false when it cannot be read.
-bool readValues(const platform::SampleBuffer& buffer, std::vector<float>& values) {
-  values.clear();
+// Appends every whole float of the buffer's data to `values`; false when it cannot be read.
+bool appendValues(const platform::SampleBuffer& buffer, std::vector<float>& values) {
   if (!buffer.dataIsReady()) return false;
   const platform::BlockBuffer* block = buffer.dataBuffer();
   if (block == nullptr) return false;
@@ -17,9 +16,10 @@ bool readValues(const platform::SampleBuffer& buffer, std::vector<float>& values
   std::size_t total = 0;
   const std::byte* data = nullptr;
   if (block->dataPointer(0, length, total, data) != 0 || data == nullptr) return false;
+  const std::size_t start = values.size();
   const std::size_t wanted = total / sizeof(float) * sizeof(float);
-  values.resize(wanted / sizeof(float));
-  auto* into = reinterpret_cast<std::byte*>(values.data());
+  values.resize(start + wanted / sizeof(float));
+  auto* into = reinterpret_cast<std::byte*>(values.data() + start);
   std::size_t offset = 0;
   while (offset < wanted) {
     const std::size_t piece = std::min(length, wanted - offset);
@@ -30,7 +30,7 @@ bool readValues(const platform::SampleBuffer& buffer, std::vector<float>& values
     std::size_t ignoredTotal = 0;
     if (block->dataPointer(offset, length, ignoredTotal, data) != 0 || data == nullptr) break;
   }
-  values.resize(offset / sizeof(float));
+  values.resize(start + offset / sizeof(float));
   return true;
 }
 
@@ -39,7 +39,17 @@ bool readValues(const platform::SampleBuffer& buffer, std::vector<float>& values
 std::size_t appendStereoFrames(const platform::SampleBuffer& buffer, std::vector<float>& values,
                                std::vector<float>& stereo) {
   const platform::SampleLayout layout = buffer.layout();
-  if (layout.channels == 0 || !readValues(buffer, values)) return 0;
+  if (layout.channels == 0) return 0;
+  if (layout.channels == 2 && layout.interleaved) {
+    // Already in the stream's layout, as a Linux source delivers it: one copy, no walk.
+    const std::size_t start = stereo.size();
+    if (!appendValues(buffer, stereo)) return 0;
+    const std::size_t frames = (stereo.size() - start) / 2;
+    stereo.resize(start + 2 * frames);
+    return frames;
+  }
+  values.clear();
+  if (!appendValues(buffer, values)) return 0;
   const std::size_t channels = layout.channels;
   const std::size_t frames = values.size() / channels;
   const std::size_t right = channels > 1 ? 1 : 0;
