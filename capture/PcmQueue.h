@@ -22,6 +22,7 @@ class PcmQueue {
   // Turns everything queued into silence, as for a reader that missed it.
   void silenceAll();
   bool empty() const { return silence_ == 0 && size_ == 0; }
+  std::uint64_t frames() const { return silence_ + size_; }
   // Moves up to `maxFrames` of what comes next into `chunk` (zeros for silence), replacing its
   // contents; returns the frames moved.
   std::size_t take(std::size_t maxFrames, std::vector<float>& chunk);

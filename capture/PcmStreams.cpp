@@ -18,7 +18,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using platform::posix::StreamFile;
 
-constexpr std::size_t kChunkFrames = 8192;
+// A regular file is written a batch at a time, which costs a fraction of the wake-ups and
+// writes of one per buffer and delays what a killed recording keeps by little; a pipe gets each
+// buffer as it comes, for a reader that works live.
+constexpr std::size_t kFileBatchFrames = 9600;  // 0.2 s
+// Less than a batch is written after this long, for a source that stops delivering.
+constexpr auto kBatchWait = std::chrono::milliseconds(500);
+constexpr std::size_t kChunkFrames = 16384;
 // A buffer this close to where the previous one ended continues it; further off, it starts a
 // new stretch at its own time. Bounds how far a stream strays from its time stamps.
 constexpr double kJitterSeconds = 0.02;
@@ -40,15 +46,28 @@ std::span<const std::byte> bytesOf(const auto& container) {
 
 struct PcmStreams::Output {
   Output(const char* name, std::unique_ptr<StreamFile> file, bool wav)
-      : name(name), file(std::move(file)), wav(wav), headerPending(wav) {}
+      : name(name),
+        file(std::move(file)),
+        wav(wav),
+        batchFrames(this->file->isSeekable() ? kFileBatchFrames : 1),
+        headerPending(wav) {}
+
+  bool batchReady() const { return queue.frames() >= batchFrames; }
+  // Whether the writer has work: a whole batch, or anything at all once finishing or once it
+  // has waited long enough.
+  bool hasWork(bool finishing, Clock::time_point now) const {
+    return batchReady() || (!queue.empty() && (finishing || now >= lastWrite + kBatchWait));
+  }
 
   const char* const name;
   const std::unique_ptr<StreamFile> file;  // writer thread only
   const bool wav;
+  const std::uint64_t batchFrames;
   bool headerPending;               // writer thread only: a WAV header goes first on each opening
   std::uint64_t dataBytes = 0;      // writer thread only
   std::uint64_t headerBytes = 0;    // writer thread only: what the header last said
   Clock::time_point headerWritten;  // writer thread only
+  Clock::time_point lastWrite;      // writer thread only
   PcmQueue queue{static_cast<std::size_t>(kQueueSeconds * kRate)};  // guarded by mutex_
   std::condition_variable ready;  // something queued, or the finish; waited for under mutex_
   // Set by the finish and the destructor; read by the writer while it waits for a reader.
@@ -178,7 +197,7 @@ void PcmStreams::place(Source& source, std::int64_t at, std::span<const float> f
   if (skipped < count) {
     source.output->queue.pushFrames(frames.subspan(static_cast<std::size_t>(2 * skipped)));
     source.length += static_cast<std::uint64_t>(count - skipped);
-    source.output->ready.notify_one();
+    if (source.output->batchReady()) source.output->ready.notify_one();
   }
   source.dataEnd = at + count;
 }
@@ -188,7 +207,7 @@ void PcmStreams::pushSilence(Source& source, std::uint64_t frames) {
   source.length += frames;
   if (source.output) {
     source.output->queue.pushSilence(frames);
-    source.output->ready.notify_one();
+    if (source.output->batchReady()) source.output->ready.notify_one();
   }
 }
 
@@ -256,7 +275,8 @@ void PcmStreams::runWriter(Output& output) {
       output.headerPending = output.wav;
       continue;
     }
-    if (output.queue.empty()) {
+    const Clock::time_point now = Clock::now();
+    if (!output.hasWork(finishing_, now)) {
       if (const std::uint64_t overflow = output.queue.takeOverflow()) {
         lock.unlock();
         warn_(events::EventRecord("warning")
@@ -267,14 +287,24 @@ void PcmStreams::runWriter(Output& output) {
         continue;
       }
       if (finishing_) break;
-      // Idle, the header says all that was written, whatever the time since it last did.
+      std::optional<Clock::time_point> wake;
+      if (!output.queue.empty()) wake = output.lastWrite + kBatchWait;
+      // Between batches the header catches up with what was written once it is due.
       if (output.wav && output.file->isSeekable() && output.headerBytes != output.dataBytes) {
-        lock.unlock();
-        updateHeader(output);
-        lock.lock();
-        continue;
+        const Clock::time_point due = output.headerWritten + kHeaderInterval;
+        if (now >= due) {
+          lock.unlock();
+          updateHeader(output);
+          lock.lock();
+          continue;
+        }
+        wake = std::min(wake.value_or(due), due);
       }
-      output.ready.wait(lock);
+      if (wake) {
+        output.ready.wait_until(lock, *wake);
+      } else {
+        output.ready.wait(lock);
+      }
       continue;
     }
     if (!writeChunk(output, lock, chunk)) break;
@@ -303,9 +333,10 @@ bool PcmStreams::writeChunk(Output& output, std::unique_lock<std::mutex>& lock,
   if (outcome == StreamFile::Outcome::written) {
     outcome = file.write(bytesOf(chunk), output.deadline);
   }
+  output.lastWrite = Clock::now();
   if (outcome == StreamFile::Outcome::written) {
     output.dataBytes += chunk.size() * sizeof(float);
-    if (Clock::now() - output.headerWritten >= kHeaderInterval) updateHeader(output);
+    if (output.lastWrite - output.headerWritten >= kHeaderInterval) updateHeader(output);
   }
   const char* code = outcome == StreamFile::Outcome::readerGone ? "pcm_reader_gone"
                      : outcome == StreamFile::Outcome::failed   ? "pcm_write_failed"
