@@ -137,11 +137,16 @@ void PcmStreams::add(platform::StreamOutputType type, const platform::SampleBuff
   if (!(layout.sampleRate >= 1000 && layout.sampleRate <= 1e6)) return;
   const auto rate = static_cast<std::uint32_t>(std::lround(layout.sampleRate));
   std::size_t frames = 0;
-  if (source.output) {
+  std::span<const float> stereo;
+  if (!source.output) {
+    frames = frameCount(buffer);
+  } else if (const auto inPlace = stereoFramesInPlace(buffer)) {
+    stereo = *inPlace;
+    frames = stereo.size() / 2;
+  } else {
     source.input.clear();
     frames = appendStereoFrames(buffer, source.values, source.input);
-  } else {
-    frames = frameCount(buffer);
+    stereo = source.input;
   }
   if (frames == 0) return;
 
@@ -178,10 +183,10 @@ void PcmStreams::add(platform::StreamOutputType type, const platform::SampleBuff
         std::max<std::uint64_t>(source.length, std::max(0LL, std::llround(end * kRate)));
   } else if (source.resampler) {
     source.converted.clear();
-    source.resampler->process(source.input, source.converted);
+    source.resampler->process(stereo, source.converted);
     place(source, first, source.converted);
   } else {
-    place(source, first, source.input);
+    place(source, first, stereo);
   }
   fillBehind(source);
 }

@@ -1,6 +1,7 @@
 #include "capture/StereoFrames.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace capture {
@@ -62,6 +63,20 @@ std::size_t appendStereoFrames(const platform::SampleBuffer& buffer, std::vector
     stereo.push_back(values[f * frameStep + right * channelStep]);
   }
   return frames;
+}
+
+std::optional<std::span<const float>> stereoFramesInPlace(const platform::SampleBuffer& buffer) {
+  const platform::SampleLayout layout = buffer.layout();
+  const platform::BlockBuffer* block = buffer.dataIsReady() ? buffer.dataBuffer() : nullptr;
+  std::size_t length = 0;
+  std::size_t total = 0;
+  const std::byte* data = nullptr;
+  if (layout.channels != 2 || !layout.interleaved || block == nullptr ||
+      block->dataPointer(0, length, total, data) != 0 || data == nullptr || length < total ||
+      reinterpret_cast<std::uintptr_t>(data) % alignof(float) != 0) {
+    return std::nullopt;
+  }
+  return std::span(reinterpret_cast<const float*>(data), total / (2 * sizeof(float)) * 2);
 }
 
 std::size_t frameCount(const platform::SampleBuffer& buffer) {

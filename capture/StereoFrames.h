@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "platform/SampleBuffer.h"
@@ -14,6 +16,11 @@ namespace capture {
 // that is not ready or cannot be read appends nothing. Returns the frames appended.
 std::size_t appendStereoFrames(const platform::SampleBuffer& buffer, std::vector<float>& values,
                                std::vector<float>& stereo);
+
+// The buffer's frames where they lie, when they already are interleaved stereo floats in one
+// piece, as a Linux source delivers them; valid while the buffer is. Otherwise nothing, and
+// appendStereoFrames() copies them.
+std::optional<std::span<const float>> stereoFramesInPlace(const platform::SampleBuffer& buffer);
 
 // The frames a buffer holds, from its length alone.
 std::size_t frameCount(const platform::SampleBuffer& buffer);

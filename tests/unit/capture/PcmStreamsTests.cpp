@@ -185,6 +185,30 @@ TEST_F(PcmStreamsTest, OtherFormsBecomeStereoFloatAt48kHz) {
   for (std::size_t f = 960 + 100; f < 960 + 4700; ++f) ASSERT_NEAR(stereo[2 * f], 0.25F, 1e-4) << f;
 }
 
+TEST_F(PcmStreamsTest, InterleavedStereoIsTakenWholeWhetherInOnePieceOrMore) {
+  const fs::path system = folder / "system.f32";
+  auto streams = open({system, std::nullopt}, false);
+  // Left and right apart, once in one piece and once in pieces that split a value.
+  for (int i = 0; i < 2; ++i) {
+    std::vector<float> values;
+    for (int f = 0; f < 480; ++f) values.insert(values.end(), {0.25F, -0.25F});
+    const std::size_t bytes = values.size() * sizeof(float);
+    auto buffer = ScriptedSampleBuffer::ofPieces(
+        ScriptedSampleBuffer::bytesOf(values),
+        i == 0 ? std::vector<std::size_t>{bytes} : std::vector<std::size_t>{1002, bytes - 1002});
+    buffer.sampleLayout = {48000, 2, true};
+    buffer.presentation = 1.0 + 0.01 * i;
+    streams->add(StreamOutputType::audio, buffer);
+  }
+  finish(*streams);
+  const std::vector<float> stereo = floatsOf(system);
+  ASSERT_EQ(stereo.size(), 2U * 960);
+  for (std::size_t f = 0; f < 960; ++f) {
+    ASSERT_EQ(stereo[2 * f], 0.25F) << f;
+    ASSERT_EQ(stereo[2 * f + 1], -0.25F) << f;
+  }
+}
+
 TEST_F(PcmStreamsTest, WavSizesAreTrueWhileRecordingAndBecomeRf64PastTheLimit) {
   const fs::path system = folder / "system.wav";
   // A limit of 200,000 bytes stands in for RIFF's 4 GiB.
