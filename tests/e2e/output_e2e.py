@@ -10,6 +10,7 @@ import fcntl
 import json
 import math
 import os
+import re
 import signal
 import socket
 import struct
@@ -24,6 +25,7 @@ from e2e_support import (END_SLACK, MIXED_RMS, SAMPLES_PER_SECOND, Run, check_er
 # A kill loses the fragment being written (up to 0.2 s) and what the encoders still hold;
 # measured 0.1-0.3 s, with room for a busy machine and a sanitizer build.
 KILL_LOSS = 1.0
+VIDEO_FRAMES_PER_SECOND = 10
 # Writes that stall this long, with the pipe's buffer cut to a page, fill every buffer before
 # the muxer's: measured, a 0.3-s hole with a one-second queue before the muxer, and 1.4 s with
 # neither that queue nor the muxer's slack.
@@ -282,6 +284,38 @@ def killed(f, binary, server, root):
             continue  # mostly the onset, where one source may still be starting
         bad = off_windows(window_levels(samples), MIXED_RMS)
         f.check(not bad, f"{len(bad)} windows off: {bad[:8]}")
+        check_video_decodes(f, path, kept)
+
+
+def check_video_decodes(f, path, seconds):
+    """The video decodes to its end with no frame missing: each predicted frame follows its
+    predecessor's frame number."""
+    decoded = subprocess.run(["ffmpeg", "-v", "debug", "-i", path, "-map", "0:v", "-f", "null",
+                              "-"], capture_output=True, text=True).stderr
+    counts = re.search(r"(\d+) frames successfully decoded, (\d+) decoding errors", decoded)
+    f.check(counts and counts[2] == "0" and "Frame num gap" not in decoded
+            and int(counts[1]) >= (seconds - 0.5) * VIDEO_FRAMES_PER_SECOND,
+            f"video: {counts and counts[0]} for {seconds:.2f} s, "
+            f"{decoded.count('Frame num gap')} frame-number gaps")
+
+
+def closing_index_entries(path):
+    """Entries of the closing index (mfra) per track id: one per fragment of a track without
+    sync marks (audio), one per sync sample of a track with them (video)."""
+    with open(path, "rb") as movie:
+        data = movie.read()
+    position = len(data) - struct.unpack(">I", data[-4:])[0]  # mfro: the size of the mfra
+    entries = {}
+    if data[position + 4:position + 8] != b"mfra":
+        return entries
+    position += 8
+    while position + 8 <= len(data):
+        size, kind = struct.unpack(">I4s", data[position:position + 8])
+        if kind == b"tfra":
+            track, _, count = struct.unpack(">III", data[position + 12:position + 24])
+            entries[track] = count
+        position += max(size, 8)
+    return entries
 
 
 def silent_stretches(levels):
@@ -354,6 +388,11 @@ def movie_ends_with_its_audio(f, binary, server, root):
     audio_end = float(audio.get("start_time", 0)) + float(audio.get("duration", 0))
     movie = float(info["format"].get("duration", 0))
     f.check(abs(movie - audio_end) <= END_SLACK, f"{movie:.3f} s, audio {audio_end:.3f} s")
+    # The video's sync samples, which a player seeks to and the muxer keeps an entry for in
+    # memory for as long as the recording lasts, are its intra frames alone: here the first.
+    video = [s for s in info["streams"] if s["codec_type"] == "video"][0]
+    sync = closing_index_entries(path).get(int(video["id"], 16))
+    f.check(sync == 1, f"{sync} sync samples in the video's index for 0.3 s")
 
 
 if __name__ == "__main__":
