@@ -53,6 +53,11 @@ struct PcmStreams::Output {
         headerPending(wav) {}
 
   bool batchReady() const { return queue.frames() >= batchFrames; }
+  // After a push: the writer waits without a deadline only while nothing is queued, so the
+  // first frames wake it to start its batch wait, and a whole batch ends that wait.
+  void wakeWriter(bool wasEmpty) {
+    if (wasEmpty || batchReady()) ready.notify_one();
+  }
   // Whether the writer has work: a whole batch, or anything at all once finishing or once it
   // has waited long enough.
   bool hasWork(bool finishing, Clock::time_point now) const {
@@ -200,9 +205,10 @@ void PcmStreams::place(Source& source, std::int64_t at, std::span<const float> f
   const std::int64_t skipped =
       std::max<std::int64_t>(0, static_cast<std::int64_t>(source.length) - at);
   if (skipped < count) {
+    const bool wasEmpty = source.output->queue.empty();
     source.output->queue.pushFrames(frames.subspan(static_cast<std::size_t>(2 * skipped)));
     source.length += static_cast<std::uint64_t>(count - skipped);
-    if (source.output->batchReady()) source.output->ready.notify_one();
+    source.output->wakeWriter(wasEmpty);
   }
   source.dataEnd = at + count;
 }
@@ -211,8 +217,9 @@ void PcmStreams::pushSilence(Source& source, std::uint64_t frames) {
   if (frames == 0) return;
   source.length += frames;
   if (source.output) {
+    const bool wasEmpty = source.output->queue.empty();
     source.output->queue.pushSilence(frames);
-    if (source.output->batchReady()) source.output->ready.notify_one();
+    source.output->wakeWriter(wasEmpty);
   }
 }
 

@@ -149,6 +149,18 @@ TEST_F(PcmStreamsTest, ASourceThatFallsFarBehindIsFilledWithSilenceWhileRecordin
             (Runs{{0.25F, 4800}, {0.0F, 43200}, {0.25F, 4800}, {0.0F, 91200}}));
 }
 
+// A file is written a batch at a time; what comes after the writer has gone idle, short of a
+// batch (the last of a source that stops), is written within the batch wait, not at the stop.
+TEST_F(PcmStreamsTest, LessThanABatchIsWrittenSoonAfterTheWriterWentIdle) {
+  const fs::path system = folder / "system.f32";
+  auto streams = open({system, std::nullopt});
+  streams->add(StreamOutputType::audio, constant(0.5F, kRate / 5, 10.0));
+  ASSERT_TRUE(eventually([&] { return fs::file_size(system) == 8U * kRate / 5; }));
+  streams->add(StreamOutputType::audio, constant(0.5F, kRate / 10, 10.2));
+  EXPECT_TRUE(eventually([&] { return fs::file_size(system) == 8U * kRate * 3 / 10; }))
+      << fs::file_size(system);
+}
+
 TEST_F(PcmStreamsTest, OtherFormsBecomeStereoFloatAt48kHz) {
   const fs::path microphone = folder / "microphone.f32";
   auto streams = open({std::nullopt, microphone});
