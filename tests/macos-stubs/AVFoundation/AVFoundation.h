@@ -14,15 +14,10 @@ typedef NSString* AVCaptureDeviceType;
 extern AVCaptureDeviceType const AVCaptureDeviceTypeMicrophone;
 extern AVCaptureDeviceType const AVCaptureDeviceTypeExternal;
 typedef enum AVCaptureDevicePosition : NSInteger AVCaptureDevicePosition;
-enum AVCaptureDevicePosition : NSInteger {
-  AVCaptureDevicePositionUnspecified = 0,
-  AVCaptureDevicePositionBack = 1,
-  AVCaptureDevicePositionFront = 2
-};
+enum AVCaptureDevicePosition : NSInteger { AVCaptureDevicePositionUnspecified = 0 };
 
 @interface AVCaptureDevice : NSObject
 + (nullable AVCaptureDevice*)defaultDeviceWithMediaType:(AVMediaType)mediaType;
-+ (nullable AVCaptureDevice*)deviceWithUniqueID:(NSString*)deviceUniqueID;
 @property(nonatomic, readonly) NSString* uniqueID;
 @property(nonatomic, readonly) NSString* localizedName;
 @end
@@ -40,13 +35,7 @@ typedef NSString* AVVideoCodecType;
 extern AVVideoCodecType const AVVideoCodecTypeH264;
 
 typedef long AVKeyValueStatus;
-enum {
-  AVKeyValueStatusUnknown = 0,
-  AVKeyValueStatusLoading = 1,
-  AVKeyValueStatusLoaded = 2,
-  AVKeyValueStatusFailed = 3,
-  AVKeyValueStatusCancelled = 4
-};
+enum { AVKeyValueStatusLoaded = 2 };
 
 @protocol AVAsynchronousKeyValueLoading
 @required
@@ -61,7 +50,6 @@ enum {
 @interface AVAsset : NSObject <AVAsynchronousKeyValueLoading>
 @property(nonatomic, readonly) CMTime duration;
 @property(nonatomic, readonly) NSArray<AVAssetTrack*>* tracks;
-- (void)cancelLoading;
 @end
 
 @interface AVURLAsset : AVAsset
@@ -69,7 +57,6 @@ enum {
 @end
 
 @interface AVAssetTrack : NSObject <AVAsynchronousKeyValueLoading>
-@property(nonatomic, readonly, weak) AVAsset* asset;
 @property(nonatomic, readonly) CMPersistentTrackID trackID;
 @property(nonatomic, readonly) AVMediaType mediaType;
 @property(nonatomic, readonly) CMTimeRange timeRange;

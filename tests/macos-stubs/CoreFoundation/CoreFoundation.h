@@ -30,12 +30,7 @@ typedef struct __CFString* CFMutableStringRef;
 typedef UInt32 CFStringEncoding;
 enum { kCFStringEncodingUTF8 = 0x08000100 };
 typedef enum CFStringNormalizationForm : CFIndex CFStringNormalizationForm;
-enum CFStringNormalizationForm : CFIndex {
-  kCFStringNormalizationFormD = 0,
-  kCFStringNormalizationFormKD,
-  kCFStringNormalizationFormC,
-  kCFStringNormalizationFormKC
-};
+enum CFStringNormalizationForm : CFIndex { kCFStringNormalizationFormC = 2 };
 CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const UInt8* bytes, CFIndex numBytes,
                                     CFStringEncoding encoding, Boolean isExternalRepresentation);
 CFMutableStringRef CFStringCreateMutableCopy(CFAllocatorRef alloc, CFIndex maxLength,

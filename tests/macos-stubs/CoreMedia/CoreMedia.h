@@ -24,7 +24,6 @@ typedef int32_t CMPersistentTrackID;
 
 Float64 CMTimeGetSeconds(CMTime time);
 CMTime CMTimeMake(int64_t value, int32_t timescale);
-CMTime CMTimeRangeGetEnd(CMTimeRange range);
 
 // Apple's public CMSampleBuffer.h, CMBlockBuffer.h and MacTypes.h: the reference uses these types
 // without their typedefs, and does not list the presentation time stamp and the time's flags.
@@ -44,9 +43,7 @@ OSStatus CMBlockBufferGetDataPointer(CMBlockBufferRef CM_NONNULL theBuffer, size
 
 typedef const struct opaqueCMFormatDescription* CMFormatDescriptionRef;
 typedef CMFormatDescriptionRef CMAudioFormatDescriptionRef;
-typedef FourCharCode CMMediaType;
 FourCharCode CMFormatDescriptionGetMediaSubType(CMFormatDescriptionRef CM_NONNULL desc);
-CMMediaType CMFormatDescriptionGetMediaType(CMFormatDescriptionRef CM_NONNULL desc);
 
 typedef UInt32 AudioFormatID;
 typedef UInt32 AudioFormatFlags;

@@ -20,7 +20,6 @@ NS_ASSUME_NONNULL_BEGIN
 @class NSString;
 
 @protocol NSObject
-- (BOOL)isEqual:(nullable id)object;
 - (Class)class;
 @end
 

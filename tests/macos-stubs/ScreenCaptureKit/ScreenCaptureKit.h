@@ -17,8 +17,6 @@ NS_ASSUME_NONNULL_BEGIN
 
 @interface SCRunningApplication : NSObject
 @property(readonly) pid_t processID;
-@property(readonly) NSString* bundleIdentifier;
-@property(readonly) NSString* applicationName;
 @end
 
 @interface SCWindow : NSObject
@@ -32,7 +30,6 @@ NS_ASSUME_NONNULL_BEGIN
                                                NSError* _Nullable error))completionHandler;
 @property(readonly) NSArray<SCDisplay*>* displays;
 @property(readonly) NSArray<SCRunningApplication*>* applications;
-@property(readonly) NSArray<SCWindow*>* windows;
 @end
 
 @interface SCContentFilter : NSObject
@@ -114,24 +111,12 @@ enum SCStreamOutputType : NSInteger {
 @interface SCRecordingOutput : NSObject
 - (instancetype)initWithConfiguration:(SCRecordingOutputConfiguration*)recordingOutputConfiguration
                              delegate:(id<SCRecordingOutputDelegate>)delegate;
-@property(nonatomic, readonly) CMTime recordedDuration;
-@property(nonatomic, readonly) NSInteger recordedFileSize;
 @end
 
 extern NSString* const SCStreamErrorDomain;
 typedef enum SCStreamErrorCode : NSInteger SCStreamErrorCode;
 enum SCStreamErrorCode : NSInteger {
   SCStreamErrorUserDeclined = -3801,
-  SCStreamErrorFailedToStart = -3802,
-  SCStreamErrorMissingEntitlements = -3803,
-  SCStreamErrorAttemptToStartStreamState = -3807,
-  SCStreamErrorAttemptToStopStreamState = -3808,
-  SCStreamErrorInternalError = -3811,
-  SCStreamErrorNoCaptureSource = -3815,
-  SCStreamErrorUserStopped = -3817,
-  SCStreamErrorFailedToStartAudioCapture = -3818,
-  SCStreamErrorFailedToStopAudioCapture = -3819,
-  SCStreamErrorFailedToStartMicrophoneCapture = -3820,
   SCStreamErrorSystemStoppedStream = -3821
 };
 

@@ -9,7 +9,6 @@ NS_ASSUME_NONNULL_BEGIN
 
 typedef uint64_t dispatch_time_t;
 #define DISPATCH_TIME_NOW (0ull)
-#define DISPATCH_TIME_FOREVER (~0ull)
 #define NSEC_PER_SEC 1000000000ull
 
 @protocol OS_dispatch_object <NSObject>
@@ -42,18 +41,12 @@ intptr_t dispatch_semaphore_signal(dispatch_semaphore_t dsema);
 dispatch_time_t dispatch_time(dispatch_time_t when, int64_t delta);
 
 typedef enum qos_class_t : unsigned int {
-  QOS_CLASS_USER_INTERACTIVE = 0x21,
   QOS_CLASS_USER_INITIATED = 0x19,
-  QOS_CLASS_DEFAULT = 0x15,
-  QOS_CLASS_UTILITY = 0x11,
-  QOS_CLASS_BACKGROUND = 0x09,
-  QOS_CLASS_UNSPECIFIED = 0x00
+  QOS_CLASS_DEFAULT = 0x15
 } qos_class_t;
 typedef qos_class_t dispatch_qos_class_t;
 typedef enum dispatch_autorelease_frequency_t : unsigned long {
-  DISPATCH_AUTORELEASE_FREQUENCY_INHERIT = 0,
-  DISPATCH_AUTORELEASE_FREQUENCY_WORK_ITEM = 1,
-  DISPATCH_AUTORELEASE_FREQUENCY_NEVER = 2
+  DISPATCH_AUTORELEASE_FREQUENCY_WORK_ITEM = 1
 } dispatch_autorelease_frequency_t;
 
 #define DISPATCH_QUEUE_SERIAL nullptr
