@@ -21,52 +21,39 @@ bool blocked(int signalNumber) {
   return sigismember(&mask, signalNumber) == 1;
 }
 
-TEST(PrepareProcess, OnlyARecordingIgnoresSigintSigpipeAndSigxfszAndUnblocksSigint) {
+// Only a recording ignores SIGINT, SIGPIPE and SIGXFSZ and unblocks a SIGINT its parent blocked.
+// SIGTERM and SIGHUP are held back from the first step, so that one sent during the start is kept
+// for the armed stop; never for a recording without the option, a probe or a listing, whose
+// SIGTERM ends them.
+TEST(PrepareProcess, OnlyARecordingTakesOverItsSignalsAndOnlyWithTheOptionHoldsSigterm) {
   const struct {
     std::vector<std::string> arguments;
     bool recording;
+    bool holdsSigterm;
   } cases[] = {
-      {{"tool", "--output", "take.mov"}, true},
-      {{"tool", "--output", "take.mov", "--probe"}, false},
+      {{"tool", "--output", "take.mov"}, true, false},
+      {{"tool", "--output", "take.mov", "--stop-on-sigterm"}, true, true},
+      {{"tool", "--output", "take.mov", "--probe"}, false, false},
+      {{"tool", "--output", "take.mov", "--stop-on-sigterm", "--probe"}, false, false},
+      {{"tool", "--stop-on-sigterm", "--list-microphones"}, false, false},
   };
-  for (const auto& [arguments, recording] : cases) {
+  sigset_t parentMask;
+  ::pthread_sigmask(SIG_SETMASK, nullptr, &parentMask);
+  sigaddset(&parentMask, SIGINT);
+  for (const auto& [arguments, recording, holdsSigterm] : cases) {
+    const std::string run = ::testing::PrintToString(arguments);
     for (const int signalNumber : {SIGINT, SIGPIPE, SIGXFSZ}) ::signal(signalNumber, SIG_DFL);
-    sigset_t interrupt;
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
-    ::pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, &parentMask, nullptr);
     prepareProcess(arguments);
     for (const int signalNumber : {SIGINT, SIGPIPE, SIGXFSZ}) {
-      EXPECT_EQ(ignored(signalNumber), recording) << signalNumber << ", " << arguments.size();
+      EXPECT_EQ(ignored(signalNumber), recording) << signalNumber << ", " << run;
     }
-    EXPECT_EQ(blocked(SIGINT), !recording) << arguments.size() << " arguments";
-    ::pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
+    EXPECT_EQ(blocked(SIGINT), !recording) << run;
+    EXPECT_EQ(blocked(SIGTERM), holdsSigterm) << run;
+    EXPECT_EQ(blocked(SIGHUP), holdsSigterm) << run;
   }
-  for (const int signalNumber : {SIGINT, SIGPIPE, SIGXFSZ}) ::signal(signalNumber, SIG_DFL);
-}
-
-// Held back from the first step, so that one sent during the start is kept for the armed stop;
-// never for a recording without the option, a probe or a listing, whose SIGTERM ends them.
-TEST(PrepareProcess, OnlyARecordingThatStopsOnSigtermHoldsSigtermAndSighup) {
-  const struct {
-    std::vector<std::string> arguments;
-    bool held;
-  } cases[] = {
-      {{"tool", "--output", "take.mov", "--stop-on-sigterm"}, true},
-      {{"tool", "--output", "take.mov"}, false},
-      {{"tool", "--output", "take.mov", "--stop-on-sigterm", "--probe"}, false},
-      {{"tool", "--stop-on-sigterm", "--list-microphones"}, false},
-  };
-  sigset_t termination;
-  sigemptyset(&termination);
-  sigaddset(&termination, SIGTERM);
-  sigaddset(&termination, SIGHUP);
-  for (const auto& [arguments, held] : cases) {
-    prepareProcess(arguments);
-    EXPECT_EQ(blocked(SIGTERM), held) << arguments.size() << " arguments";
-    EXPECT_EQ(blocked(SIGHUP), held) << arguments.size() << " arguments";
-    ::pthread_sigmask(SIG_UNBLOCK, &termination, nullptr);
-  }
+  sigdelset(&parentMask, SIGINT);
+  ::pthread_sigmask(SIG_SETMASK, &parentMask, nullptr);
   for (const int signalNumber : {SIGINT, SIGPIPE, SIGXFSZ}) ::signal(signalNumber, SIG_DFL);
 }
 

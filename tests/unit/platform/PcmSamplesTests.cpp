@@ -14,49 +14,50 @@ namespace {
 
 using test_support::ScriptedSampleBuffer;
 
-constexpr std::uint32_t kSignedPacked = kPcmFlagIsSignedInteger | kPcmFlagIsPacked;
+constexpr std::uint32_t kSigned = kPcmFlagIsSignedInteger;
+constexpr std::uint32_t kSignedPacked = kSigned | kPcmFlagIsPacked;
 constexpr std::uint32_t kFloatPacked = kPcmFlagIsFloat | kPcmFlagIsPacked;
+constexpr std::uint32_t kHigh = kPcmFlagIsAlignedHigh;
+constexpr std::uint32_t kPlanar = kPcmFlagIsNonInterleaved;
+
+// Linear PCM with these flags, bytes per frame, channels and bits per channel.
+AudioStreamDescription pcm(std::uint32_t flags, std::uint32_t bytes, std::uint32_t channels,
+                           std::uint32_t bits) {
+  return {kLinearPcmFormat, flags, bytes, channels, bits};
+}
 
 TEST(PcmSamples, EncodingFollowsTheStreamDescription) {
-  struct Case {
+  using enum SampleEncoding;
+  const struct {
     const char* name;
     AudioStreamDescription description;
     std::optional<SampleEncoding> encoding;
-  };
-  const std::vector<Case> cases = {
-      {"float interleaved", {kLinearPcmFormat, kFloatPacked, 8, 2, 32}, SampleEncoding::float32},
-      {"float non-interleaved",
-       {kLinearPcmFormat, kFloatPacked | kPcmFlagIsNonInterleaved, 4, 2, 32},
-       SampleEncoding::float32},
-      {"int16 stereo", {kLinearPcmFormat, kSignedPacked, 4, 2, 16}, SampleEncoding::int16},
-      {"int16 mono", {kLinearPcmFormat, kSignedPacked, 2, 1, 16}, SampleEncoding::int16},
-      {"int24 packed", {kLinearPcmFormat, kSignedPacked, 6, 2, 24}, SampleEncoding::int24Packed},
-      {"int24 non-interleaved",
-       {kLinearPcmFormat, kSignedPacked | kPcmFlagIsNonInterleaved, 3, 2, 24},
-       SampleEncoding::int24Packed},
-      {"int32", {kLinearPcmFormat, kSignedPacked, 8, 2, 32}, SampleEncoding::int32},
-      {"int24 high in 4 bytes",
-       {kLinearPcmFormat, kPcmFlagIsSignedInteger | kPcmFlagIsAlignedHigh, 8, 2, 24},
-       SampleEncoding::int24InHigh32},
-      {"int24 low in 4 bytes",
-       {kLinearPcmFormat, kPcmFlagIsSignedInteger, 8, 2, 24},
-       SampleEncoding::int24InLow32},
-      {"int24 high in 4 bytes, non-interleaved",
-       {kLinearPcmFormat,
-        kPcmFlagIsSignedInteger | kPcmFlagIsAlignedHigh | kPcmFlagIsNonInterleaved, 4, 2, 24},
-       SampleEncoding::int24InHigh32},
-      {"int24 in 4 bytes said to be packed", {kLinearPcmFormat, kSignedPacked, 8, 2, 24}, {}},
-      {"int20 in 4 bytes", {kLinearPcmFormat, kPcmFlagIsSignedInteger, 8, 2, 20}, {}},
-      {"int16 in 4 bytes", {kLinearPcmFormat, kPcmFlagIsSignedInteger, 8, 2, 16}, {}},
-      {"float32 in 8 bytes", {kLinearPcmFormat, kPcmFlagIsFloat, 16, 2, 32}, {}},
-      {"float64", {kLinearPcmFormat, kFloatPacked, 16, 2, 64}, {}},
-      {"unsigned 8-bit", {kLinearPcmFormat, kPcmFlagIsPacked, 2, 2, 8}, {}},
-      {"unsigned 16-bit", {kLinearPcmFormat, kPcmFlagIsPacked, 4, 2, 16}, {}},
-      {"int16 big-endian", {kLinearPcmFormat, kSignedPacked | kPcmFlagIsBigEndian, 4, 2, 16}, {}},
+  } cases[] = {
+      {"float interleaved", pcm(kFloatPacked, 8, 2, 32), float32},
+      {"float non-interleaved", pcm(kFloatPacked | kPlanar, 4, 2, 32), float32},
+      {"int16 stereo", pcm(kSignedPacked, 4, 2, 16), int16},
+      {"int16 mono", pcm(kSignedPacked, 2, 1, 16), int16},
+      {"int24 packed", pcm(kSignedPacked, 6, 2, 24), int24Packed},
+      {"int24 non-interleaved", pcm(kSignedPacked | kPlanar, 3, 2, 24), int24Packed},
+      {"int32", pcm(kSignedPacked, 8, 2, 32), int32},
+      {"int24 high in 4 bytes", pcm(kSigned | kHigh, 8, 2, 24), int24InHigh32},
+      {"int24 low in 4 bytes", pcm(kSigned, 8, 2, 24), int24InLow32},
+      {"int24 high in 4 bytes, non-interleaved", pcm(kSigned | kHigh | kPlanar, 4, 2, 24),
+       int24InHigh32},
+      {"int24 in 4 bytes said to be packed", pcm(kSignedPacked, 8, 2, 24), {}},
+      {"int20 in 4 bytes", pcm(kSigned, 8, 2, 20), {}},
+      {"int16 in 4 bytes", pcm(kSigned, 8, 2, 16), {}},
+      {"float32 in 8 bytes", pcm(kPcmFlagIsFloat, 16, 2, 32), {}},
+      {"float64", pcm(kFloatPacked, 16, 2, 64), {}},
+      {"unsigned 8-bit", pcm(kPcmFlagIsPacked, 2, 2, 8), {}},
+      {"unsigned 16-bit", pcm(kPcmFlagIsPacked, 4, 2, 16), {}},
+      {"int16 big-endian", pcm(kSignedPacked | kPcmFlagIsBigEndian, 4, 2, 16), {}},
       {"AAC", {0x61616320, 0, 0, 2, 0}, {}},
-      {"no channels", {kLinearPcmFormat, kFloatPacked, 8, 0, 32}, {}},
+      {"no channels", pcm(kFloatPacked, 8, 0, 32), {}},
   };
-  for (const Case& c : cases) EXPECT_EQ(sampleEncodingOf(c.description), c.encoding) << c.name;
+  for (const auto& [name, description, encoding] : cases) {
+    EXPECT_EQ(sampleEncodingOf(description), encoding) << name;
+  }
 }
 
 // Little-endian 24-bit values, as the machines the tool runs on store them.
@@ -103,23 +104,16 @@ struct Converted {
 };
 
 // Full scale is the most negative value, so -1.0 is reached exactly and +1.0 never.
+const std::vector<std::int32_t> kInt24 = {-8388608, 4194304, 0, -2097152, 8388607};
+const std::vector<float> kInt24Floats = {-1.0F, 0.5F, 0.0F, -0.25F, 8388607.0F / 8388608.0F};
 const std::vector<Converted> kConversions = {
     {"int16",
      SampleEncoding::int16,
      ScriptedSampleBuffer::bytesOf<std::int16_t>({-32768, 16384, 0, -8192, 32767}),
      {-1.0F, 0.5F, 0.0F, -0.25F, 32767.0F / 32768.0F}},
-    {"int24",
-     SampleEncoding::int24Packed,
-     int24BytesOf({-8388608, 4194304, 0, -2097152, 8388607}),
-     {-1.0F, 0.5F, 0.0F, -0.25F, 8388607.0F / 8388608.0F}},
-    {"int24 high in 4 bytes",
-     SampleEncoding::int24InHigh32,
-     int24In32BytesOf({-8388608, 4194304, 0, -2097152, 8388607}, true),
-     {-1.0F, 0.5F, 0.0F, -0.25F, 8388607.0F / 8388608.0F}},
-    {"int24 low in 4 bytes",
-     SampleEncoding::int24InLow32,
-     int24In32BytesOf({-8388608, 4194304, 0, -2097152, 8388607}, false),
-     {-1.0F, 0.5F, 0.0F, -0.25F, 8388607.0F / 8388608.0F}},
+    {"int24", SampleEncoding::int24Packed, int24BytesOf(kInt24), kInt24Floats},
+    {"int24 high", SampleEncoding::int24InHigh32, int24In32BytesOf(kInt24, true), kInt24Floats},
+    {"int24 low", SampleEncoding::int24InLow32, int24In32BytesOf(kInt24, false), kInt24Floats},
     {"int32",
      SampleEncoding::int32,
      ScriptedSampleBuffer::bytesOf<std::int32_t>({INT32_MIN, 1 << 30, 0, -(1 << 29), INT32_MAX}),
