@@ -34,15 +34,6 @@ class RecordedEvents final : public events::EventSink {
     return parseEventLines(lines_);
   }
 
-  // The records of one "event" kind.
-  std::vector<nlohmann::json> recordsOf(const std::string& kind) const {
-    std::vector<nlohmann::json> found;
-    for (nlohmann::json& record : records()) {
-      if (record.value("event", "") == kind) found.push_back(std::move(record));
-    }
-    return found;
-  }
-
   // Whether a record matching `match` came within `timeout`: records of other threads are waited
   // for instead of assumed.
   bool awaitRecord(const std::function<bool(const nlohmann::json&)>& match,

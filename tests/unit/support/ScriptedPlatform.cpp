@@ -1,8 +1,6 @@
 #include "ScriptedPlatform.h"
 
-#include <cerrno>
 #include <future>
-#include <system_error>
 #include <utility>
 
 namespace test_support {
@@ -108,7 +106,7 @@ std::shared_ptr<platform::RecordingOutput> ScriptedCapture::makeRecordingOutput(
 void ScriptedCapture::startCapture(platform::ErrorCompletion completion) {
   if (!startError) {
     recording_ = true;
-    if (auto delegate = recordingDelegate()) delegate->recordingOutputDidStartRecording();
+    if (auto delegate = locked(recordingDelegate_)) delegate->recordingOutputDidStartRecording();
   }
   reply(Completion::start,
         [completion = std::move(completion), error = startError] { completion(error); });
@@ -145,38 +143,6 @@ void ScriptedCapture::deliverSamples(StreamOutputType type, const ScriptedSample
     if (auto receiver = output.lock()) receiver->streamDidOutputSampleBuffer(buffer, type);
   });
   drain(*target->queue);
-}
-
-std::shared_ptr<platform::StreamDelegate> ScriptedCapture::streamDelegate() {
-  std::lock_guard guard(lock_);
-  return streamDelegate_.lock();
-}
-
-void ScriptedCapture::streamStopsWithError(const PlatformError& error) {
-  if (auto delegate = streamDelegate()) delegate->streamDidStopWithError(error);
-}
-
-void ScriptedCapture::sourceIsLost(StreamOutputType source, const PlatformError& error) {
-  if (auto delegate = streamDelegate()) delegate->streamSourceWasLost(source, error);
-}
-
-void ScriptedCapture::sourceIsRestored(StreamOutputType source, double gapSeconds) {
-  if (auto delegate = streamDelegate()) delegate->streamSourceWasRestored(source, gapSeconds);
-}
-
-std::shared_ptr<platform::RecordingOutputDelegate> ScriptedCapture::recordingDelegate() {
-  std::lock_guard guard(lock_);
-  return recordingDelegate_.lock();
-}
-
-void ScriptedCapture::recordingFinishes() {
-  recording_ = false;
-  if (auto delegate = recordingDelegate()) delegate->recordingOutputDidFinishRecording();
-}
-
-void ScriptedCapture::recordingFails(const PlatformError& error) {
-  recording_ = false;
-  if (auto delegate = recordingDelegate()) delegate->recordingOutputDidFailWithError(error);
 }
 
 // --- timers and dispatch ---------------------------------------------------------------------

@@ -105,11 +105,25 @@ class ScriptedCapture final : public platform::ScreenCaptureService, public plat
   // Posts the buffer to the queue of the output registered for `type` (or, for a type nobody
   // registered, of the first output) and waits until the session has handled it.
   void deliverSamples(platform::StreamOutputType type, const ScriptedSampleBuffer& buffer);
-  void streamStopsWithError(const platform::PlatformError& error);
-  void recordingFinishes();
-  void recordingFails(const platform::PlatformError& error);
-  void sourceIsLost(platform::StreamOutputType source, const platform::PlatformError& error);
-  void sourceIsRestored(platform::StreamOutputType source, double gapSeconds);
+  void streamStopsWithError(const platform::PlatformError& error) {
+    if (auto delegate = locked(streamDelegate_)) delegate->streamDidStopWithError(error);
+  }
+  void recordingFinishes() {
+    recording_ = false;
+    if (auto delegate = locked(recordingDelegate_)) delegate->recordingOutputDidFinishRecording();
+  }
+  void recordingFails(const platform::PlatformError& error) {
+    recording_ = false;
+    if (auto delegate = locked(recordingDelegate_))
+      delegate->recordingOutputDidFailWithError(error);
+  }
+  void sourceIsLost(platform::StreamOutputType source, const platform::PlatformError& error) {
+    if (auto delegate = locked(streamDelegate_)) delegate->streamSourceWasLost(source, error);
+  }
+  void sourceIsRestored(platform::StreamOutputType source, double gapSeconds) {
+    if (auto delegate = locked(streamDelegate_))
+      delegate->streamSourceWasRestored(source, gapSeconds);
+  }
 
   // --- the service and its stream ---
   std::string errorTypeName() const override { return "ScriptedError"; }
@@ -138,8 +152,11 @@ class ScriptedCapture final : public platform::ScreenCaptureService, public plat
  private:
   void reply(Completion which, std::function<void()> answer);
   void endRecordingAsScripted();
-  std::shared_ptr<platform::StreamDelegate> streamDelegate();
-  std::shared_ptr<platform::RecordingOutputDelegate> recordingDelegate();
+  template <typename Delegate>
+  std::shared_ptr<Delegate> locked(const std::weak_ptr<Delegate>& delegate) {
+    std::lock_guard guard(lock_);
+    return delegate.lock();
+  }
 
   std::mutex lock_;  // tests answer and fire events from threads of their own
   std::condition_variable heldChanged_;
