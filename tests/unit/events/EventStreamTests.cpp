@@ -25,7 +25,8 @@ std::string capturedText(Action action) {
   return capture.text();
 }
 
-// The parent sees nothing of a record without a JSON form, not even an empty line.
+// The parent sees nothing of a record without a JSON form, not even an empty line, nor half of
+// one whose list holds the value.
 TEST(EmitEvent, RecordsWithNonFiniteNumbersOrInvalidUtf8LeaveNothing) {
   // clang-format off
   const char* const invalidUtf8[] = {
@@ -42,11 +43,15 @@ TEST(EmitEvent, RecordsWithNonFiniteNumbersOrInvalidUtf8LeaveNothing) {
                                          std::numeric_limits<double>::infinity(),
                                          -std::numeric_limits<double>::infinity()}) {
                 standardOutputEvents().emit(EventRecord("level").set("systemRms", value));
+                const EventList devices = {{{"name", std::string("ok")}}, {{"gain", value}}};
+                standardOutputEvents().emit(EventRecord("microphones").set("devices", devices));
               }
               for (const std::string invalid : invalidUtf8) {
                 standardOutputEvents().emit(EventRecord("warning").set("code", invalid));
                 standardOutputEvents().emit(
                     EventRecord("warning").set("code", "ok").set("k" + invalid, true));
+                const EventList devices = {{{"name", std::string("ok")}}, {{"name", invalid}}};
+                standardOutputEvents().emit(EventRecord("microphones").set("devices", devices));
               }
             }),
             "");

@@ -55,28 +55,5 @@ TEST(JsonWriter, DoublesReadBackAsTheSameValueWithTheSameSign) {
   }
 }
 
-TEST(JsonWriter, ListsOfObjectsReadBackInOrderAndSpoilTheWholeRecordWhenOneValueHasNoForm) {
-  const EventList devices = {
-      {{"name", std::string("Caf\xC3\xA9 \"Mic\"")}, {"id", std::string("a")}, {"default", true}},
-      {{"name", std::string("")}, {"id", std::string("b")}, {"default", false}},
-  };
-  EventRecord record("microphones");
-  record.set("devices", devices).set("after", std::int64_t{1});
-  EXPECT_EQ(json::parse(serializeJsonObject(record).value()),
-            (json{{"event", "microphones"},
-                  {"devices",
-                   {{{"name", "Caf\xC3\xA9 \"Mic\""}, {"id", "a"}, {"default", true}},
-                    {{"name", ""}, {"id", "b"}, {"default", false}}}},
-                  {"after", 1}}));
-  EXPECT_EQ(serializeJsonObject(EventRecord("microphones").set("devices", EventList{})).value(),
-            R"({"event":"microphones","devices":[]})");
-
-  // A device name that is not UTF-8 cannot be written, so no half of the record is.
-  const EventList broken = {{{"name", std::string("ok")}}, {{"name", std::string("\xFF")}}};
-  EXPECT_FALSE(serializeJsonObject(EventRecord("microphones").set("devices", broken)));
-  const EventList infinite = {{{"gain", std::numeric_limits<double>::infinity()}}};
-  EXPECT_FALSE(serializeJsonObject(EventRecord("x").set("devices", infinite)));
-}
-
 }  // namespace
 }  // namespace events
