@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -13,18 +14,11 @@ struct opaqueCMSampleBuffer;
 
 namespace macos_test {
 
-// A CMSampleBuffer reference released with the object.
-class OwnedSampleBuffer {
- public:
-  explicit OwnedSampleBuffer(opaqueCMSampleBuffer* buffer) : buffer_(buffer) {}
-  OwnedSampleBuffer(const OwnedSampleBuffer&) = delete;
-  OwnedSampleBuffer& operator=(const OwnedSampleBuffer&) = delete;
-  ~OwnedSampleBuffer();
-  opaqueCMSampleBuffer* get() const { return buffer_; }
-
- private:
-  opaqueCMSampleBuffer* buffer_;
+struct SampleBufferRelease {
+  void operator()(opaqueCMSampleBuffer* buffer) const;
 };
+// A CMSampleBuffer reference released with the object.
+using OwnedSampleBuffer = std::unique_ptr<opaqueCMSampleBuffer, SampleBufferRelease>;
 
 inline constexpr platform::AudioStreamDescription kFloatStereo = {
     platform::kLinearPcmFormat, platform::kPcmFlagIsFloat | platform::kPcmFlagIsPacked, 8, 2, 32};

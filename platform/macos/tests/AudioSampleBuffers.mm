@@ -14,8 +14,8 @@ void check(OSStatus status, const char* what) {
 
 }  // namespace
 
-OwnedSampleBuffer::~OwnedSampleBuffer() {
-  if (buffer_ != nullptr) CFRelease(buffer_);
+void SampleBufferRelease::operator()(opaqueCMSampleBuffer* buffer) const {
+  CFRelease(buffer);
 }
 
 OwnedSampleBuffer makeAudioSampleBuffer(const std::vector<std::span<std::byte>>& pieces,

@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdint>
 #include <new>
-#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -24,19 +23,12 @@ NSError* streamError() {
 
 const std::string kStreamErrorDomain = SCStreamErrorDomain.UTF8String;
 
-struct RecordingStreamDelegate : platform::StreamDelegate {
-  void streamDidStopWithError(const platform::PlatformError& error) override {
-    errors.push_back(error);
-  }
-  void streamSourceWasLost(platform::StreamOutputType, const platform::PlatformError&) override {}
-  void streamSourceWasRestored(platform::StreamOutputType, double) override {}
-  std::vector<platform::PlatformError> errors;
-};
-
+// Keeps what the bridge lends it: each raw type, where each buffer's data starts, its level.
 struct RecordingStreamOutput : platform::StreamOutput {
   void streamDidOutputSampleBuffer(const platform::SampleBuffer& sampleBuffer,
                                    platform::StreamOutputType type) override {
     types.push_back(static_cast<std::int64_t>(type));
+    statistics.add(sampleBuffer);
     std::size_t lengthAtOffset = 0;
     std::size_t totalLength = 0;
     const std::byte* data = nullptr;
@@ -48,6 +40,7 @@ struct RecordingStreamOutput : platform::StreamOutput {
   }
   std::vector<std::int64_t> types;
   std::vector<const std::byte*> firstBytes;
+  capture::AudioStatistics statistics;
 };
 
 struct RecordingOutputEvents : platform::RecordingOutputDelegate {
@@ -59,11 +52,34 @@ struct RecordingOutputEvents : platform::RecordingOutputDelegate {
   std::vector<std::string> events;
 };
 
+// Throws out of every callback but the report of its own fault, code 4; keeps the codes it hears.
+struct Faulty : platform::StreamOutput,
+                platform::StreamDelegate,
+                platform::RecordingOutputDelegate {
+  void streamDidOutputSampleBuffer(const platform::SampleBuffer&,
+                                   platform::StreamOutputType) override {
+    throw std::runtime_error("sample");
+  }
+  void streamDidStopWithError(const platform::PlatformError& error) override {
+    reported.push_back(error.code());
+    if (error.code() != 4) throw std::runtime_error("stop");
+  }
+  void streamSourceWasLost(platform::StreamOutputType, const platform::PlatformError&) override {}
+  void streamSourceWasRestored(platform::StreamOutputType, double) override {}
+  void recordingOutputDidStartRecording() override { throw std::runtime_error("start"); }
+  void recordingOutputDidFinishRecording() override { throw std::bad_alloc(); }
+  void recordingOutputDidFailWithError(const platform::PlatformError& error) override {
+    reported.push_back(error.code());
+    throw std::runtime_error("fail");
+  }
+  std::vector<std::int64_t> reported;
+};
+
 TEST(CaptureBridges, BridgesDoNotKeepTheCoreObjectsAlive) {
-  std::weak_ptr<RecordingStreamDelegate> watched;
+  std::weak_ptr<Faulty> watched;
   id<SCStreamDelegate> bridge;
   {
-    auto delegate = std::make_shared<RecordingStreamDelegate>();
+    auto delegate = std::make_shared<Faulty>();
     watched = delegate;
     bridge = platform::macos::makeStreamDelegateBridge(delegate);
   }
@@ -88,17 +104,9 @@ TEST(CaptureBridges, StreamOutputBridgeLendsTheBufferWithItsRawType) {
   for (const std::byte* first : output->firstBytes) EXPECT_EQ(first, bytes.data());
 }
 
-struct MeteringOutput : platform::StreamOutput {
-  void streamDidOutputSampleBuffer(const platform::SampleBuffer& sampleBuffer,
-                                   platform::StreamOutputType) override {
-    statistics.add(sampleBuffer);
-  }
-  capture::AudioStatistics statistics;
-};
-
 // A microphone delivers its native format: the bridge reads it from the buffer itself.
 TEST(CaptureBridges, StreamOutputBridgeMetersIntegerSamplesAtFullScaleOne) {
-  auto output = std::make_shared<MeteringOutput>();
+  auto output = std::make_shared<RecordingStreamOutput>();
   id<SCStreamOutput> bridge = platform::macos::makeStreamOutputBridge(output, {});
   std::array<std::int16_t, 4> values = {16384, -16384, -16384, 16384};
   const auto bytes = std::as_writable_bytes(std::span(values));
@@ -131,28 +139,6 @@ TEST(CaptureBridges, RecordingDelegateBridgePassesEachEventToItsOwnCallback) {
   EXPECT_EQ(delegate->events,
             (std::vector<std::string>{"start", "fail " + kStreamErrorDomain + " -3821", "finish"}));
 }
-
-struct Faulty : platform::StreamOutput,
-                platform::StreamDelegate,
-                platform::RecordingOutputDelegate {
-  void streamDidOutputSampleBuffer(const platform::SampleBuffer&,
-                                   platform::StreamOutputType) override {
-    throw std::runtime_error("sample");
-  }
-  void streamDidStopWithError(const platform::PlatformError& error) override {
-    reported.push_back(error.code());
-    if (error.code() != 4) throw std::runtime_error("stop");
-  }
-  void streamSourceWasLost(platform::StreamOutputType, const platform::PlatformError&) override {}
-  void streamSourceWasRestored(platform::StreamOutputType, double) override {}
-  void recordingOutputDidStartRecording() override { throw std::runtime_error("start"); }
-  void recordingOutputDidFinishRecording() override { throw std::bad_alloc(); }
-  void recordingOutputDidFailWithError(const platform::PlatformError& error) override {
-    reported.push_back(error.code());
-    throw std::runtime_error("fail");
-  }
-  std::vector<std::int64_t> reported;
-};
 
 // An exception never reaches the framework: each becomes the internal fault, code 4, told to the
 // delegate that would otherwise never hear of it; a fault while telling it is dropped.

@@ -9,16 +9,9 @@ namespace {
 
 using platform::macos::CoreMediaSampleBuffer;
 
-TEST(CoreMediaSampleBuffer, ReportsWhetherTheDataIsReady) {
-  std::array<std::byte, 16> bytes{};
-  const auto ready = macos_test::makeAudioSampleBuffer({bytes}, true);
-  const auto pending = macos_test::makeAudioSampleBuffer({bytes}, false);
-  EXPECT_TRUE(CoreMediaSampleBuffer(ready.get()).dataIsReady());
-  EXPECT_FALSE(CoreMediaSampleBuffer(pending.get()).dataIsReady());
-}
-
-// What the core places each buffer by: its layout, and its time in seconds of the host clock.
-TEST(CoreMediaSampleBuffer, HandsOverItsLayoutAndPresentationTimeInSeconds) {
+// What the core reads each buffer by: whether its data is ready, its layout, and its time in
+// seconds of the host clock.
+TEST(CoreMediaSampleBuffer, HandsOverReadinessLayoutAndPresentationTimeInSeconds) {
   std::array<std::byte, 16> bytes{};
   const platform::AudioStreamDescription headset = {
       platform::kLinearPcmFormat,
@@ -34,20 +27,20 @@ TEST(CoreMediaSampleBuffer, HandsOverItsLayoutAndPresentationTimeInSeconds) {
   EXPECT_EQ(planar.layout().channels, 1u);
   EXPECT_FALSE(planar.layout().interleaved);
   EXPECT_EQ(planar.presentationSeconds(), 12.5);
+  EXPECT_TRUE(planar.dataIsReady());
+  const auto pending = macos_test::makeAudioSampleBuffer({bytes}, false);
+  EXPECT_FALSE(CoreMediaSampleBuffer(pending.get()).dataIsReady());
 
   const auto system = macos_test::makeAudioSampleBuffer({bytes}, true);
   EXPECT_TRUE(CoreMediaSampleBuffer(system.get()).layout().interleaved);
   EXPECT_EQ(CoreMediaSampleBuffer(system.get()).presentationSeconds(), 0.0);
 
-  // Without a format or a time: the stream's own layout, and no time to place it by.
-  const auto empty = macos_test::makeEmptySampleBuffer();
-  EXPECT_EQ(CoreMediaSampleBuffer(empty.get()).layout().channels, 2u);
-  EXPECT_EQ(CoreMediaSampleBuffer(empty.get()).presentationSeconds(), std::nullopt);
-}
-
-TEST(CoreMediaSampleBuffer, HasNoDataBufferWhenTheSampleBufferCarriesNoData) {
+  // Without data, a format or a time: no data buffer, the stream's own layout, and no time to
+  // place it by.
   const auto empty = macos_test::makeEmptySampleBuffer();
   EXPECT_EQ(CoreMediaSampleBuffer(empty.get()).dataBuffer(), nullptr);
+  EXPECT_EQ(CoreMediaSampleBuffer(empty.get()).layout().channels, 2u);
+  EXPECT_EQ(CoreMediaSampleBuffer(empty.get()).presentationSeconds(), std::nullopt);
 }
 
 TEST(CoreMediaSampleBuffer, TellsTheContiguousLengthOfEachPieceAndTheTotal) {

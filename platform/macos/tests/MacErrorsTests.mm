@@ -13,7 +13,7 @@ namespace {
 
 using platform::macos::platformError;
 
-TEST(MacErrors, CarriesTheNSErrorsDomainCodeAndDescription) {
+TEST(MacErrors, CarriesTheNSErrorsClassDomainCodeAndDescription) {
   NSError* error = [NSError errorWithDomain:SCStreamErrorDomain
                                        code:SCStreamErrorUserDeclined
                                    userInfo:@{NSLocalizedDescriptionKey : @"Declined."}];
@@ -22,18 +22,15 @@ TEST(MacErrors, CarriesTheNSErrorsDomainCodeAndDescription) {
   EXPECT_EQ(converted.domain(), std::string(SCStreamErrorDomain.UTF8String));
   EXPECT_EQ(converted.code(), SCStreamErrorUserDeclined);
   EXPECT_EQ(converted.description(), "Declined.");
-}
 
-TEST(MacErrors, NamesTheErrorsRunTimeClass) {
-  NSError* error = [[TQSpecificError alloc] initWithDomain:@"D" code:1 userInfo:nil];
-  EXPECT_EQ(platformError(error).typeName(), "TQSpecificError");
-}
-
-TEST(MacErrors, KeepsCodesBeyond32BitsAndTextBeyondASCII) {
-  NSError* error = [NSError errorWithDomain:@"Domäne" code:-(1LL << 40) userInfo:nil];
-  const platform::PlatformError converted = platformError(error);
-  EXPECT_EQ(converted.domain(), "Dom\xC3\xA4ne");
-  EXPECT_EQ(converted.code(), -(1LL << 40));
+  // The run-time class by its name, codes beyond 32 bits and text beyond ASCII.
+  NSError* specific = [[TQSpecificError alloc] initWithDomain:@"Domäne"
+                                                         code:-(1LL << 40)
+                                                     userInfo:nil];
+  const platform::PlatformError wide = platformError(specific);
+  EXPECT_EQ(wide.typeName(), "TQSpecificError");
+  EXPECT_EQ(wide.domain(), "Dom\xC3\xA4ne");
+  EXPECT_EQ(wide.code(), -(1LL << 40));
 }
 
 TEST(MacErrors, AFailureWithoutAnErrorBecomesTheToolsOwnError) {
