@@ -14,8 +14,8 @@ namespace test_support {
 
 // Sends everything written to file descriptor 1 into a temporary file until destruction, so
 // that the bytes a test produced on stdout can be read back; records still with the event
-// stream's writer are waited for. A file rather than a pipe: a
-// writer can never block on a reader that has not started yet.
+// stream's writer are waited for. A file rather than a pipe: a writer can never block on a
+// reader that has not started yet.
 class StdoutCapture {
  public:
   StdoutCapture() : file_(std::tmpfile()) {
