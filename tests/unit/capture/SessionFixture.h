@@ -1,7 +1,11 @@
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,12 +39,13 @@ Outcome<T> runOnMainQueue(platform::PlatformServices& platform, platform::Task<T
   return std::move(*outcome);
 }
 
-// A session over the scripted platform, with its records captured.
-class SessionFixture : public ::testing::Test {
- protected:
-  void makeSession(bool captureMicrophone = true, std::optional<std::string> microphoneName = {}) {
-    session = CaptureSession::create(platform, sink, "/tmp/recording.mov", captureMicrophone,
-                                     std::move(microphoneName));
+// A session over the scripted platform, with its records captured. A test of several cases
+// makes one for each.
+struct ScriptedSession {
+  void makeSession(bool captureMicrophone = true, std::optional<std::string> microphoneName = {},
+                   PcmPaths pcmPaths = {}, std::filesystem::path movie = "/tmp/recording.mov") {
+    session = CaptureSession::create(platform, sink, std::move(movie), captureMicrophone,
+                                     std::move(microphoneName), std::move(pcmPaths));
   }
 
   template <typename T>
@@ -72,23 +77,84 @@ class SessionFixture : public ::testing::Test {
   std::shared_ptr<CaptureSession> session;
 };
 
-template <typename Outcome>
-platform::PlatformError failureOf(const Outcome& outcome) {
-  const auto* error = std::get_if<platform::PlatformError>(&outcome);
-  EXPECT_NE(error, nullptr) << "expected a failure";
-  return error ? *error : platform::PlatformError("none", "none", 0, "no failure");
-}
+class SessionFixture : public ::testing::Test, public ScriptedSession {};
 
 // An error of the tool's own domain, as the scripted service makes it.
 inline platform::PlatformError ownError(std::int64_t code) {
   return test_support::scriptedError(code, "TessaloquinAudioCapture");
 }
 
-inline void expectSameError(const platform::PlatformError& actual,
-                            const platform::PlatformError& expected) {
-  EXPECT_EQ(actual.domain(), expected.domain());
-  EXPECT_EQ(actual.code(), expected.code());
-  EXPECT_EQ(actual.typeName(), expected.typeName());
+// What expectOutcome takes for an outcome that is not a failure.
+inline const std::optional<platform::PlatformError> kSuccess;
+
+// Checks that `outcome` failed with the type, domain and code of `expected`, or did not fail.
+template <typename Outcome>
+void expectOutcome(const Outcome& outcome, const std::optional<platform::PlatformError>& expected) {
+  const auto identity = [](const platform::PlatformError* error) {
+    return error ? error->typeName() + " " + error->domain() + " " + std::to_string(error->code())
+                 : std::string("no failure");
+  };
+  EXPECT_EQ(identity(std::get_if<platform::PlatformError>(&outcome)),
+            identity(expected ? &*expected : nullptr));
 }
+
+// A buffer of these values, stamped `at` seconds, in one piece or cut into pieces of these
+// lengths in bytes.
+inline test_support::ScriptedSampleBuffer floats(const std::vector<float>& values,
+                                                 platform::SampleLayout layout, double at,
+                                                 std::vector<std::size_t> pieces = {}) {
+  if (pieces.empty()) pieces = {values.size() * sizeof(float)};
+  auto buffer = test_support::ScriptedSampleBuffer::ofPieces(
+      test_support::ScriptedSampleBuffer::bytesOf(values), pieces);
+  buffer.sampleLayout = layout;
+  buffer.presentation = at;
+  return buffer;
+}
+
+// `frames` frames of `value` in every channel, stamped `at` seconds.
+inline test_support::ScriptedSampleBuffer constant(float value, std::size_t frames, double at,
+                                                   platform::SampleLayout layout = {}) {
+  return floats(std::vector<float>(frames * layout.channels, value), layout, at);
+}
+
+// A folder of the running test's own, empty at first and removed after it.
+class TestFolder {
+ public:
+  TestFolder() {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    path_ = std::filesystem::temp_directory_path() /
+            (std::string(test->name()) + "-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~TestFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Points descriptor 1 at `path`, appending, for its lifetime.
+class StandardOutputAt {
+ public:
+  explicit StandardOutputAt(const std::filesystem::path& path) {
+    std::fflush(stdout);
+    saved_ = ::dup(STDOUT_FILENO);
+    const int opened = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    ::dup2(opened, STDOUT_FILENO);
+    ::close(opened);
+  }
+  ~StandardOutputAt() {
+    std::fflush(stdout);
+    ::dup2(saved_, STDOUT_FILENO);
+    ::close(saved_);
+  }
+
+ private:
+  int saved_;
+};
 
 }  // namespace capture

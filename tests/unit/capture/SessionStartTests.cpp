@@ -5,7 +5,6 @@
 #include <thread>
 
 #include "SessionFixture.h"
-#include "support/EventLines.h"
 
 namespace capture {
 namespace {
@@ -58,21 +57,16 @@ TEST_F(SessionStart, MicrophoneChoices) {
     platform.audio.defaultDevice = defaultDevice;
     platform.capture.outputs.clear();
     makeSession(wanted, name);
-    const auto records = printedRecords([this] { startOrFail(); });
-    EXPECT_EQ(records.size(), warns ? 1U : 0U);
-    if (warns && !records.empty()) {
-      EXPECT_EQ(records[0],
-                (nlohmann::json{{"event", "warning"}, {"code", "microphone_fallback"}}));
-    }
+    const nlohmann::json fallback{{"event", "warning"}, {"code", "microphone_fallback"}};
+    EXPECT_EQ(printedRecords([this] { startOrFail(); }),
+              std::vector<nlohmann::json>(warns ? 1 : 0, fallback));
     EXPECT_EQ(platform.capture.configuration->captureMicrophone, wanted);
     EXPECT_EQ(platform.capture.configuration->microphoneCaptureDeviceID, chosenID);
     EXPECT_EQ(platform.capture.configuration->microphoneKeptOnDevice, kept);
     std::vector<StreamOutputType> types;
     for (const auto& output : platform.capture.outputs) types.push_back(output.type);
-    const std::vector<StreamOutputType> expected =
-        wanted ? std::vector{StreamOutputType::audio, StreamOutputType::microphone}
-               : std::vector{StreamOutputType::audio};
-    EXPECT_EQ(types, expected);
+    EXPECT_EQ(types, (wanted ? std::vector{StreamOutputType::audio, StreamOutputType::microphone}
+                             : std::vector{StreamOutputType::audio}));
   }
 }
 
@@ -99,14 +93,13 @@ TEST(SessionStartFailure, EachFailingStepFailsTheStartWithItsError) {
   };
   for (const auto& [step, script, expected] : cases) {
     SCOPED_TRACE(step);
-    test_support::ScriptedPlatform platform;
-    test_support::RecordedEvents sink;
-    script(platform.capture);
-    auto session = CaptureSession::create(platform, sink, "/tmp/x.mov", true, std::nullopt);
-    expectSameError(failureOf(runOnMainQueue(platform, session->start())), expected);
+    ScriptedSession scripted;
+    script(scripted.platform.capture);
+    scripted.makeSession();
+    expectOutcome(scripted.run(scripted.session->start()), expected);
     // A stream that did not start records nothing: its outputs can go at once.
     if (std::string_view(step) == "capture start failed") {
-      EXPECT_EQ(platform.capture.outputRemovals, 1);
+      EXPECT_EQ(scripted.platform.capture.outputRemovals, 1);
     }
   }
 }
@@ -120,11 +113,11 @@ TEST_F(SessionStart, CompletionsAnsweredLateFromAnotherThreadContinueOnTheMainTh
   });
   const std::thread::id mainThread = std::this_thread::get_id();
   std::thread::id continuedOn;
-  auto outcome = run([](CaptureSession& started, std::thread::id& thread) -> platform::Task<void> {
-    co_await started.start();
-    thread = std::this_thread::get_id();
-  }(*session, continuedOn));
-  EXPECT_TRUE(std::holds_alternative<std::monostate>(outcome));
+  expectOutcome(run([](CaptureSession& started, std::thread::id& thread) -> platform::Task<void> {
+                  co_await started.start();
+                  thread = std::this_thread::get_id();
+                }(*session, continuedOn)),
+                kSuccess);
   EXPECT_EQ(continuedOn, mainThread);
   EXPECT_EQ(platform.scriptedDispatch.timers.size(), 2U);  // the level timer and the disk watch
 }

@@ -1,4 +1,5 @@
-#include <condition_variable>
+#include <mutex>
+#include <semaphore>
 #include <thread>
 
 #include "SessionFixture.h"
@@ -70,7 +71,7 @@ TEST_F(Warnings, AStoppedStreamLosesEveryCapturedSourceNotLostAlready) {
       service.streamStopsWithError(scriptedError(-3821, "Server"));
     });
     EXPECT_EQ(records, expected);
-    expectSameError(failureOf(run(session->stop())), scriptedError(-3821, "Server"));
+    expectOutcome(run(session->stop()), scriptedError(-3821, "Server"));
   }
 }
 
@@ -85,7 +86,7 @@ TEST_F(Warnings, AFailedRecordingIsToldAtOnceAndStillFailsTheStop) {
                                          {"errorName", "ScriptedError"},
                                          {"domain", "Disk"},
                                          {"errorCode", 28}}}));
-  expectSameError(failureOf(run(session->stop())), scriptedError(28, "Disk"));
+  expectOutcome(run(session->stop()), scriptedError(28, "Disk"));
 }
 
 TEST_F(Warnings, DiskSpaceForLessThanFiveMinutesIsTold) {
@@ -109,7 +110,7 @@ TEST_F(Warnings, DiskSpaceForLessThanFiveMinutesIsTold) {
 TEST_F(Warnings, NothingIsToldAfterTheStopHasDecided) {
   makeSession(true);
   startOrFail();
-  EXPECT_TRUE(std::holds_alternative<events::EventRecord>(run(session->stop())));
+  expectOutcome(run(session->stop()), kSuccess);
   const auto records = printedRecords([&] {
     platform.capture.sourceIsLost(StreamOutputType::audio, scriptedError(5, "Server"));
     platform.capture.streamStopsWithError(scriptedError(6, "Server"));
@@ -124,31 +125,19 @@ class HeldLevelSink final : public events::EventSink {
  public:
   void emit(const events::EventRecord& record) override {
     const std::string kind = std::get<std::string>(record.entries()[0].second);
-    std::unique_lock guard(lock_);
     if (kind == "level") {
-      entered_ = true;
-      changed_.notify_all();
-      changed_.wait(guard, [this] { return released_; });
+      entered.release();
+      released.acquire();
     }
+    std::lock_guard guard(lock);
     order.push_back(kind);
   }
   void flush() override {}
-  void awaitEntered() {
-    std::unique_lock guard(lock_);
-    changed_.wait(guard, [this] { return entered_; });
-  }
-  void release() {
-    std::lock_guard guard(lock_);
-    released_ = true;
-    changed_.notify_all();
-  }
-  std::vector<std::string> order;  // guarded by lock_; read once the writers are done
 
- private:
-  std::mutex lock_;
-  std::condition_variable changed_;
-  bool entered_ = false;   // guarded by lock_
-  bool released_ = false;  // guarded by lock_
+  std::binary_semaphore entered{0};
+  std::binary_semaphore released{0};
+  std::mutex lock;
+  std::vector<std::string> order;  // guarded by lock; read once the writers are done
 };
 
 // A tick already running when the stop cancels the timer is over before the stop yields
@@ -159,10 +148,10 @@ TEST(FinalIsLast, TheStopWaitsForATickRunningInItsHandler) {
   auto session = CaptureSession::create(platform, sink, "/tmp/recording.mov", false, {});
   ASSERT_TRUE(std::holds_alternative<std::monostate>(runOnMainQueue(platform, session->start())));
   std::jthread tick([&] { platform.scriptedDispatch.timers.at(0)->fire(); });
-  sink.awaitEntered();
+  sink.entered.acquire();
   std::jthread releaser([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    sink.release();
+    sink.released.release();
   });
   auto outcome = runOnMainQueue(platform, session->stop());
   const auto* record = std::get_if<events::EventRecord>(&outcome);

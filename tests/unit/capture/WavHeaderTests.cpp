@@ -69,20 +69,25 @@ Reading read(const WavHeader& header) {
   return reading;
 }
 
+// What a reader must take from the header of a file of `data` bytes of samples.
+void expectRead(const WavHeader& header, const std::string& form, std::uint64_t data) {
+  const Reading reading = read(header);
+  EXPECT_EQ(reading.form, form);
+  EXPECT_EQ(reading.dataOffset, kWavHeaderSize);
+  EXPECT_EQ(reading.dataSize, data);
+  // The RIFF size counts the whole file after its own field.
+  EXPECT_EQ(reading.riffSize, kWavHeaderSize + data - 8);
+  EXPECT_EQ(reading.frames, data / 8);
+  const std::map<std::string, std::uint64_t> floatStereo48k = {
+      {"tag", 3},           {"channels", 2},   {"rate", 48000},
+      {"byteRate", 384000}, {"blockAlign", 8}, {"bits", 32}};
+  EXPECT_EQ(reading.format, floatStereo48k);
+}
+
 TEST(WavHeader, SizesMatchTheFileAtEachUpdate) {
   for (std::uint64_t data : {0ULL, 8ULL, 384000ULL, 4294967200ULL}) {
     SCOPED_TRACE(data);
-    const Reading reading = read(wavHeader(data));
-    EXPECT_EQ(reading.form, "RIFF/WAVE");
-    EXPECT_EQ(reading.dataOffset, kWavHeaderSize);
-    EXPECT_EQ(reading.dataSize, data);
-    // The RIFF size counts the whole file after its own field.
-    EXPECT_EQ(reading.riffSize, kWavHeaderSize + data - 8);
-    EXPECT_EQ(reading.frames, data / 8);
-    const std::map<std::string, std::uint64_t> floatStereo48k = {
-        {"tag", 3},           {"channels", 2},   {"rate", 48000},
-        {"byteRate", 384000}, {"blockAlign", 8}, {"bits", 32}};
-    EXPECT_EQ(reading.format, floatStereo48k);
+    expectRead(wavHeader(data), "RIFF/WAVE", data);
   }
 }
 
@@ -94,14 +99,8 @@ TEST(WavHeader, BecomesRf64WhereRiffSizesRunOutWithTheSameLayout) {
   for (std::uint64_t data : {std::uint64_t{lastRiff + 8}, std::uint64_t{6000000000}}) {
     SCOPED_TRACE(data);
     const WavHeader header = wavHeader(data, limit);
-    const Reading reading = read(header);
-    EXPECT_EQ(reading.form, "RF64/WAVE");
+    expectRead(header, "RF64/WAVE", data);
     EXPECT_EQ(little(header, 4, 4), 0xFFFFFFFFU);
-    EXPECT_EQ(reading.riffSize, kWavHeaderSize + data - 8);
-    EXPECT_EQ(reading.dataSize, data);
-    EXPECT_EQ(reading.frames, data / 8);
-    EXPECT_EQ(reading.dataOffset, kWavHeaderSize);
-    EXPECT_EQ(reading.format.at("tag"), 3U);
   }
   // The real limit: 4 GiB of samples no longer fit a RIFF size.
   EXPECT_EQ(read(wavHeader(4294967296ULL)).form, "RF64/WAVE");
