@@ -2,7 +2,6 @@
 
 #include "SessionFixture.h"
 #include "events/JsonWriter.h"
-#include "support/EventLines.h"
 
 namespace capture {
 namespace {

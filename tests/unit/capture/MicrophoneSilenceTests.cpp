@@ -8,7 +8,6 @@ namespace capture {
 namespace {
 
 using platform::StreamOutputType;
-using test_support::ScriptedSampleBuffer;
 
 constexpr int kValuesPerSecond = 96000;               // 48 kHz, two channels
 constexpr int kBufferValues = kValuesPerSecond / 20;  // 50 ms
@@ -38,18 +37,16 @@ class MicrophoneSilence : public SessionFixture {
   // the warnings that followed.
   std::vector<std::string> feed(int buffers, const Signal& signal,
                                 StreamOutputType source = StreamOutputType::microphone) {
+    const auto records = printedRecords([&] {
+      for (int buffer = 0; buffer < buffers; ++buffer) {
+        const double at = static_cast<double>(position_) / kValuesPerSecond;
+        std::vector<float> values(kBufferValues);
+        for (int i = 0; i < kBufferValues; ++i) values[i] = signal(position_++);
+        platform.capture.deliverSamples(source, floats(values, {}, at));
+      }
+    });
     std::vector<std::string> codes;
-    for (const auto& record : printedRecords([&] {
-           for (int buffer = 0; buffer < buffers; ++buffer) {
-             std::vector<float> values(kBufferValues);
-             for (int i = 0; i < kBufferValues; ++i) values[i] = signal(position_++);
-             const auto bytes = ScriptedSampleBuffer::bytesOf(values);
-             platform.capture.deliverSamples(source,
-                                             ScriptedSampleBuffer::ofPieces(bytes, {bytes.size()}));
-           }
-         })) {
-      if (record["event"] == "warning") codes.push_back(record["code"]);
-    }
+    for (const auto& record : records) codes.push_back(record.value("code", ""));
     return codes;
   }
 

@@ -82,7 +82,7 @@ class PcmStreamsTest : public ::testing::Test {
 
   std::vector<std::string> warningCodes() const {
     std::vector<std::string> codes;
-    for (const auto& record : warnings.records()) codes.push_back(record["code"]);
+    for (const auto& record : warnings.records()) codes.push_back(record.value("code", ""));
     return codes;
   }
 

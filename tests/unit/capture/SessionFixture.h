@@ -84,18 +84,21 @@ inline platform::PlatformError ownError(std::int64_t code) {
   return test_support::scriptedError(code, "TessaloquinAudioCapture");
 }
 
-// What expectOutcome takes for an outcome that is not a failure.
+// What outcomeIs takes for an outcome that is not a failure.
 inline const std::optional<platform::PlatformError> kSuccess;
 
-// Checks that `outcome` failed with the type, domain and code of `expected`, or did not fail.
+// Whether `outcome` failed with the type, domain and code of `expected`, or did not fail.
 template <typename Outcome>
-void expectOutcome(const Outcome& outcome, const std::optional<platform::PlatformError>& expected) {
+::testing::AssertionResult outcomeIs(const Outcome& outcome,
+                                     const std::optional<platform::PlatformError>& expected) {
   const auto identity = [](const platform::PlatformError* error) {
     return error ? error->typeName() + " " + error->domain() + " " + std::to_string(error->code())
                  : std::string("no failure");
   };
-  EXPECT_EQ(identity(std::get_if<platform::PlatformError>(&outcome)),
-            identity(expected ? &*expected : nullptr));
+  const std::string actual = identity(std::get_if<platform::PlatformError>(&outcome));
+  const std::string wanted = identity(expected ? &*expected : nullptr);
+  if (actual == wanted) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << actual << " where " << wanted << " was expected";
 }
 
 // A buffer of these values, stamped `at` seconds, in one piece or cut into pieces of these

@@ -96,7 +96,7 @@ TEST(SessionStartFailure, EachFailingStepFailsTheStartWithItsError) {
     ScriptedSession scripted;
     script(scripted.platform.capture);
     scripted.makeSession();
-    expectOutcome(scripted.run(scripted.session->start()), expected);
+    EXPECT_TRUE(outcomeIs(scripted.run(scripted.session->start()), expected));
     // A stream that did not start records nothing: its outputs can go at once.
     if (std::string_view(step) == "capture start failed") {
       EXPECT_EQ(scripted.platform.capture.outputRemovals, 1);
@@ -113,11 +113,12 @@ TEST_F(SessionStart, CompletionsAnsweredLateFromAnotherThreadContinueOnTheMainTh
   });
   const std::thread::id mainThread = std::this_thread::get_id();
   std::thread::id continuedOn;
-  expectOutcome(run([](CaptureSession& started, std::thread::id& thread) -> platform::Task<void> {
-                  co_await started.start();
-                  thread = std::this_thread::get_id();
-                }(*session, continuedOn)),
-                kSuccess);
+  const auto startThenNoteTheThread = [](CaptureSession& started,
+                                         std::thread::id& thread) -> platform::Task<void> {
+    co_await started.start();
+    thread = std::this_thread::get_id();
+  };
+  EXPECT_TRUE(outcomeIs(run(startThenNoteTheThread(*session, continuedOn)), kSuccess));
   EXPECT_EQ(continuedOn, mainThread);
   EXPECT_EQ(platform.scriptedDispatch.timers.size(), 2U);  // the level timer and the disk watch
 }
