@@ -53,9 +53,7 @@ def readme_facts(readme):
         options.update(re.findall(r"--[a-z][a-z-]*", usage))
     kinds = set(re.findall(r'"event":"([a-z_]+)"', readme))
     codes = set(re.findall(r'"code":"([a-z_]+)"', readme))
-    errors = set()
-    for domain, code in re.findall(r"^\| `([A-Za-z.]+)` \| (\d+) \|", readme, re.M):
-        errors.add((domain, code))
+    errors = set(re.findall(r"^\| `([A-Za-z.]+)` \| (\d+) \|", readme, re.M))
     return options, kinds, codes, errors
 
 
@@ -79,16 +77,13 @@ def main():
     options, kinds, codes, errors = readme_facts(readme)
     if not options or not kinds or not codes or not errors:
         problems.append("README.md lists no options, records, codes or errors: its form changed")
-    documented_options = bold_words(parts.get("OPTIONS", ""))
     output = bold_words(parts.get("OUTPUT", ""))
-    for option in sorted(options - documented_options):
-        problems.append(f"option {option} is not under OPTIONS")
-    for kind in sorted(kinds - output):
-        problems.append(f'record "{kind}" is not under OUTPUT')
-    for code in sorted(codes - output):
-        problems.append(f'code "{code}" is not under OUTPUT')
-    for domain, code in sorted(errors - error_codes(parts.get("ERRORS", ""))):
-        problems.append(f"error {domain} {code} is not under ERRORS (.SS {domain}, .TP, .B {code})")
+    problems += [f"option {option} is not under OPTIONS"
+                 for option in sorted(options - bold_words(parts.get("OPTIONS", "")))]
+    problems += [f'record "{kind}" is not under OUTPUT' for kind in sorted(kinds - output)]
+    problems += [f'code "{code}" is not under OUTPUT' for code in sorted(codes - output)]
+    problems += [f"error {domain} {code} is not under ERRORS (.SS {domain}, .TP, .B {code})"
+                 for domain, code in sorted(errors - error_codes(parts.get("ERRORS", "")))]
 
     for problem in problems:
         print("the manual page lacks or fails:", problem)
