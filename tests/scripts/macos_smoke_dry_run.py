@@ -13,7 +13,6 @@ import signal
 import subprocess
 import sys
 import tempfile
-import textwrap
 import time
 import unittest
 
@@ -173,13 +172,10 @@ class SmokeDryRun(unittest.TestCase):
         write_fake(fakes, "osascript", python + FAKE_OSASCRIPT)
         write_fake(fakes, "cmake", "#!/bin/sh\nexit 0\n")
         write_fake(fakes, "ctest", "#!/bin/sh\necho '100% tests passed, 0 tests failed out of 1'\n")
-        write_fake(fakes, "sleep", textwrap.dedent("""\
-            #!/bin/sh
-            exec %s "$(awk -v s="$1" 'BEGIN { print s / 10 }')"
-            """ % shutil.which("sleep")))
+        write_fake(fakes, "sleep", '#!/bin/sh\nexec %s "$(awk "BEGIN { print $1 / 10 }")"\n'
+                   % shutil.which("sleep"))
         self.env = dict(os.environ, PATH=fakes + os.pathsep + os.environ["PATH"],
-                        MACOS_SMOKE_BUILD=build, FAKE_STATE=self.state,
-                        TMPDIR=self.root)
+                        MACOS_SMOKE_BUILD=build, FAKE_STATE=self.state, TMPDIR=self.root)
         self.addCleanup(self.end_fakes)
 
     def end_fakes(self):
