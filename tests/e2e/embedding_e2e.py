@@ -16,7 +16,8 @@ import sys
 import threading
 import time
 
-from e2e_support import MICROPHONE_RMS, SYSTEM_RMS, check_probe, run_suite, wait_or_kill
+from e2e_support import (MICROPHONE_RMS, SYSTEM_RMS, check_probe, run_suite, wait_or_kill,
+                         wait_until)
 
 DOCS = "share/doc/tessaloquin-audio-capture"
 MAN_PAGE = "share/man/man1/tessaloquin-audio-capture.1.gz"
@@ -32,26 +33,19 @@ class Output:
 
     def __init__(self, fd):
         self.data = b""
-        self.condition = threading.Condition()
         self.thread = threading.Thread(target=self._read, args=(fd,), daemon=True)
         self.thread.start()
 
     def _read(self, fd):
-        chunk = True
-        while chunk:
-            try:
-                chunk = os.read(fd, 4096)
-            except OSError:  # a pseudo-terminal whose other side closed
-                chunk = b""
-            with self.condition:
+        try:
+            while chunk := os.read(fd, 4096):
                 self.data += chunk
-                self.condition.notify_all()
+        except OSError:  # a pseudo-terminal whose other side closed
+            pass
 
     def wait_for(self, text, timeout=20):
-        with self.condition:
-            self.condition.wait_for(lambda: text in self.data or not self.thread.is_alive(),
-                                    timeout)
-            return text in self.data
+        wait_until(lambda: text in self.data or not self.thread.is_alive(), timeout, 0.01)
+        return text in self.data
 
     def text(self):
         self.thread.join(20)
