@@ -9,8 +9,8 @@ import os
 import signal
 import time
 
-from e2e_support import (MICROPHONE_NAME, Run, check_final, pactl, probe_streams, recording,
-                         run_suite, top_level_boxes, wait_until)
+from e2e_support import (MICROPHONE_NAME, Run, check_final, movie_audio_seconds, pactl,
+                         recording, run_suite, top_level_boxes, wait_until)
 
 SECOND_MICROPHONE = "Studio Condenser"
 
@@ -48,15 +48,14 @@ def microphones(f, binary, server, root):
 
     # A part of a name picks that input; no input of the name: the default one, now the second.
     f.group = "ready names the input"
-    for extra, expected in ((["--microphone-name", "Condenser"], SECOND_MICROPHONE),
-                            (["--microphone-name", "Nothing like it"], SECOND_MICROPHONE)):
-        run = recording(f, binary, server, os.path.join(root, "named.mov"), extra)
+    for name in ("Condenser", "Nothing like it"):
+        run = recording(f, binary, server, os.path.join(root, "named.mov"),
+                        ["--microphone-name", name])
         if run is None:
             continue
-        status = interrupt_and_finish(run, signal.SIGINT)
-        check_final(f, run, status, " ".join(extra))
+        check_final(f, run, interrupt_and_finish(run, signal.SIGINT), name)
         ready = run.of_kind("ready")[0]
-        f.check(ready.get("microphone") == expected, f"{extra}: ready {ready}, expected {expected}")
+        f.check(ready.get("microphone") == SECOND_MICROPHONE, f"{name}: ready {ready}")
     pactl(server, "set-default-source", "usb_microphone")
 
 
@@ -87,10 +86,8 @@ def stop_signals(f, binary, server, root):
         check_final(f, run, interrupt_and_finish(run, signal_number), signal_number.name)
         # Complete: all of the audio, closed with the index of its fragments. The sound itself
         # is run_e2e's to check.
-        info = probe_streams(path)
-        audio = [s for s in (info or {}).get("streams", []) if s["codec_type"] == "audio"]
-        f.check(audio and abs(float(audio[0].get("duration", 0)) - span) < 1.0,
-                f"audio {audio} for {span:.2f} s")
+        audio = movie_audio_seconds(path)
+        f.check(abs(audio - span) < 1.0, f"{audio:.2f} s of audio for {span:.2f} s")
         boxes = top_level_boxes(path)
         f.check(boxes[-1:] == ["mfra"], f"the movie was cut off, not finished: {boxes[-3:]}")
 
@@ -102,8 +99,7 @@ def stop_signals(f, binary, server, root):
     if f.check(wait_until(lambda: termination_held(run.process.pid), 5, 0.001),
                "SIGTERM was never held"):
         run.process.send_signal(signal.SIGTERM)
-    status = run.finish()
-    check_final(f, run, status, "early SIGTERM")
+    check_final(f, run, run.finish(), "early SIGTERM")
     f.check(run.kinds()[:1] == ["ready"], f"records {run.kinds()}")
 
     f.group = "SIGTERM without the option"
