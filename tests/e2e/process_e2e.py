@@ -22,6 +22,15 @@ from e2e_support import (SAMPLES_PER_SECOND, SYSTEM_RMS, Run, become_subreaper, 
                          check_final, check_probe, check_movie, interrupt, run_suite, sanitized,
                          top_level_boxes, wait_or_kill, wait_reaped, wait_until)
 
+
+def check_recording(f, run, seconds, label):
+    """The run reports ready and is still recording `seconds` later."""
+    if f.check(run.wait_for("ready") is not None, f"{label}: no ready: {run.kinds()}"):
+        time.sleep(seconds)
+        f.check(run.process.poll() is None and "final" not in run.kinds(),
+                f"{label}: ended: {run.kinds()}")
+
+
 def early_sigint(f, binary, server, root):
     """SIGINT 25 ms after spawn: ignored while starting, the run then stops on the next one."""
     # An AddressSanitizer build maps its shadow memory before main, which took up to 45 ms.
@@ -31,12 +40,7 @@ def early_sigint(f, binary, server, root):
         run = Run(binary, ["--output", os.path.join(root, f"early{attempt}.mov")], server.env)
         time.sleep(max(0.0, spawned + delay - time.monotonic()))
         run.process.send_signal(signal.SIGINT)
-        if not f.check(run.wait_for("ready") is not None, f"no ready: {run.process.poll()}, "
-                       f"{run.kinds()}"):
-            run.finish()
-            continue
-        time.sleep(0.3)
-        f.check("final" not in run.kinds(), "the early SIGINT stopped the recording")
+        check_recording(f, run, 0.3, "early SIGINT")
         check_final(f, run, interrupt(run), "early SIGINT")
 
 
@@ -152,9 +156,7 @@ def pid_namespace_init(f, binary, server, root):
     run = Run(unshare[0], unshare[1:] + [binary, "--output", os.path.join(root, "init.mov"),
                                          "--microphone", "off"],
               server.env, start_new_session=True)
-    if f.check(run.wait_for("ready") is not None, f"no ready: {run.kinds()}"):
-        time.sleep(1.5)
-        f.check(run.process.poll() is None, f"ended by itself: {run.kinds()}")
+    check_recording(f, run, 1.5, "process 1 of a PID namespace")
     os.killpg(run.process.pid, signal.SIGINT)
     check_final(f, run, run.finish(), "process 1 of a PID namespace")
 
@@ -170,9 +172,7 @@ def worker_thread_parent(f, binary, server, root):
     worker.start()
     worker.join()
     run = runs[0]
-    f.check(run.wait_for("ready") is not None, "no ready")
-    time.sleep(2)
-    f.check(run.process.poll() is None and "final" not in run.kinds(), f"ended: {run.kinds()}")
+    check_recording(f, run, 2, "worker-thread parent")
     check_final(f, run, interrupt(run), "worker-thread parent, SIGINT blocked at spawn")
 
 
@@ -223,8 +223,7 @@ def quiet_libraries(f, binary, server, root):
     talkative.pop("XDG_CACHE_HOME", None)
     check_probe(f, binary, talkative)
     run = Run(binary, ["--output", os.path.join(root, "quiet.mov")], talkative)
-    if run.wait_for("ready") is not None:
-        time.sleep(1)
+    check_recording(f, run, 1, "recording without a home")
     check_final(f, run, interrupt(run), "recording without a home")
 
 
@@ -251,8 +250,7 @@ def small_address_space(f, binary, server, root):
         check_error(f, run, run.finish(), stage, "TessaloquinAudioCapture", 9)
     f.group = "2 GiB of address space"
     run = Run("prlimit", [f"--as={2 << 30}", binary] + recording, server.env)
-    if f.check(run.wait_for("ready") is not None, f"no ready: {run.kinds()}"):
-        time.sleep(1)
+    check_recording(f, run, 1, "recording in 2 GiB")
     check_final(f, run, interrupt(run), "recording in 2 GiB")
 
 
