@@ -13,7 +13,8 @@ import subprocess
 import sys
 import tempfile
 
-from e2e_support import check_final, check_probe, probe_streams, record, run_suite, top_level_boxes
+from e2e_support import (check_final, check_probe, movie_audio_seconds, record, run_suite,
+                         top_level_boxes)
 
 PACKAGE = "tessaloquin-audio-capture"
 TOOL = "/usr/bin/tessaloquin-audio-capture"
@@ -30,10 +31,12 @@ def as_root(*command):
                           env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
 
 
+def output_of(*command):
+    return subprocess.run(command, capture_output=True, text=True).stdout
+
+
 def installed():
-    query = subprocess.run(["dpkg-query", "-W", "-f=${Status}", PACKAGE], capture_output=True,
-                           text=True)
-    return "install ok installed" in query.stdout
+    return "install ok installed" in output_of("dpkg-query", "-W", "-f=${Status}", PACKAGE)
 
 
 def build_package(f, build, folder):
@@ -45,13 +48,10 @@ def build_package(f, build, folder):
 
 
 def check_package(f, deb):
-    architecture = subprocess.run(["dpkg", "--print-architecture"], capture_output=True,
-                                  text=True).stdout.strip()
-    version = subprocess.run(["dpkg-deb", "-f", deb, "Version"], capture_output=True,
-                             text=True).stdout.strip()
+    architecture = output_of("dpkg", "--print-architecture").strip()
+    version = output_of("dpkg-deb", "-f", deb, "Version").strip()
     f.check(os.path.basename(deb) == f"{PACKAGE}_{version}_{architecture}.deb", f"named {deb}")
-    depends = subprocess.run(["dpkg-deb", "-f", deb, "Depends"], capture_output=True,
-                             text=True).stdout
+    depends = output_of("dpkg-deb", "-f", deb, "Depends")
     for needed in ("libgstreamer1.0-0", "libpulse0", "gstreamer1.0-plugins-good",
                    "gstreamer1.0-plugins-bad | gstreamer1.0-libav"):
         f.check(needed in depends, f"Depends lacks {needed}: {depends}")
@@ -69,10 +69,8 @@ def use_installed(f, server, root):
     path = os.path.join(root, "installed.mov")
     run, status, span = record(TOOL, server.env, path, 2)
     check_final(f, run, status, "installed tool")
-    info = probe_streams(path)
-    audio = [s for s in (info or {}).get("streams", []) if s["codec_type"] == "audio"]
-    f.check(audio and abs(float(audio[0].get("duration", 0)) - span) < 1.0,
-            f"audio {audio} for {span:.2f} s")
+    audio = movie_audio_seconds(path)
+    f.check(abs(audio - span) < 1.0, f"{audio:.2f} s of audio for {span:.2f} s")
     f.check(top_level_boxes(path)[-1:] == ["mfra"], "the movie was not finished")
 
 
