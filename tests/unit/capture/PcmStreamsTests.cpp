@@ -80,12 +80,6 @@ class PcmStreamsTest : public ::testing::Test {
         runOnMainQueue(platform, streams->finish(platform.dispatch().mainQueue()))));
   }
 
-  std::vector<std::string> warningCodes() const {
-    std::vector<std::string> codes;
-    for (const auto& record : warnings.records()) codes.push_back(record.value("code", ""));
-    return codes;
-  }
-
   test_support::ScriptedPlatform platform;
   TestFolder folder;
   test_support::RecordedEvents warnings;
@@ -108,7 +102,7 @@ TEST_F(PcmStreamsTest, BuffersLieAtTheirTimesGapsAreSilenceAndStreamsEndTogether
   EXPECT_EQ(runsOf(floatsOf(folder / "system.f32")), (Runs{{0.5F, kRate}}));
   EXPECT_EQ(runsOf(floatsOf(folder / "microphone.f32")),
             (Runs{{0.0F, 12000}, {0.25F, 9600}, {0.0F, 12000}, {0.25F, 4800}, {0.0F, 9600}}));
-  EXPECT_EQ(warningCodes(), std::vector<std::string>{});
+  EXPECT_EQ(warnings.records(), std::vector<nlohmann::json>{});
 }
 
 TEST_F(PcmStreamsTest, ASourceThatFallsFarBehindIsFilledWithSilenceWhileRecording) {
@@ -227,8 +221,9 @@ TEST_F(PcmStreamsTest, AFifoWaitsForItsReaderAndOutlivesIt) {
 
   ::close(reader);
   addSystem(5, 1.0);
-  EXPECT_TRUE(
-      eventually([&] { return warningCodes() == std::vector<std::string>{"pcm_reader_gone"}; }));
+  const nlohmann::json readerGone{
+      {"event", "warning"}, {"code", "pcm_reader_gone"}, {"source", "system"}};
+  EXPECT_TRUE(eventually([&] { return warnings.records() == std::vector{readerGone}; }));
   finish();
 }
 
