@@ -79,9 +79,16 @@ def closed_pipe(f, binary, server, root):
 
 
 def parent_exits(f, binary, server, root):
-    """A parent that ends while the tool starts or records: the tool stops as on SIGINT."""
+    """A parent that ends while the tool starts or records, or with pidfd_open refused: the tool
+    stops as on SIGINT."""
     for when in ("starting", "recording"):
         check_parent_exit(f, binary, server, root, when)
+    try:
+        subprocess.run(["true"], preexec_fn=refuse_pidfd_open, check=True)
+    except (OSError, subprocess.SubprocessError) as error:
+        print(f"SKIP pidfd_open refused: this machine forbids seccomp filters ({error})")
+        return
+    check_parent_exit(f, binary, server, root, "refused", refuse_pidfd_open)
 
 
 def check_parent_exit(f, binary, server, root, when, preexec_fn=None):
@@ -134,16 +141,6 @@ def refuse_pidfd_open():
     if (libc.prctl(38, 1, 0, 0, 0) != 0  # PR_SET_NO_NEW_PRIVS
             or libc.prctl(22, 2, fprog, 0, 0) != 0):  # PR_SET_SECCOMP, SECCOMP_MODE_FILTER
         raise OSError(ctypes.get_errno(), "seccomp")
-
-
-def seccomp_refuses_pidfd(f, binary, server, root):
-    """pidfd_open refused: the recording starts, and stops on its parent's end."""
-    try:
-        subprocess.run(["true"], preexec_fn=refuse_pidfd_open, check=True)
-    except (OSError, subprocess.SubprocessError) as error:
-        print(f"SKIP seccomp refuses pidfd: this machine forbids seccomp filters ({error})")
-        return
-    check_parent_exit(f, binary, server, root, "refused", refuse_pidfd_open)
 
 
 def pid_namespace_init(f, binary, server, root):
@@ -256,6 +253,5 @@ def small_address_space(f, binary, server, root):
 
 if __name__ == "__main__":
     run_suite("process_e2e", (early_sigint, immediate_sigints, closed_pipe, parent_exits,
-                              seccomp_refuses_pidfd, pid_namespace_init, worker_thread_parent,
-                              quiet_libraries, few_descriptors, small_address_space,
-                              parent_not_reading))
+                              pid_namespace_init, worker_thread_parent, quiet_libraries,
+                              few_descriptors, small_address_space, parent_not_reading))
