@@ -7,6 +7,7 @@ would, except where a run plants a fault; the runs check that the script passes 
 names each planted fault in a FAIL line, and leaves no player and no changed input volume
 behind, however it ends.
 """
+import contextlib
 import os
 import shutil
 import signal
@@ -181,10 +182,8 @@ class SmokeDryRun(unittest.TestCase):
     def end_fakes(self):
         for name in ("tool.pids", "afplay.pids"):
             for pid in self.pids(name):
-                try:
+                with contextlib.suppress(ProcessLookupError):
                     os.kill(pid, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
 
     def pids(self, name):
         try:
