@@ -11,39 +11,22 @@ import subprocess
 import sys
 
 
-def sections(page):
-    """The page's text under each .SH heading, by heading."""
-    found, name = {}, None
-    for line in page.splitlines():
-        if line.startswith(".SH "):
-            name = line[4:].strip().strip('"')
-            found[name] = []
-        elif name:
-            found[name].append(line)
-    return {key: "\n".join(lines) for key, lines in found.items()}
+def headed(text, macro):
+    """(heading, text under it) for each `macro` heading (.SH, .SS) of `text`, in order."""
+    parts = re.split(rf'^\{macro} +"?(.*?)"?[ \t]*$', text, flags=re.M)
+    return list(zip(parts[1::2], parts[2::2]))
 
 
 def bold_words(text):
     """Every word the page sets in bold, by .B, .BR, .RB, .BI or .IB."""
-    words = set()
-    for line in text.splitlines():
-        macro = re.match(r"\.(B|BR|RB|BI|IB)\s+(.*)", line)
-        if macro:
-            words.update(re.findall(r"[^\s\"]+", macro.group(2).replace("\\-", "-")))
-    return words
+    lines = re.findall(r"^\.(?:B|BR|RB|BI|IB)\s+(.*)$", text, re.M)
+    return {word for line in lines for word in re.findall(r"[^\s\"]+", line.replace("\\-", "-"))}
 
 
 def error_codes(text):
     """(domain, code) of every .TP tag under each .SS domain heading of the page."""
-    codes, domain, lines = set(), None, text.splitlines()
-    for index, line in enumerate(lines):
-        if line.startswith(".SS "):
-            domain = line[4:].strip()
-        elif line == ".TP" and domain and index + 1 < len(lines):
-            tag = re.fullmatch(r"\.B (\d+)", lines[index + 1])
-            if tag:
-                codes.add((domain, tag.group(1)))
-    return codes
+    return {(domain, code) for domain, body in headed(text, ".SS")
+            for code in re.findall(r"^\.TP\n\.B (\d+)$", body, re.M)}
 
 
 def readme_facts(readme):
@@ -73,7 +56,7 @@ def main():
     if f'"tessaloquin-audio-capture {version}"' not in title:
         problems.append(f"the footer does not name version {version}: {title!r}")
 
-    parts = sections(page)
+    parts = dict(headed(page, ".SH"))
     options, kinds, codes, errors = readme_facts(readme)
     if not options or not kinds or not codes or not errors:
         problems.append("README.md lists no options, records, codes or errors: its form changed")
