@@ -17,10 +17,7 @@ SECOND_MICROPHONE = "Studio Condenser"
 
 def listing(run):
     """The devices of the one "microphones" record a listing printed, or None."""
-    records = [event for _, event in run.events]
-    if len(records) != 1 or records[0].get("event") != "microphones":
-        return None
-    return records[0].get("devices")
+    return run.events[0][1].get("devices") if run.kinds() == ["microphones"] else None
 
 
 def microphones(f, binary, server, root):
