@@ -31,6 +31,10 @@ EVENT_TIMEOUT = 20
 END_SLACK = 0.03
 
 
+class CaseEnded(Exception):
+    """Ends a case that cannot go on, whose failure is recorded."""
+
+
 class Failures:
     def __init__(self):
         self.messages = []
@@ -51,8 +55,8 @@ class SoundServer:
         self.env = dict(os.environ, HOME=root, PULSE_RUNTIME_PATH=os.path.join(root, "runtime"),
                         PULSE_STATE_PATH=os.path.join(root, "state"),
                         PULSE_SERVER="unix:" + self.socket)
-        self.env.pop("PULSE_SINK", None)
-        self.env.pop("PULSE_SOURCE", None)
+        for inherited in ("PULSE_SINK", "PULSE_SOURCE"):
+            self.env.pop(inherited, None)
         self.process = None
         self.tones = []
 
@@ -81,13 +85,8 @@ class SoundServer:
             raise RuntimeError("the private PulseAudio server has no microphone")
 
     def accepts(self):
-        """Whether the server accepts connections on its socket."""
-        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as client:
-            try:
-                client.connect(self.socket)
-                return True
-            except OSError:
-                return False
+        with socket.socket(socket.AF_UNIX) as client:
+            return client.connect_ex(self.socket) == 0
 
     def play_tones(self):
         play_tone(self, SYSTEM_TONE, "speakers")
@@ -112,6 +111,7 @@ class Run:
     """One run of the tool; events are read as they come, with their arrival times."""
 
     def __init__(self, binary, arguments, env, **spawn):
+        self.started = time.monotonic()
         self.process = subprocess.Popen([binary] + arguments, env=env, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, text=True, **spawn)
         self.events = []
@@ -131,40 +131,25 @@ class Run:
         with self.condition:
             self.condition.notify_all()
 
-    def wait_for(self, kind, timeout=EVENT_TIMEOUT):
-        """The arrival time of the first event of `kind`, or None."""
-        def arrival():
-            return next((at for at, event in self.events if event.get("event") == kind), None)
-        with self.condition:
-            self.condition.wait_for(lambda: arrival() is not None or not self.reader.is_alive(),
-                                    timeout)
-            return arrival()
+    def arrivals(self, kind, after=0.0, **keys):
+        """The arrival times of the events of `kind` (with these `keys`) after monotonic `after`."""
+        return [at for at, event in self.events if at > after and event.get("event") == kind
+                and all(event.get(key) == value for key, value in keys.items())]
 
-    def wait_for_warning(self, code, timeout=EVENT_TIMEOUT, after=0.0, **keys):
-        """The arrival time of the first "warning" of `code` (with these `keys`) that arrived
-        after the monotonic time `after`, or None."""
-        def arrival():
-            return next((at for at, event in self.events
-                         if at > after and event.get("event") == "warning"
-                         and event.get("code") == code
-                         and all(event.get(key) == value for key, value in keys.items())), None)
+    def wait_for(self, kind, timeout=EVENT_TIMEOUT, after=0.0, count=1, **keys):
+        """Like arrivals(), the `count`-th arrival, or None when it did not come in `timeout` s."""
         with self.condition:
-            self.condition.wait_for(lambda: arrival() is not None or not self.reader.is_alive(),
-                                    timeout)
-            return arrival()
-
-    def warning_codes(self):
-        return [event.get("code") for event in self.of_kind("warning")]
+            self.condition.wait_for(lambda: len(self.arrivals(kind, after, **keys)) >= count
+                                    or not self.reader.is_alive(), timeout)
+            found = self.arrivals(kind, after, **keys)
+            return found[count - 1] if len(found) >= count else None
 
     def wait_for_count(self, code, count, timeout):
-        """Waits up to `timeout` s for `count` warnings of `code`."""
-        with self.condition:
-            self.condition.wait_for(
-                lambda: sum(event.get("code") == code for _, event in self.events) >= count
-                or not self.reader.is_alive(), timeout)
+        self.wait_for("warning", timeout, count=count, code=code)
 
     def finish(self, timeout=EVENT_TIMEOUT):
         status = wait_or_kill(self.process, timeout)
+        self.lasted = time.monotonic() - self.started
         self.reader.join(5)
         self.stderr = self.process.stderr.read()
         return status
@@ -211,9 +196,7 @@ def decoded_audio(path):
     raw = subprocess.run(
         ["ffmpeg", "-v", "error", "-i", path, "-map", "0:a:0", "-f", "f32le", "-ac", "2", "-ar",
          "48000", "-"], capture_output=True).stdout
-    samples = array.array("f")
-    samples.frombytes(raw[: len(raw) // 4 * 4])
-    return samples
+    return floats(raw)
 
 
 def window_levels(samples):
@@ -224,19 +207,19 @@ def window_levels(samples):
             for index in range(1, len(windows) - 1)]
 
 
-def interrupt(run):
-    """Sends SIGINT and waits for the run to end; returns its status."""
+def interrupt(run, timeout=EVENT_TIMEOUT):
+    """Sends SIGINT and waits up to `timeout` s for the run to end; returns its status."""
     run.process.send_signal(signal.SIGINT)
-    return run.finish()
+    return run.finish(timeout)
 
 
 def recording(f, binary, server, path, extra=()):
-    """A run that has reported ready (at `run.ready`), or None, finished, if it did not."""
+    """A run that has reported ready (at `run.ready`); ends the case, when it did not."""
     run = Run(binary, ["--output", path] + list(extra), server.env)
     run.ready = run.wait_for("ready")
     if not f.check(run.ready is not None, f"no ready: {run.kinds()}"):
         run.finish()
-        return None
+        raise CaseEnded
     return run
 
 
@@ -251,52 +234,60 @@ def record(binary, env, output, seconds, extra=()):
     return run, interrupt(run), span
 
 
+def metered(level, source, rms):
+    """Whether a level record has a second of `source` at `rms`, or, for 0, nothing of it."""
+    return (near(level[f"{source}Samples"], SAMPLES_PER_SECOND if rms else 0, 0.1)
+            and near(level[f"{source}Rms"], rms, 0.03))
+
+
 def check_event_stream(f, run, status, expect_microphone):
-    kinds = run.kinds()
     check_final(f, run, status, "recording")
-    f.check(kinds[:1] == ["ready"], f"first events {kinds[:2]}")
-    arrivals = [arrival for arrival, event in run.events if event.get("event") == "level"]
-    f.check(len(arrivals) >= 3, f"only {len(arrivals)} level events")
+    f.check(run.kinds()[:1] == ["ready"], f"first events {run.kinds()[:2]}")
+    arrivals = run.arrivals("level")
     gaps = [b - a for a, b in zip(arrivals, arrivals[1:])]
-    f.check(all(0.7 < gap < 1.3 for gap in gaps), f"level events not a second apart: {gaps}")
-    sources = (("system", SYSTEM_RMS),) + ((("microphone", MICROPHONE_RMS),)
-                                            if expect_microphone else ())
+    f.check(len(arrivals) >= 3 and all(0.7 < gap < 1.3 for gap in gaps),
+            f"{len(arrivals)} level events, apart by {gaps}")
+    microphone = MICROPHONE_RMS if expect_microphone else 0
     for level in run.of_kind("level"):
-        for source, rms in sources:
-            f.check(near(level[f"{source}Samples"], SAMPLES_PER_SECOND, 0.1)
-                    and near(level[f"{source}Rms"], rms, 0.03), f"level {level}, tone {rms:.4f}")
-        if not expect_microphone:
-            f.check(level["microphoneSamples"] == level["microphoneRms"] == 0,
-                    f"microphone metered while off: {level}")
-    # Since the last level: some, and a second at most, or the start's backlog if no level came.
+        f.check(metered(level, "system", SYSTEM_RMS) and metered(level, "microphone", microphone),
+                f"level {level}, tones {SYSTEM_RMS:.4f} and {microphone:.4f}")
+    # Since the last level: some, and a second at most, or the start's backlog if no level came;
+    # nothing of a microphone that is off.
     for final in run.of_kind("final"):
-        for source in ("system", "microphone") if expect_microphone else ("system",):
-            f.check(0 < final[f"{source}Samples"] <= 1.5 * SAMPLES_PER_SECOND, f"final {final}")
-        if not expect_microphone:
-            f.check(final["microphoneSamples"] == 0, f"microphone in final while off: {final}")
+        f.check(0 < final["systemSamples"] <= 1.5 * SAMPLES_PER_SECOND
+                and (0 < final["microphoneSamples"] <= 1.5 * SAMPLES_PER_SECOND
+                     if expect_microphone else final["microphoneSamples"] == 0), f"final {final}")
+
+
+def streams(info, kind):
+    return [stream for stream in info["streams"] if stream["codec_type"] == kind] if info else []
 
 
 def check_movie(f, path, span, expected_rms):
+    """A movie of one AAC and one H.264 stream, whose audio lasts `span` s, ends it and is at
+    `expected_rms` in every window (None: not read); returns what ffprobe read, or None."""
     info = probe_streams(path)
     if not f.check(info is not None, f"ffprobe cannot read {path}"):
-        return
+        return None
+    audio, video = streams(info, "audio"), streams(info, "video")
     f.check("mov" in info["format"]["format_name"], f"format {info['format']['format_name']}")
-    audio = [s for s in info["streams"] if s["codec_type"] == "audio"]
-    video = [s for s in info["streams"] if s["codec_type"] == "video"]
     f.check(len(audio) == 1 and audio[0]["codec_name"] == "aac"
             and audio[0]["sample_rate"] == "48000" and audio[0]["channels"] == 2,
             f"audio streams {audio}")
     f.check(len(video) == 1 and video[0]["codec_name"] == "h264", f"video streams {video}")
-    audio_duration = float(audio[0].get("duration", 0)) if audio else 0
-    audio_end = float(audio[0].get("start_time", 0)) + audio_duration if audio else 0
+    sound = audio[0] if audio else {}
+    audio_duration = float(sound.get("duration", 0))
+    audio_end = float(sound.get("start_time", 0)) + audio_duration
     duration = float(info["format"].get("duration", 0))
     f.check(abs(audio_duration - span) < 1.0, f"audio lasts {audio_duration:.2f} s of {span:.2f} s")
     f.check(abs(duration - audio_end) <= END_SLACK,
             f"the movie lasts {duration:.3f} s, its audio ends at {audio_end:.3f} s")
-    levels = window_levels(decoded_audio(path))
-    f.check(len(levels) >= span * 10 - 10, f"only {len(levels)} windows for {span:.1f} s")
-    bad = off_windows(levels, expected_rms)
-    f.check(not bad, f"{len(bad)} of {len(levels)} windows off {expected_rms:.4f}: {bad[:8]}")
+    if expected_rms is not None:
+        levels = window_levels(decoded_audio(path))
+        f.check(len(levels) >= span * 10 - 10, f"only {len(levels)} windows for {span:.1f} s")
+        bad = off_windows(levels, expected_rms)
+        f.check(not bad, f"{len(bad)} of {len(levels)} windows off {expected_rms:.4f}: {bad[:8]}")
+    return info
 
 
 def off_windows(levels, expected_rms):
@@ -305,14 +296,24 @@ def off_windows(levels, expected_rms):
             if not near(level, expected_rms, 0.05)]
 
 
-def check_error(f, run, status, stage, domain, code):
-    """The run failed at `stage` with the one record of a GError and nothing on stderr."""
+def check_error(f, run, status, stage, domain, code, within=None):
+    """Status 1 and one record, a GError at `stage` (within `within` s); nothing on stderr."""
     errors = run.of_kind("error")
     f.check(status == 1 and run.kinds() == ["error"] and errors[0].get("stage") == stage
             and errors[0].get("errorName") == "GError" and errors[0].get("domain") == domain
             and errors[0].get("errorCode") == code,
             f"expected {stage} error {domain} {code}: status {status}, events {run.events}")
     f.check(not run.stderr, f"stderr: {run.stderr!r}")
+    f.check(within is None or run.lasted < within, f"the {stage} took {run.lasted:.1f} s")
+
+
+def check_stop_error(f, run, status, **expected):
+    """Status 1, no final, nothing on stderr, and last an error of the stop with `expected`."""
+    last = run.events[-1][1] if run.events else {}
+    f.check(status == 1 and "final" not in run.kinds() and last.get("event") == "error"
+            and all(last.get(key) == value for key, value in dict(expected, stage="stop").items()),
+            f"status {status} (None: still running), records {run.kinds()[-3:]}, last {last}")
+    f.check(run.stderr == "", f"stderr {run.stderr[:300]!r}")
 
 
 def check_final(f, run, status, label):
@@ -355,20 +356,15 @@ def sanitized(binary):
         return b"__asan_init" in executable.read()
 
 
-def require_tools():
-    """Exits with a message when a tool the suites need is missing."""
-    for tool in ("pulseaudio", "pactl", "gst-launch-1.0", "ffmpeg", "ffprobe"):
-        if not shutil.which(tool):
-            sys.exit(f"{tool} is required")
-
-
 def run_suite(name, cases, arguments=1, tones=True, fresh_server=False):
     """Runs each case(f, first argument, server, root) against a private server, a new one per
     case with `fresh_server`; a case that raises fails. Exits with the suite's status."""
     if len(sys.argv) != arguments + 1:
         sys.exit(sys.modules["__main__"].__doc__)
     tool = os.path.abspath(sys.argv[1])
-    require_tools()
+    for needed in ("pulseaudio", "pactl", "gst-launch-1.0", "ffmpeg", "ffprobe"):
+        if not shutil.which(needed):
+            sys.exit(f"{needed} is required")
     f = Failures()
     root = server = None
     for index, case in enumerate(cases):
@@ -381,6 +377,8 @@ def run_suite(name, cases, arguments=1, tones=True, fresh_server=False):
                 if tones:
                     server.play_tones()
             case(f, tool, server, root)
+        except CaseEnded:
+            pass
         except Exception:
             traceback.print_exc(file=sys.stdout)
             f.check(False, "the case raised an exception")
@@ -396,7 +394,6 @@ def run_suite(name, cases, arguments=1, tones=True, fresh_server=False):
 
 
 def pactl(server, *arguments):
-    """Runs pactl against the private server; returns its standard output."""
     return subprocess.run(["pactl"] + list(arguments), env=server.env, capture_output=True,
                           text=True, check=True).stdout
 
@@ -421,27 +418,33 @@ def play_tone(server, tone, device=None):
     return player
 
 
-def top_level_boxes(path):
-    """The kinds of the movie's top-level boxes, in order; a stopped movie ends with "mfra"."""
-    with open(path, "rb") as movie:
-        data = movie.read()
-    boxes, position = [], 0
+def boxes(data, position=0):
+    """(kind, position) of each box in `data` from `position` on, to the end of `data`."""
     while position + 8 <= len(data):
         size, kind = struct.unpack(">I4s", data[position:position + 8])
         if size == 1:
             size = struct.unpack(">Q", data[position + 8:position + 16])[0]
-        boxes.append(kind.decode(errors="replace"))
+        yield kind.decode(errors="replace"), position
         position = len(data) if size < 8 else position + size  # 0: to the end
-    return boxes
+
+
+def top_level_boxes(path):
+    """The kinds of the movie's top-level boxes, in order; a stopped movie ends with "mfra"."""
+    with open(path, "rb") as movie:
+        return [kind for kind, _ in boxes(movie.read())]
+
+
+def floats(raw, frame=4):
+    """The 32-bit float samples in the whole frames of `raw`."""
+    samples = array.array("f")
+    samples.frombytes(raw[: len(raw) // frame * frame])
+    return samples
 
 
 def stereo(path, skip=0):
     """The float samples of a per-source stream, after `skip` bytes of header."""
-    samples = array.array("f")
     with open(path, "rb") as data:
-        raw = data.read()[skip:]
-    samples.frombytes(raw[: len(raw) // 8 * 8])
-    return samples
+        return floats(data.read()[skip:], frame=8)
 
 
 def left(samples, start, seconds):
@@ -455,8 +458,7 @@ def rms(values):
 
 
 def movie_audio_seconds(path):
-    info = probe_streams(path)
-    audio = [s for s in info["streams"] if s["codec_type"] == "audio"] if info else []
+    audio = streams(probe_streams(path), "audio")
     return float(audio[0]["duration"]) if audio else 0.0
 
 

@@ -18,9 +18,10 @@ import subprocess
 import threading
 import time
 
-from e2e_support import (END_SLACK, MIXED_RMS, SAMPLES_PER_SECOND, Run, check_error, check_final,
-                         check_movie, decoded_audio, interrupt, off_windows, probe_streams, record,
-                         recording, run_suite, sanitized, window_levels)
+from e2e_support import (END_SLACK, MIXED_RMS, SAMPLES_PER_SECOND, Run, boxes, check_error,
+                         check_final, check_movie, check_stop_error, decoded_audio, interrupt,
+                         off_windows, probe_streams, record, recording, run_suite, sanitized,
+                         streams, window_levels)
 
 # A kill loses the fragment being written (up to 0.2 s) and what the encoders still hold;
 # measured 0.1-0.3 s, with room for a busy machine and a sanitizer build.
@@ -51,18 +52,11 @@ def stalling_proxy(server_socket, path):
     listener.listen(8)
     held = []
 
-    def read(connection, size):
-        data = connection.recv(size, socket.MSG_WAITALL) if size else b""
-        if len(data) < size:
-            raise OSError("closed")
-        return data
-
     def requests(client, upstream):
-        with contextlib.suppress(OSError):
-            while True:
-                descriptor = read(client, 20)
+        with contextlib.suppress(OSError, struct.error):  # struct.error: the client left
+            while descriptor := client.recv(20, socket.MSG_WAITALL):
                 length, channel = struct.unpack(">II", descriptor[:8])
-                payload = read(client, length)
+                payload = client.recv(length, socket.MSG_WAITALL)
                 if (channel == CONTROL_CHANNEL and payload[:1] == b"L"
                         and struct.unpack(">I", payload[1:5])[0] == CREATE_RECORD_STREAM):
                     return
@@ -86,11 +80,8 @@ def stalling_proxy(server_socket, path):
 
 
 def two_recorders(f, binary, server, root):
-    f.group = "two recorders on one file"
     path = os.path.join(root, "shared.mov")
     first = recording(f, binary, server, path)
-    if not first:
-        return
     time.sleep(1.5)
     size = os.path.getsize(path)
     second = Run(binary, ["--output", path], server.env)
@@ -112,11 +103,8 @@ def two_recorders(f, binary, server, root):
 def fifo_without_reader(f, binary, server, root):
     path = os.path.join(root, "fifo")
     os.mkfifo(path)
-    started = time.monotonic()
     run = Run(binary, ["--output", path], server.env)
-    status = run.finish(timeout=15)
-    f.check(status is not None and time.monotonic() - started < 12, "the start hung on the FIFO")
-    check_error(f, run, status, "start", "gst-resource-error-quark", 6)
+    check_error(f, run, run.finish(timeout=15), "start", "gst-resource-error-quark", 6, within=12)
 
 
 def stalled_output(f, binary, server, root):
@@ -129,28 +117,22 @@ def stalled_output(f, binary, server, root):
 
     def drain():  # reads everything, but stops for OUTPUT_STALL seconds 1 s in
         with os.fdopen(reading, "rb", buffering=0) as source, open(copy, "wb") as target:
-            stall_at = None
-            while (chunk := source.read(4096)) or stall_at is None:
-                if not chunk:  # the tool has not opened its end yet
-                    time.sleep(0.01)
-                    continue
+            while not (chunk := source.read(4096)):  # the tool has not opened its end yet
+                time.sleep(0.01)
+            stall_at = time.monotonic() + 1
+            while chunk:
                 target.write(chunk)
-                if stall_at is None:
-                    stall_at = time.monotonic() + 1
-                elif time.monotonic() > stall_at:
+                if time.monotonic() > stall_at:
                     time.sleep(OUTPUT_STALL)
                     stall_at = math.inf
+                chunk = source.read(4096)
 
     reader = threading.Thread(target=drain, daemon=True)
     reader.start()
     run, status, span = record(binary, server.env, fifo, 6)
     reader.join(10)
     check_final(f, run, status, "through a stalling pipe")
-    samples = decoded_audio(copy)
-    kept = len(samples) / SAMPLES_PER_SECOND
-    f.check(kept >= span - 0.3, f"{kept:.2f} s of audio kept of {span:.2f} s")
-    bad = off_windows(window_levels(samples), MIXED_RMS)
-    f.check(not bad, f"{len(bad)} windows off: {bad[:8]}")
+    check_audio_kept(f, copy, span, 0.3)
 
 
 def reader_that_never_reads(f, binary, server, root):
@@ -159,20 +141,11 @@ def reader_that_never_reads(f, binary, server, root):
     reading = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)  # opened, never read
     fcntl.fcntl(reading, F_SETPIPE_SZ, 4096)
     run = recording(f, binary, server, fifo, ["--microphone", "off"])
-    if not run:
-        os.close(reading)
-        return
     # By then the pipe, the muxer's 2 s and the mixer's half second are full up to the sources.
     time.sleep(4)
-    run.process.send_signal(signal.SIGINT)
-    status = run.finish(timeout=DRAIN_DEADLINE + 3)
+    status = interrupt(run, DRAIN_DEADLINE + 3)
     os.close(reading)
-    errors = run.of_kind("error")
-    f.check(status == 1 and run.kinds()[-1:] == ["error"] and errors[0].get("stage") == "stop"
-            and errors[0].get("domain") == "TessaloquinAudioCapture.Linux"
-            and errors[0].get("errorCode") == 5,
-            f"status {status} (None: still running), events {run.kinds()[-3:]}, {errors}")
-    f.check(run.stderr == "", f"stderr {run.stderr[:300]!r}")
+    check_stop_error(f, run, status, domain="TessaloquinAudioCapture.Linux", errorCode=5)
 
 
 def deleted_working_folder(f, binary, server, root):
@@ -212,15 +185,9 @@ def movie_gone_at_the_stop(f, binary, server, root):
     its path."""
     path = os.path.join(root, "deleted.mov")
     run = recording(f, binary, server, path, ["--microphone", "off"])
-    if not run:
-        return
     time.sleep(1)
     os.remove(path)
-    status = interrupt(run)
-    last = run.events[-1][1] if run.events else {}
-    f.check(status == 1 and last.get("stage") == "stop" and last.get("errorCode") == 10
-            and last.get("domain") == "TessaloquinAudioCapture" and "final" not in run.kinds(),
-            f"status {status}, last record {last}")
+    check_stop_error(f, run, interrupt(run), domain="TessaloquinAudioCapture", errorCode=10)
 
 
 def file_size_limit(f, binary, server, root):
@@ -229,11 +196,7 @@ def file_size_limit(f, binary, server, root):
               server.env)
     if run.wait_for("ready") is not None:
         time.sleep(2)
-    status = interrupt(run)
-    errors = run.of_kind("error")
-    f.check(status == 1 and run.kinds()[-1:] == ["error"] and errors[0].get("stage") == "stop"
-            and errors[0].get("domain") == "gst-resource-error-quark",
-            f"status {status}, records {run.kinds()}, errors {errors}")
+    check_stop_error(f, run, interrupt(run), domain="gst-resource-error-quark")
 
 
 def server_silent_while_the_sources_open(f, binary, server, root):
@@ -243,11 +206,8 @@ def server_silent_while_the_sources_open(f, binary, server, root):
     with open(config, "w") as out:
         out.write("enable-shm = no\nenable-memfd = no\nautospawn = no\n")
     env = dict(server.env, PULSE_SERVER="unix:" + proxy, PULSE_CLIENTCONFIG=config)
-    started = time.monotonic()
     run = Run(binary, ["--output", os.path.join(root, "stalled.mov"), "--microphone", "off"], env)
-    status = run.finish(timeout=20)
-    f.check(status is not None and time.monotonic() - started < 14, "the start outlived 10 s")
-    check_error(f, run, status, "start", "TessaloquinAudioCapture.Linux", 4)
+    check_error(f, run, run.finish(), "start", "TessaloquinAudioCapture.Linux", 4, within=14)
 
 
 def killed(f, binary, server, root):
@@ -259,8 +219,6 @@ def killed(f, binary, server, root):
         pcm = {source: os.path.join(root, f"killed-{source}.wav") for source in wavs}
         run = recording(f, binary, server, path,
                         [word for source, wav in pcm.items() for word in (f"--{source}-pcm", wav)])
-        if not run:
-            continue
         time.sleep(seconds - (time.monotonic() - run.ready))
         run.process.send_signal(signal.SIGKILL)
         span = time.monotonic() - run.ready
@@ -275,16 +233,21 @@ def killed(f, binary, server, root):
             f.check(probe_streams(wav) is not None and abs(there - span) <= 1.1
                     and abs(said - span) <= 1.1,
                     f"{source} WAV: {there:.2f} s, {said:.2f} s in its header, of {span:.2f} s")
-        if not f.check(probe_streams(path) is not None, "ffprobe cannot read the movie"):
-            continue
-        samples = decoded_audio(path)
-        kept = len(samples) / SAMPLES_PER_SECOND
-        f.check(kept >= span - KILL_LOSS, f"{kept:.2f} s of audio kept of {span:.2f} s")
-        if seconds == 1:
-            continue  # mostly the onset, where one source may still be starting
-        bad = off_windows(window_levels(samples), MIXED_RMS)
-        f.check(not bad, f"{len(bad)} windows off: {bad[:8]}")
-        check_video_decodes(f, path, kept)
+        # The first second is mostly the onset, where one source may still be starting.
+        kept = check_audio_kept(f, path, span, KILL_LOSS, levels_too=seconds > 1)
+        if seconds > 1:
+            check_video_decodes(f, path, kept)
+
+
+def check_audio_kept(f, path, span, loss, levels_too=True):
+    """The movie's audio lasts `span` s less `loss` at most, at the mix's level in every window;
+    returns its length."""
+    samples = decoded_audio(path)
+    kept = len(samples) / SAMPLES_PER_SECOND
+    f.check(kept >= span - loss, f"{kept:.2f} s of audio kept of {span:.2f} s")
+    bad = off_windows(window_levels(samples), MIXED_RMS) if levels_too else []
+    f.check(not bad, f"{len(bad)} windows off: {bad[:8]}")
+    return kept
 
 
 def check_video_decodes(f, path, seconds):
@@ -304,30 +267,23 @@ def closing_index_entries(path):
     sync marks (audio), one per sync sample of a track with them (video)."""
     with open(path, "rb") as movie:
         data = movie.read()
-    position = len(data) - struct.unpack(">I", data[-4:])[0]  # mfro: the size of the mfra
-    entries = {}
-    if data[position + 4:position + 8] != b"mfra":
-        return entries
-    position += 8
-    while position + 8 <= len(data):
-        size, kind = struct.unpack(">I4s", data[position:position + 8])
-        if kind == b"tfra":
-            track, _, count = struct.unpack(">III", data[position + 12:position + 24])
-            entries[track] = count
-        position += max(size, 8)
-    return entries
+    start = len(data) - struct.unpack(">I", data[-4:])[0]  # mfro: the size of the mfra
+    if data[start + 4:start + 8] != b"mfra":
+        return {}
+    indexes = (struct.unpack(">III", data[at + 12:at + 24])
+               for kind, at in boxes(data, start + 8) if kind == "tfra")
+    return {track: count for track, _, count in indexes}
 
 
 def silent_stretches(levels):
     """(first, last) window of every run of windows below a tenth of the mix."""
     stretches = []
     for index, level in levels:
-        if level >= MIXED_RMS / 10:
-            continue
-        if stretches and stretches[-1][1] == index - 1:
-            stretches[-1][1] = index
-        else:
-            stretches.append([index, index])
+        if level < MIXED_RMS / 10:
+            if stretches and stretches[-1][1] == index - 1:
+                stretches[-1][1] = index
+            else:
+                stretches.append([index, index])
     return stretches
 
 
@@ -339,8 +295,6 @@ def tool_stopped(f, binary, server, root):
         f.group = f"stopped for {stopped} s"
         path = os.path.join(root, f"stopped-{stopped}.mov")
         run = recording(f, binary, server, path)
-        if not run:
-            continue
         # Half-way between two level ticks: a tick written just before the stop would otherwise
         # reach the parent with the one after it.
         time.sleep(1.5)
@@ -352,7 +306,7 @@ def tool_stopped(f, binary, server, root):
         check_final(f, run, interrupt(run), f"stopped for {stopped} s")
         # The level ticks missed meanwhile come as one, then one a second again: half a second
         # apart at least, less what reading the pipe may add to one arrival.
-        arrivals = [at for at, event in run.events if event.get("event") == "level"]
+        arrivals = run.arrivals("level")
         apart = [round(b - a, 3) for a, b in zip(arrivals, arrivals[1:])]
         f.check(apart and min(apart) > 0.4, f"level records apart by {apart} s")
         samples = decoded_audio(path)
@@ -380,18 +334,13 @@ def tool_stopped(f, binary, server, root):
 def movie_ends_with_its_audio(f, binary, server, root):
     """Stopped before its first fragment is full; longer movies are held to it by check_movie."""
     path = os.path.join(root, "short.mov")
-    run, status, _ = record(binary, server.env, path, 0.3)
-    info = probe_streams(path)
-    if not f.check(status == 0 and info is not None, f"status {status}, {run.kinds()}"):
-        return
-    audio = [s for s in info["streams"] if s["codec_type"] == "audio"][0]
-    audio_end = float(audio.get("start_time", 0)) + float(audio.get("duration", 0))
-    movie = float(info["format"].get("duration", 0))
-    f.check(abs(movie - audio_end) <= END_SLACK, f"{movie:.3f} s, audio {audio_end:.3f} s")
+    run, status, span = record(binary, server.env, path, 0.3)
+    f.check(status == 0, f"status {status}, {run.kinds()}")
+    # Not its levels: 0.3 s is mostly the onset, where one source may still be starting.
+    video = streams(check_movie(f, path, span, None), "video")
     # The video's sync samples, which a player seeks to and the muxer keeps an entry for in
     # memory for as long as the recording lasts, are its intra frames alone: here the first.
-    video = [s for s in info["streams"] if s["codec_type"] == "video"][0]
-    sync = closing_index_entries(path).get(int(video["id"], 16))
+    sync = closing_index_entries(path).get(int(video[0]["id"], 16)) if video else None
     f.check(sync == 1, f"{sync} sync samples in the video's index for 0.3 s")
 
 

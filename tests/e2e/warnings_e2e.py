@@ -15,7 +15,7 @@ import sys
 import threading
 import time
 
-from e2e_support import check_final, interrupt, pactl, recording, run_suite
+from e2e_support import check_final, check_stop_error, interrupt, pactl, recording, run_suite
 
 # Five seconds of digital silence, and the time a mute takes to reach the recording.
 SILENT_WITHIN = 6.5
@@ -29,27 +29,18 @@ NAMESPACE_MARK = "TESSALOQUIN_E2E_MOUNT_NAMESPACE"
 
 def microphone_muted(f, binary, server, root):
     run = recording(f, binary, server, os.path.join(root, "muted.mov"))
-    if not run:
-        return
     time.sleep(1.5)
-    muted = time.monotonic()
-    pactl(server, "set-source-mute", "usb_microphone", "1")
-    silent = run.wait_for_warning("microphone_silent", SILENT_WITHIN + 2, after=muted)
-    f.check(silent is not None and silent - muted <= SILENT_WITHIN,
-            f"microphone_silent {silent and round(silent - muted, 2)} s after the mute")
-    unmuted = time.monotonic()
-    pactl(server, "set-source-mute", "usb_microphone", "0")
-    audible = run.wait_for_warning("microphone_audible", AUDIBLE_WITHIN + 2, after=unmuted)
-    f.check(audible is not None and audible - unmuted <= AUDIBLE_WITHIN,
-            f"microphone_audible {audible and round(audible - unmuted, 2)} s after the unmute")
-    if silent and audible:
-        print(f"microphone_silent {silent - muted:.2f} s after the mute, microphone_audible "
-              f"{audible - unmuted:.2f} s after the unmute")
-    status = interrupt(run)
-    check_final(f, run, status, "muted")
+    for code, mute, within in (("microphone_silent", "1", SILENT_WITHIN),
+                               ("microphone_audible", "0", AUDIBLE_WITHIN)):
+        changed = time.monotonic()
+        pactl(server, "set-source-mute", "usb_microphone", mute)
+        came = run.wait_for("warning", within + 2, after=changed, code=code)
+        print(f"{code} {came and round(came - changed, 2)} s after set-source-mute {mute}")
+        f.check(came is not None and came - changed <= within, f"no {code} within {within} s")
+    check_final(f, run, interrupt(run), "muted")
     # Once each: never before the mute, and never for the system audio, which played on.
-    f.check(run.warning_codes() == ["microphone_silent", "microphone_audible"],
-            f"warnings {run.of_kind('warning')}")
+    f.check([warning["code"] for warning in run.of_kind("warning")]
+            == ["microphone_silent", "microphone_audible"], f"warnings {run.of_kind('warning')}")
 
 
 def free_bytes(path):
@@ -69,8 +60,6 @@ def disk_filling(f, binary, server, root):
         with open(os.path.join(disk, "filler"), "wb") as filler:
             filler.write(b"\0" * (free_bytes(disk) - SPACE_LEFT))
         run = recording(f, binary, server, os.path.join(disk, "filling.mov"))
-        if not run:
-            return
         full = []  # when the movie took the last free byte
 
         def watch():
@@ -80,27 +69,24 @@ def disk_filling(f, binary, server, root):
                 time.sleep(0.01)
         watcher = threading.Thread(target=watch, daemon=True)
         watcher.start()
-        failed = run.wait_for_warning("recording_failed", 20)
+        failed = run.wait_for("warning", 20, code="recording_failed")
         watcher.join(1)
         status = interrupt(run)
-        codes = run.warning_codes()
         if failed and full:
             print(f"recording_failed {failed - full[0]:.2f} s after the disk was full, "
                   f"{failed - run.ready:.2f} s after ready")
-        f.check("disk_low" in codes and "recording_failed" in codes
-                and codes.index("disk_low") < codes.index("recording_failed"),
-                f"warnings {run.of_kind('warning')}")
-        lows = [event for event in run.of_kind("warning") if event.get("code") == "disk_low"]
-        f.check(len(lows) == 1 and 0 <= lows[0].get("secondsLeft", -1) < 30, f"disk_low {lows}")
+        # One disk_low with the time left, then the failure, which the stop reports again.
+        warnings = run.of_kind("warning")
+        codes = [warning["code"] for warning in warnings]
+        lows = [warning for warning in warnings if warning["code"] == "disk_low"]
+        f.check(len(lows) == 1 and 0 <= lows[0].get("secondsLeft", -1) < 30
+                and "recording_failed" in codes[codes.index("disk_low"):], f"warnings {warnings}")
         f.check(failed is not None and full and failed - full[0] <= FAILED_WITHIN,
                 f"recording_failed {failed and full and round(failed - full[0], 2)} s after "
                 "the disk was full")
-        errors = run.of_kind("error")
-        f.check(status == 1 and run.kinds()[-1:] == ["error"] and errors[0]["stage"] == "stop"
-                and all(errors[0][key] == event[key] for event in run.of_kind("warning")
-                        if event["code"] == "recording_failed"
-                        for key in ("errorName", "domain", "errorCode")),
-                f"status {status}, errors {errors}, warnings {run.of_kind('warning')}")
+        failure = next((w for w in warnings if w["code"] == "recording_failed"), {})
+        check_stop_error(f, run, status, **{key: failure.get(key)
+                                            for key in ("errorName", "domain", "errorCode")})
     finally:
         subprocess.run(["umount", "-l", disk], capture_output=True)
 
