@@ -25,6 +25,7 @@ MICROPHONE_RMS = MICROPHONE_TONE[1] / math.sqrt(2)
 MIXED_RMS = math.sqrt(SYSTEM_RMS**2 + MICROPHONE_RMS**2)  # two tones of different pitch
 MICROPHONE_NAME = "USB Desk Microphone"
 SAMPLES_PER_SECOND = 96000  # 48 kHz, two channels
+WAV_HEADER = 94  # bytes of a per-source WAV before its samples, ending with their size
 EVENT_TIMEOUT = 20
 # The last video frame may run past the audio by the 1 ms it claims; the audio's own end is
 # known to an AAC frame (21 ms).
@@ -202,9 +203,8 @@ def decoded_audio(path):
 def window_levels(samples):
     """RMS of every whole 100-ms window but the first and the last, the start's and stop's."""
     width = SAMPLES_PER_SECOND // 10
-    windows = [samples[index * width:(index + 1) * width] for index in range(len(samples) // width)]
-    return [(index, math.sqrt(sum(x * x for x in windows[index]) / width))
-            for index in range(1, len(windows) - 1)]
+    return [(index, rms(samples[index * width:(index + 1) * width]))
+            for index in range(1, len(samples) // width - 1)]
 
 
 def interrupt(run, timeout=EVENT_TIMEOUT):

@@ -18,10 +18,10 @@ import subprocess
 import threading
 import time
 
-from e2e_support import (END_SLACK, MIXED_RMS, SAMPLES_PER_SECOND, Run, boxes, check_error,
-                         check_final, check_movie, check_stop_error, decoded_audio, interrupt,
-                         off_windows, probe_streams, record, recording, run_suite, sanitized,
-                         streams, window_levels)
+from e2e_support import (END_SLACK, MIXED_RMS, SAMPLES_PER_SECOND, WAV_HEADER, Run, boxes,
+                         check_error, check_final, check_movie, check_stop_error, decoded_audio,
+                         interrupt, off_windows, probe_streams, record, recording, run_suite,
+                         sanitized, streams, window_levels)
 
 # A kill loses the fragment being written (up to 0.2 s) and what the encoders still hold;
 # measured 0.1-0.3 s, with room for a busy machine and a sanitizer build.
@@ -32,7 +32,6 @@ VIDEO_FRAMES_PER_SECOND = 10
 # neither that queue nor the muxer's slack.
 OUTPUT_STALL = 2.5
 F_SETPIPE_SZ = 1031
-WAV_HEADER = 94  # bytes, ending with the data chunk's size
 # What a stop may take to drain before it gives up with an error.
 DRAIN_DEADLINE = 10
 # How long the sound server holds a record stream's data for a reader that does not read.

@@ -12,13 +12,12 @@ import os
 import time
 
 from e2e_support import (MICROPHONE_RMS, MICROPHONE_TONE, MIXED_RMS, SYSTEM_RMS, SYSTEM_TONE,
-                         check_final, check_movie, floats, interrupt, left, metered,
+                         WAV_HEADER, check_final, check_movie, floats, interrupt, left, metered,
                          movie_audio_seconds, near, probe_streams, record, recording, rms,
                          run_suite, stereo)
 
 RATE = 48000
 FRAME = 8  # bytes: two 32-bit floats
-WAV_HEADER = 94
 # The tool keeps 5 s for a reader that does not read, and the pipe holds a sixth of a second.
 QUEUE_SECONDS = 5.0
 STALL = 8.0
