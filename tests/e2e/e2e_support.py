@@ -462,10 +462,10 @@ def movie_audio_seconds(path):
     return float(audio[0]["duration"]) if audio else 0.0
 
 
-def longest_silence(samples, threshold=0.02):
+def longest_silence(samples):
     """The longest run of near-zero audio, in seconds; a tone crosses zero in microseconds."""
     longest = run = 0
     for value in samples:
-        run = run + 1 if abs(value) < threshold else 0
+        run = run + 1 if abs(value) < 0.02 else 0
         longest = max(longest, run)
     return longest / SAMPLES_PER_SECOND

@@ -31,7 +31,6 @@ VIDEO_FRAMES_PER_SECOND = 10
 # the muxer's: measured, a 0.3-s hole with a one-second queue before the muxer, and 1.4 s with
 # neither that queue nor the muxer's slack.
 OUTPUT_STALL = 2.5
-F_SETPIPE_SZ = 1031
 # What a stop may take to drain before it gives up with an error.
 DRAIN_DEADLINE = 10
 # How long the sound server holds a record stream's data for a reader that does not read.
@@ -111,7 +110,7 @@ def stalled_output(f, binary, server, root):
     os.mkfifo(fifo)
     reading = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
     os.set_blocking(reading, True)
-    fcntl.fcntl(reading, F_SETPIPE_SZ, 4096)
+    fcntl.fcntl(reading, fcntl.F_SETPIPE_SZ, 4096)
     copy = os.path.join(root, "stalled.mov")
 
     def drain():  # reads everything, but stops for OUTPUT_STALL seconds 1 s in
@@ -138,7 +137,7 @@ def reader_that_never_reads(f, binary, server, root):
     fifo = os.path.join(root, "unread-output")
     os.mkfifo(fifo)
     reading = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)  # opened, never read
-    fcntl.fcntl(reading, F_SETPIPE_SZ, 4096)
+    fcntl.fcntl(reading, fcntl.F_SETPIPE_SZ, 4096)
     run = recording(f, binary, server, fifo, ["--microphone", "off"])
     # By then the pipe, the muxer's 2 s and the mixer's half second are full up to the sources.
     time.sleep(4)
