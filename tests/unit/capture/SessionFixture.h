@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "app/StageOutcome.h"
 #include "capture/CaptureSession.h"
