@@ -71,22 +71,20 @@ double folded(double frequency) {
 }
 
 TEST(Resampler, SinesKeepTheirLevelAndTimingAndLeaveNoImages) {
-  struct Case {
-    std::uint32_t rate;
-    std::vector<double> frequencies;  // up to 0.9 of the input's Nyquist frequency
-  };
-  const std::vector<Case> cases = {{24000, {50, 440, 1000, 4000, 8000, 10000, 10800}},
-                                   {44100, {50, 440, 1000, 8000, 15000, 19000, 19845}},
-                                   {16000, {440, 3000, 7200}}};
-  for (const Case& c : cases) {
-    for (double frequency : c.frequencies) {
-      SCOPED_TRACE(testing::Message() << c.rate << " Hz, tone " << frequency << " Hz");
-      const std::vector<float> output = resampled(sine(frequency, c.rate, c.rate), c.rate);
+  // Tones up to 0.9 of the input's Nyquist frequency.
+  const std::pair<std::uint32_t, std::vector<double>> cases[] = {
+      {24000, {50, 440, 1000, 4000, 8000, 10000, 10800}},
+      {44100, {50, 440, 1000, 8000, 15000, 19000, 19845}},
+      {16000, {440, 3000, 7200}}};
+  for (const auto& [rate, frequencies] : cases) {
+    for (double frequency : frequencies) {
+      SCOPED_TRACE(testing::Message() << rate << " Hz, tone " << frequency << " Hz");
+      const std::vector<float> output = resampled(sine(frequency, rate, rate), rate);
       EXPECT_LT(std::abs(levelOf(output, frequency)), 0.1);
       // A frame's shift would turn a 10-kHz tone by over a radian.
       EXPECT_LT(std::abs(std::arg(component(output, frequency))), 0.01);
       // The image: the input rate's mirror of the tone.
-      const double image = folded(c.rate - frequency);
+      const double image = folded(rate - frequency);
       EXPECT_LT(levelOf(output, image), -60.0) << image;
     }
   }
