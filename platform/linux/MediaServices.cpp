@@ -101,6 +101,8 @@ class GStreamerServices final : public MediaServices {
 
 }  // namespace platform::linux_gst
 
+extern "C" const char tessaloquinMediaInterface[] = TESSALOQUIN_MEDIA_INTERFACE;
+
 extern "C" platform::linux_gst::MediaServices* tessaloquinMakeMediaServices() {
   using namespace platform::linux_gst;
   silenceLibraryLogging();

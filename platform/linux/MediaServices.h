@@ -18,6 +18,10 @@ class MediaServices {
 
 }  // namespace platform::linux_gst
 
+// The digest of the interface above that the module was built with. The executable refuses a
+// module with another one: a module left from another build would crash on its first call.
+extern "C" const char tessaloquinMediaInterface[];
+
 // The module's entry, found by name: silences the libraries' logging, initialises GStreamer and
 // starts the loop thread. Throws PlatformError when that fails.
 extern "C" platform::linux_gst::MediaServices* tessaloquinMakeMediaServices();

@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -101,10 +102,14 @@ MediaServices* loadMedia() {
   }
   if (!descriptorsLeft(kDescriptorsNeeded)) throw tooFewDescriptors();
   void* handle = ::dlopen(mediaModulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
-  void* entry = handle ? ::dlsym(handle, "tessaloquinMakeMediaServices") : nullptr;
-  if (entry == nullptr) {
-    throw loaderError(ServiceErrorCode::mediaUnavailable, ::dlerror());
+  if (handle == nullptr) throw loaderError(ServiceErrorCode::mediaUnavailable, ::dlerror());
+  const auto* interface = static_cast<const char*>(::dlsym(handle, "tessaloquinMediaInterface"));
+  if (interface == nullptr || std::strcmp(interface, TESSALOQUIN_MEDIA_INTERFACE) != 0) {
+    throw loaderError(ServiceErrorCode::mediaUnavailable,
+                      "The media module is from another build of the tool.");
   }
+  void* entry = ::dlsym(handle, "tessaloquinMakeMediaServices");
+  if (entry == nullptr) throw loaderError(ServiceErrorCode::mediaUnavailable, ::dlerror());
   return reinterpret_cast<MediaServices* (*)()>(entry)();
 }
 

@@ -10,6 +10,7 @@ import ctypes
 import fcntl
 import json
 import os
+import shutil
 import signal
 import struct
 import subprocess
@@ -251,7 +252,30 @@ def small_address_space(f, binary, server, root):
     check_final(f, run, interrupt(run), "recording in 2 GiB")
 
 
+def module_from_another_build(f, binary, server, root):
+    """A media module beside the tool that another build left there: refused with a record, where
+    its first call would crash."""
+    # Its entry hands back an object without the executable's functions behind it.
+    entry = 'extern "C" void* tessaloquinMakeMediaServices() { static void* o[4] = {}; return o; }'
+    for digest, arguments, stage in ((None, ["--output", os.path.join(root, "stale.mov")], "start"),
+                                     ("0" * 64, ["--probe"], "probe")):
+        f.group = f"a module from another build, digest {digest}"
+        folder = os.path.join(root, f"another-build-{stage}")
+        os.mkdir(folder)
+        source = os.path.join(folder, "module.cpp")
+        with open(source, "w") as out:
+            out.write(entry + "\n")
+            if digest:
+                out.write(f'extern "C" const char tessaloquinMediaInterface[] = "{digest}";\n')
+        module = os.path.join(folder, "tessaloquin-audio-capture-media.so")
+        subprocess.run(["c++", "-shared", "-fPIC", "-o", module, source], check=True)
+        tool = shutil.copy(binary, folder)
+        run = Run(tool, arguments, server.env)
+        check_error(f, run, run.finish(), stage, "TessaloquinAudioCapture.Linux", 12)
+
+
 if __name__ == "__main__":
     run_suite("process_e2e", (early_sigint, immediate_sigints, closed_pipe, parent_exits,
                               pid_namespace_init, worker_thread_parent, quiet_libraries,
-                              few_descriptors, small_address_space, parent_not_reading))
+                              few_descriptors, small_address_space, module_from_another_build,
+                              parent_not_reading))
