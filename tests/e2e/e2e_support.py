@@ -145,9 +145,6 @@ class Run:
             found = self.arrivals(kind, after, **keys)
             return found[count - 1] if len(found) >= count else None
 
-    def wait_for_count(self, code, count, timeout):
-        self.wait_for("warning", timeout, count=count, code=code)
-
     def finish(self, timeout=EVENT_TIMEOUT):
         status = wait_or_kill(self.process, timeout)
         self.lasted = time.monotonic() - self.started
