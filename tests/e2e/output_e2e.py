@@ -139,7 +139,7 @@ def reader_that_never_reads(f, binary, server, root):
     reading = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)  # opened, never read
     fcntl.fcntl(reading, fcntl.F_SETPIPE_SZ, 4096)
     run = recording(f, binary, server, fifo, ["--microphone", "off"])
-    # By then the pipe, the muxer's 2 s and the mixer's half second are full up to the sources.
+    # By then the pipe is full and the movie's writer waits on it for good.
     time.sleep(4)
     status = interrupt(run, DRAIN_DEADLINE + 3)
     os.close(reading)
