@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -10,7 +12,6 @@
 
 #include "events/EventSink.h"
 #include "events/JsonWriter.h"
-#include "support/EventLines.h"
 
 namespace test_support {
 
@@ -29,9 +30,15 @@ class RecordedEvents final : public events::EventSink {
   }
   void flush() override {}
 
+  // Every line as one JSON object; a line that is not one fails the test.
   std::vector<nlohmann::json> records() const {
     std::lock_guard guard(lock_);
-    return parseEventLines(lines_);
+    std::vector<nlohmann::json> records;
+    for (const std::string& line : lines_) {
+      records.push_back(nlohmann::json::parse(line, nullptr, false));
+      EXPECT_TRUE(records.back().is_object()) << "not a JSON object: " << line;
+    }
+    return records;
   }
 
   // Whether a record matching `match` came within `timeout`: records of other threads are waited
