@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 
 #include "capture/LevelRecord.h"
@@ -57,8 +56,7 @@ CaptureSession::CaptureSession(ConstructionKey, platform::PlatformServices& plat
       captureMicrophone_(captureMicrophone),
       microphoneName_(std::move(microphoneName)),
       pcmPaths_(std::move(pcmPaths)),
-      sampleQueue_(platform.dispatch().makeSerialQueue("com.tessaloquin.audio-samples")),
-      microphoneValuesPerSecond_(kSampleRate * kChannelCount) {}
+      sampleQueue_(platform.dispatch().makeSerialQueue("com.tessaloquin.audio-samples")) {}
 
 platform::Task<void> CaptureSession::start() {
   platform::ScreenCaptureService& service = platform_.screenCapture();
@@ -174,11 +172,6 @@ void CaptureSession::startLevelTimer() {
 void CaptureSession::emitLevel() {
   const LevelReading system = systemStats_.snapshot(true);
   const LevelReading microphone = microphoneStats_.snapshot(true);
-  // A tick after a stall counts several seconds at once, so no more than the stream's own rate.
-  if (microphone.samples != 0) {
-    microphoneValuesPerSecond_ =
-        std::min<std::uint64_t>(microphone.samples, kSampleRate * kChannelCount);
-  }
   events_.emit(levelRecord("level", system, microphone));
 }
 
@@ -189,7 +182,7 @@ void CaptureSession::streamDidOutputSampleBuffer(const platform::SampleBuffer& s
       systemStats_.add(sampleBuffer);
       break;
     case StreamOutputType::microphone:
-      watchMicrophoneSilence(microphoneStats_.add(sampleBuffer));
+      watchMicrophoneSilence(microphoneStats_.add(sampleBuffer), sampleBuffer.layout());
       break;
     default:
       return;

@@ -103,7 +103,7 @@ class CaptureSession final : public platform::StreamOutput,
   void emitLevel();
   void startDiskWatch();
   void checkDiskSpace();
-  void watchMicrophoneSilence(const AddedSamples& added);
+  void watchMicrophoneSilence(const AddedSamples& added, const platform::SampleLayout& layout);
   // Any thread: sends a warning unless the stop has decided; never waits.
   void warn(events::EventRecord record);
   // Ends the warnings, once every one sent before is out and no level tick is running.
@@ -136,10 +136,7 @@ class CaptureSession final : public platform::StreamOutput,
   std::unique_ptr<platform::RepeatingTimer> diskTimer_;  // main queue only
   DiskSpaceWatch diskSpace_;                             // disk queue only
 
-  SilenceWatch microphoneSilence_;  // microphone sample path only
-  // The microphone's values in the last second with any, as the level tick counted them: a
-  // microphone may deliver one channel, or another rate, where the stream has two at 48 kHz.
-  std::atomic<std::uint64_t> microphoneValuesPerSecond_;
+  SilenceWatch microphoneSilence_;         // microphone sample path only
   std::uint64_t seenMicrophoneEpoch_ = 0;  // microphone sample path only
   // Counts the microphone's losses and recoveries, odd while it is lost; changed under
   // sourceLock_, read by the sample path.

@@ -139,8 +139,8 @@ void PcmStreams::add(platform::StreamOutputType type, const platform::SampleBuff
   Source& source = *sources_[index];
   const platform::SampleLayout layout = buffer.layout();
   const std::optional<double> presented = buffer.presentationSeconds();
-  if (!(layout.sampleRate >= 1000 && layout.sampleRate <= 1e6)) return;
-  const auto rate = static_cast<std::uint32_t>(std::lround(layout.sampleRate));
+  const std::uint32_t rate = platform::wholeSampleRate(layout);
+  if (rate == 0) return;
   std::size_t frames = 0;
   std::span<const float> stereo;
   if (!source.output) {

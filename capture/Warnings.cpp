@@ -72,15 +72,19 @@ void CaptureSession::streamSourceWasRestored(StreamOutputType source, double gap
   warn(sourceRestoredWarning(*sourceName(source), gapSeconds));
 }
 
-void CaptureSession::watchMicrophoneSilence(const AddedSamples& added) {
+void CaptureSession::watchMicrophoneSilence(const AddedSamples& added,
+                                            const platform::SampleLayout& layout) {
   const std::uint64_t epoch = microphoneEpoch_.load(std::memory_order_relaxed);
   if (epoch != seenMicrophoneEpoch_) {
     seenMicrophoneEpoch_ = epoch;
     microphoneSilence_.restart();
   }
-  if (epoch % 2 == 1) return;
-  switch (microphoneSilence_.add(added.count, added.peak,
-                                 microphoneValuesPerSecond_.load(std::memory_order_relaxed))) {
+  // Time comes from the buffer's own rate, never from how much arrived in a second: a second
+  // that a device change or a stall cut short would otherwise shorten the 5 s.
+  const std::uint64_t valuesPerSecond =
+      std::uint64_t{platform::wholeSampleRate(layout)} * layout.channels;
+  if (epoch % 2 == 1 || valuesPerSecond == 0) return;
+  switch (microphoneSilence_.add(added.count, added.peak, valuesPerSecond)) {
     case SilenceWatch::Change::becameSilent:
       warn(microphoneSilenceWarning(true));
       break;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -26,6 +27,12 @@ struct SampleLayout {
   std::uint32_t channels = 2;
   bool interleaved = true;
 };
+
+// The layout's frames per second, rounded, or 0 for a rate that no audio source delivers.
+inline std::uint32_t wholeSampleRate(const SampleLayout& layout) {
+  if (!(layout.sampleRate >= 1000 && layout.sampleRate <= 1e6)) return 0;
+  return static_cast<std::uint32_t>(std::lround(layout.sampleRate));
+}
 
 // One buffer of captured media, borrowed for the duration of the stream output callback.
 class SampleBuffer {

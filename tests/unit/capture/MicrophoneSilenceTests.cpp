@@ -36,13 +36,14 @@ class MicrophoneSilence : public SessionFixture {
   // Delivers `buffers` buffers of 50 ms of `signal` from `source`, and gives back the codes of
   // the warnings that followed.
   std::vector<std::string> feed(int buffers, const Signal& signal,
-                                StreamOutputType source = StreamOutputType::microphone) {
+                                StreamOutputType source = StreamOutputType::microphone,
+                                platform::SampleLayout layout = {}) {
     const auto records = printedRecords([&] {
       for (int buffer = 0; buffer < buffers; ++buffer) {
         const double at = static_cast<double>(position_) / kValuesPerSecond;
         std::vector<float> values(kBufferValues);
         for (int i = 0; i < kBufferValues; ++i) values[i] = signal(position_++);
-        platform.capture.deliverSamples(source, floats(values, {}, at));
+        platform.capture.deliverSamples(source, floats(values, layout, at));
       }
     });
     std::vector<std::string> codes;
@@ -96,15 +97,18 @@ TEST_F(MicrophoneSilence, OneLoudValueRestartsTheStretchAndLevelTicksDoNot) {
   EXPECT_EQ(feed(1, zeros), kSilent);  // 5 s after the click's buffer
 }
 
-// A microphone of one channel delivers half the stream's values a second: its 5 s are counted
-// at the rate the level ticks see, not at the stream's.
-TEST_F(MicrophoneSilence, FiveSecondsAreCountedAtTheMicrophonesOwnRate) {
-  for (int second = 0; second < 4; ++second) {
-    EXPECT_EQ(feed(10, zeros), kNone);
-    levelTimer().fire();
-  }
-  EXPECT_EQ(feed(9, zeros), kNone);
+// 5 s are counted at the buffers' own rate, not at what a second delivered: a level second that
+// a device change cut short leaves them 5 s, and a one-channel microphone's 50 buffers of 4800
+// values are 5 s.
+TEST_F(MicrophoneSilence, FiveSecondsAreCountedAtTheBuffersOwnRate) {
+  EXPECT_EQ(feed(4, zeros), kNone);
+  levelTimer().fire();
+  EXPECT_EQ(feed(95, zeros), kNone);
   EXPECT_EQ(feed(1, zeros), kSilent);
+  EXPECT_EQ(feed(1, quietRoom), kAudible);
+  const platform::SampleLayout mono{48000, 1, true};
+  EXPECT_EQ(feed(49, zeros, StreamOutputType::microphone, mono), kNone);
+  EXPECT_EQ(feed(1, zeros, StreamOutputType::microphone, mono), kSilent);
 }
 
 // While the microphone is lost, its silence is the tool's own: "source_lost" says it all. What
