@@ -17,6 +17,9 @@ namespace {
 
 using platform::StreamOutputType;
 
+// A level record a second, which is also the step in which a microphone that delivers nothing
+// is counted silent.
+constexpr std::chrono::seconds kLevelPeriod{1};
 // The stream's audio: what the microphone is taken at too.
 constexpr std::int64_t kSampleRate = 48000;
 constexpr std::int64_t kChannelCount = 2;
@@ -159,9 +162,8 @@ CaptureSession::MicrophoneChoice CaptureSession::microphoneDevice() {
 }
 
 void CaptureSession::startLevelTimer() {
-  using std::chrono::seconds;
   auto timer = platform_.dispatch().makeRepeatingTimer(sampleQueue_);
-  timer->schedule(seconds(1), seconds(1));
+  timer->schedule(kLevelPeriod, kLevelPeriod);
   timer->setEventHandler([weakSelf = weak_from_this()] {
     if (auto self = weakSelf.lock()) self->emitLevel();
   });
@@ -173,6 +175,10 @@ void CaptureSession::emitLevel() {
   const LevelReading system = systemStats_.snapshot(true);
   const LevelReading microphone = microphoneStats_.snapshot(true);
   events_.emit(levelRecord("level", system, microphone));
+  // The system audio shows that the stream flowed; a stall of the whole stream is no microphone's.
+  if (captureMicrophone_ && microphone.samples == 0 && system.samples != 0) {
+    countMicrophoneSilence(kLevelPeriod, 0.0);
+  }
 }
 
 void CaptureSession::streamDidOutputSampleBuffer(const platform::SampleBuffer& sampleBuffer,

@@ -104,6 +104,7 @@ class CaptureSession final : public platform::StreamOutput,
   void startDiskWatch();
   void checkDiskSpace();
   void watchMicrophoneSilence(const AddedSamples& added, const platform::SampleLayout& layout);
+  void countMicrophoneSilence(std::chrono::nanoseconds length, double peak);
   // Any thread: sends a warning unless the stop has decided; never waits.
   void warn(events::EventRecord record);
   // Ends the warnings, once every one sent before is out and no level tick is running.
@@ -136,10 +137,13 @@ class CaptureSession final : public platform::StreamOutput,
   std::unique_ptr<platform::RepeatingTimer> diskTimer_;  // main queue only
   DiskSpaceWatch diskSpace_;                             // disk queue only
 
-  SilenceWatch microphoneSilence_;         // microphone sample path only
-  std::uint64_t seenMicrophoneEpoch_ = 0;  // microphone sample path only
+  // Fed by the microphone's sample path and by the level tick, which counts the seconds it
+  // delivered nothing; never held while calling out.
+  std::mutex silenceLock_;
+  SilenceWatch microphoneSilence_;         // under silenceLock_
+  std::uint64_t seenMicrophoneEpoch_ = 0;  // under silenceLock_
   // Counts the microphone's losses and recoveries, odd while it is lost; changed under
-  // sourceLock_, read by the sample path.
+  // sourceLock_, read by the silence watch.
   std::atomic<std::uint64_t> microphoneEpoch_ = 0;
 
   // Set by start() before capture starts, and only read after that; none without a path.

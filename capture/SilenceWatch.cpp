@@ -5,26 +5,25 @@ namespace capture {
 namespace {
 
 constexpr double kSilencePeak = 1.0 / 32768.0;  // 2^-15
-constexpr std::uint64_t kSilentSeconds = 5;
+constexpr std::chrono::seconds kSilentStretch{5};
 
 }  // namespace
 
-SilenceWatch::Change SilenceWatch::add(std::uint64_t values, double peak,
-                                       std::uint64_t valuesPerSecond) {
+SilenceWatch::Change SilenceWatch::add(std::chrono::nanoseconds length, double peak) {
   if (peak > kSilencePeak) {
-    silentValues_ = 0;
+    silent_ = {};
     if (!reportedSilent_) return Change::none;
     reportedSilent_ = false;
     return Change::becameAudible;
   }
-  silentValues_ += values;
-  if (reportedSilent_ || silentValues_ < valuesPerSecond * kSilentSeconds) return Change::none;
+  silent_ += length;
+  if (reportedSilent_ || silent_ < kSilentStretch) return Change::none;
   reportedSilent_ = true;
   return Change::becameSilent;
 }
 
 void SilenceWatch::restart() {
-  silentValues_ = 0;
+  silent_ = {};
   reportedSilent_ = false;
 }
 

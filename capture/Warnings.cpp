@@ -7,8 +7,10 @@
 // on that queue once it has decided, so that "final" or the stop's error comes last.
 // Losses: the platform reports each as it notices it, and a stream that stops takes every
 // captured source with it; each source is told lost once per loss, under sourceLock_.
-// Silence: watched on the microphone's sample path, which only counts; its stretch starts
-// afresh with each loss and recovery of the microphone, whose silence while lost is the tool's.
+// Silence: watched on the microphone's sample path, which only counts, and by the level tick: a
+// microphone that delivers nothing while the system audio comes leaves silence in the movie as
+// surely as a muted one. Its stretch starts afresh with each loss and recovery of the
+// microphone, whose silence while lost is the tool's.
 // Disk: read every few seconds on a queue of its own, since a file system can hang.
 #include <chrono>
 
@@ -74,17 +76,28 @@ void CaptureSession::streamSourceWasRestored(StreamOutputType source, double gap
 
 void CaptureSession::watchMicrophoneSilence(const AddedSamples& added,
                                             const platform::SampleLayout& layout) {
-  const std::uint64_t epoch = microphoneEpoch_.load(std::memory_order_relaxed);
-  if (epoch != seenMicrophoneEpoch_) {
-    seenMicrophoneEpoch_ = epoch;
-    microphoneSilence_.restart();
-  }
   // Time comes from the buffer's own rate, never from how much arrived in a second: a second
   // that a device change or a stall cut short would otherwise shorten the 5 s.
   const std::uint64_t valuesPerSecond =
       std::uint64_t{platform::wholeSampleRate(layout)} * layout.channels;
-  if (epoch % 2 == 1 || valuesPerSecond == 0) return;
-  switch (microphoneSilence_.add(added.count, added.peak, valuesPerSecond)) {
+  if (valuesPerSecond == 0) return;
+  countMicrophoneSilence(std::chrono::nanoseconds(added.count * 1'000'000'000 / valuesPerSecond),
+                         added.peak);
+}
+
+void CaptureSession::countMicrophoneSilence(std::chrono::nanoseconds length, double peak) {
+  SilenceWatch::Change change;
+  {
+    std::lock_guard guard(silenceLock_);
+    const std::uint64_t epoch = microphoneEpoch_.load(std::memory_order_relaxed);
+    if (epoch != seenMicrophoneEpoch_) {
+      seenMicrophoneEpoch_ = epoch;
+      microphoneSilence_.restart();
+    }
+    if (epoch % 2 == 1) return;
+    change = microphoneSilence_.add(length, peak);
+  }
+  switch (change) {
     case SilenceWatch::Change::becameSilent:
       warn(microphoneSilenceWarning(true));
       break;

@@ -46,8 +46,20 @@ class MicrophoneSilence : public SessionFixture {
         platform.capture.deliverSamples(source, floats(values, layout, at));
       }
     });
+    return warnings(records);
+  }
+
+  // A level second in which the microphone delivered nothing, and the system audio did or not.
+  std::vector<std::string> secondWithoutMicrophone(bool systemAudio) {
+    if (systemAudio) feed(20, quietRoom, StreamOutputType::audio);
+    return warnings(printedRecords([&] { levelTimer().fire(); }));
+  }
+
+  static std::vector<std::string> warnings(const std::vector<nlohmann::json>& records) {
     std::vector<std::string> codes;
-    for (const auto& record : records) codes.push_back(record.value("code", ""));
+    for (const auto& record : records) {
+      if (record.value("event", "") == "warning") codes.push_back(record.value("code", ""));
+    }
     return codes;
   }
 
@@ -109,6 +121,22 @@ TEST_F(MicrophoneSilence, FiveSecondsAreCountedAtTheBuffersOwnRate) {
   const platform::SampleLayout mono{48000, 1, true};
   EXPECT_EQ(feed(49, zeros, StreamOutputType::microphone, mono), kNone);
   EXPECT_EQ(feed(1, zeros, StreamOutputType::microphone, mono), kSilent);
+}
+
+// A microphone that delivers nothing leaves silence in the movie as a muted one does: each level
+// second without it counts, but only while the system audio shows that the stream flowed.
+TEST_F(MicrophoneSilence, SecondsInWhichTheMicrophoneDeliveredNothingAreSilence) {
+  EXPECT_EQ(feed(20, zeros), kNone);
+  levelTimer().fire();
+  for (int second = 0; second < 3; ++second) EXPECT_EQ(secondWithoutMicrophone(true), kNone);
+  EXPECT_EQ(secondWithoutMicrophone(false), kNone);
+  EXPECT_EQ(secondWithoutMicrophone(true), kSilent);
+  EXPECT_EQ(secondWithoutMicrophone(true), kNone);
+  EXPECT_EQ(feed(1, quietRoom), kAudible);
+  printedRecords([&] {
+    platform.capture.sourceIsLost(StreamOutputType::microphone, test_support::scriptedError(1));
+  });
+  for (int second = 0; second < 6; ++second) EXPECT_EQ(secondWithoutMicrophone(true), kNone);
 }
 
 // While the microphone is lost, its silence is the tool's own: "source_lost" says it all. What
