@@ -112,11 +112,17 @@ void CaptureSession::openPcmStreams() {
       captureMicrophone_ ? pcmPaths_.microphone : none;
   if (!pcmPaths_.system && !microphone) return;
   const std::string errorType = platform_.screenCapture().errorTypeName();
-  // Checked before opening, which would truncate the records.
+  // Checked before opening, which would truncate the records, the movie or the other stream:
+  // two writers of one file tear each other's data apart.
   for (const auto* path : {&pcmPaths_.system, &microphone}) {
-    if (*path && isStandardOutput(**path)) {
-      throw toolError(errorType, ToolErrorCode::outputIsStandardOutput);
+    if (!*path) continue;
+    if (isStandardOutput(**path)) throw toolError(errorType, ToolErrorCode::outputIsStandardOutput);
+    if (namesSameFile(**path, outputURL_)) {
+      throw toolError(errorType, ToolErrorCode::outputsShareFile);
     }
+  }
+  if (pcmPaths_.system && microphone && namesSameFile(*pcmPaths_.system, *microphone)) {
+    throw toolError(errorType, ToolErrorCode::outputsShareFile);
   }
   try {
     pcm_ = std::make_unique<PcmStreams>(

@@ -38,6 +38,8 @@ enum class ToolErrorCode : std::int64_t {
   outputIsStandardOutput = 11,
   // A per-source audio path cannot be opened.
   sourcePathUnopenable = 12,
+  // Two outputs, the movie and a per-source stream or both streams, name one file.
+  outputsShareFile = 13,
 };
 
 struct ToolErrorEntry {
@@ -65,6 +67,7 @@ inline constexpr std::array kToolErrors{
                    "An output is the tool's own standard output."},
     ToolErrorEntry{ToolErrorCode::sourcePathUnopenable,
                    "A per-source audio path cannot be opened."},
+    ToolErrorEntry{ToolErrorCode::outputsShareFile, "Two outputs name the same file."},
 };
 
 constexpr std::string_view descriptionOf(ToolErrorCode code) {

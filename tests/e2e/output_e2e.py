@@ -178,6 +178,18 @@ def output_is_standard_output(f, binary, server, root):
             f"status {status}, {lines[:3]}")
 
 
+def outputs_sharing_a_file(f, binary, server, root):
+    """A per-source stream whose path is the movie's: refused, and an earlier file there kept,
+    rather than a movie with the stream's audio written into it."""
+    path = os.path.join(root, "shared.mov")
+    with open(path, "w") as earlier:
+        earlier.write("earlier\n")
+    run = Run(binary, ["--output", path, "--system-pcm", path], server.env)
+    check_error(f, run, run.finish(), "start", "TessaloquinAudioCapture", 13)
+    with open(path) as kept:
+        f.check(kept.read() == "earlier\n", "the earlier file was overwritten")
+
+
 def movie_gone_at_the_stop(f, binary, server, root):
     """Deleted while recording: the stop fails, rather than a final for a movie that is not at
     its path."""
@@ -345,6 +357,7 @@ def movie_ends_with_its_audio(f, binary, server, root):
 if __name__ == "__main__":
     run_suite("output e2e", (two_recorders, fifo_without_reader, stalled_output,
                              reader_that_never_reads, deleted_working_folder,
-                             output_is_standard_output, file_size_limit, movie_gone_at_the_stop,
+                             output_is_standard_output, outputs_sharing_a_file,
+                             file_size_limit, movie_gone_at_the_stop,
                              killed, tool_stopped, movie_ends_with_its_audio,
                              server_silent_while_the_sources_open))

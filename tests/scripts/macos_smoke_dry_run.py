@@ -46,6 +46,8 @@ if "--list-microphones" in args:
 movie = value("--output")
 if movie == "/dev/stdout":
     error("start", 11)
+if value("--system-pcm") == movie:
+    error("start", 13)
 microphone = value("--microphone") != "off"
 try:
     os.close(os.open(movie + ".lock", os.O_CREAT | os.O_EXCL))

@@ -11,8 +11,10 @@ namespace fs = std::filesystem;
 
 class SessionPcm : public SessionFixture {
  protected:
-  void makeSession(PcmPaths paths, bool captureMicrophone = true) {
-    SessionFixture::makeSession(captureMicrophone, std::nullopt, std::move(paths));
+  void makeSession(PcmPaths paths, bool captureMicrophone = true,
+                   fs::path movie = "/tmp/recording.mov") {
+    SessionFixture::makeSession(captureMicrophone, std::nullopt, std::move(paths),
+                                std::move(movie));
   }
 
   TestFolder folder;
@@ -37,6 +39,29 @@ TEST_F(SessionPcm, APathThatCannotBeWrittenFailsTheStartBeforeThePlatformIsAsked
       outcomeIs(startWithStandardOutputAtRecords({std::nullopt, "/dev/fd/1"}), ownError(11)));
   EXPECT_EQ(fs::file_size(records), 5U) << "the records were truncated";
   EXPECT_FALSE(platform.capture.configuration.has_value());
+}
+
+TEST_F(SessionPcm, AStreamThatWouldWriteIntoTheMovieOrTheOtherStreamFailsTheStartUntouched) {
+  const fs::path movie = folder / "meeting.mov";
+  const fs::path earlier = folder / "earlier.mov";
+  std::ofstream(earlier) << "kept\n";
+  fs::create_hard_link(earlier, folder / "earlier-link.mov");
+  fs::create_directory_symlink(folder / ".", folder / "linked-folder");
+  const auto refused = [&](PcmPaths paths, const fs::path& output) {
+    makeSession(std::move(paths), true, output);
+    return outcomeIs(run(session->start()), ownError(13));
+  };
+  EXPECT_TRUE(refused({movie, std::nullopt}, movie));
+  EXPECT_TRUE(refused({std::nullopt, folder / "linked-folder" / "meeting.mov"}, movie));
+  EXPECT_TRUE(refused({folder / "earlier-link.mov", std::nullopt}, earlier));
+  EXPECT_TRUE(refused({folder / "both.f32", folder / "other" / ".." / "both.f32"}, movie));
+  EXPECT_FALSE(fs::exists(movie) || fs::exists(folder / "both.f32"));
+  EXPECT_EQ(fs::file_size(earlier), 5U) << "the earlier file was truncated";
+  EXPECT_FALSE(platform.capture.configuration.has_value());
+
+  // A device that takes any number of writers is no collision.
+  makeSession({"/dev/null", "/dev/null"});
+  startOrFail();
 }
 
 TEST_F(SessionPcm, StreamsAreCompleteAndOfOneLengthWhenTheFinalRecordComes) {
