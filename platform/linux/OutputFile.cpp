@@ -26,16 +26,15 @@ PlatformError cannotOpen(const std::filesystem::path& path, int error) {
       "Could not open file \"" + path.string() + "\" for writing: " + std::strerror(error));
 }
 
-// Locks and empties a regular file; anything else is written as it is.
+// Locks and empties a regular file; anything else is written as it is. A file system that cannot
+// lock (NFS without its lock service: ENOLCK) still takes the recording: the lock only keeps a
+// second recorder out.
 void claimRegularFile(int descriptor, const std::filesystem::path& path) {
   struct stat status;
   if (fstat(descriptor, &status) != 0) throw cannotOpen(path, errno);
   if (!S_ISREG(status.st_mode)) return;
-  if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) {
-      throw toolError(kErrorTypeName, ToolErrorCode::outputHeld);
-    }
-    throw cannotOpen(path, errno);
+  if (flock(descriptor, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    throw toolError(kErrorTypeName, ToolErrorCode::outputHeld);
   }
   if (ftruncate(descriptor, 0) != 0) throw cannotOpen(path, errno);
 }

@@ -356,6 +356,24 @@ def wait_reaped(pid, timeout):
     return None
 
 
+def refuse_system_call(number, error):
+    """A preexec_fn that installs a seccomp filter under which system call `number` fails with
+    `error`, as in a sandbox or on a file system that lacks it; children inherit it."""
+    def install():
+        libc = ctypes.CDLL(None, use_errno=True)
+        load, jump_if_equal, give = 0x20, 0x15, 0x06  # BPF_LD|BPF_W|BPF_ABS, BPF_JMP|BPF_JEQ|BPF_K
+        program = [(load, 0, 0, 0), (jump_if_equal, 0, 1, number),  # the call's number, at 0
+                   (give, 0, 0, 0x00050000 | error), (give, 0, 0, 0x7FFF0000)]
+        filters = (ctypes.c_uint64 * len(program))(
+            *[code | jt << 16 | jf << 24 | k << 32 for code, jt, jf, k in program])
+        fprog = ctypes.create_string_buffer(
+            struct.pack("HxxxxxxP", len(program), ctypes.addressof(filters)))
+        if (libc.prctl(38, 1, 0, 0, 0) != 0  # PR_SET_NO_NEW_PRIVS
+                or libc.prctl(22, 2, fprog, 0, 0) != 0):  # PR_SET_SECCOMP, SECCOMP_MODE_FILTER
+            raise OSError(ctypes.get_errno(), "seccomp")
+    return install
+
+
 def sanitized(binary):
     """Whether `binary` is an AddressSanitizer build: slower, with shadow memory mapped first."""
     with open(binary, "rb") as executable:

@@ -6,10 +6,12 @@ Usage: output_e2e.py PATH-TO-tessaloquin-audio-capture
 """
 
 import contextlib
+import errno
 import fcntl
 import json
 import math
 import os
+import platform
 import re
 import signal
 import socket
@@ -20,8 +22,8 @@ import time
 
 from e2e_support import (END_SLACK, MIXED_RMS, SAMPLES_PER_SECOND, WAV_HEADER, Run, boxes,
                          check_error, check_final, check_movie, check_stop_error, decoded_audio,
-                         interrupt, off_windows, probe_streams, record, recording, run_suite,
-                         sanitized, streams, window_levels)
+                         interrupt, off_windows, probe_streams, record, recording,
+                         refuse_system_call, run_suite, sanitized, streams, window_levels)
 
 # A kill loses the fragment being written (up to 0.2 s) and what the encoders still hold;
 # measured 0.1-0.3 s, with room for a busy machine and a sanitizer build.
@@ -96,6 +98,26 @@ def two_recorders(f, binary, server, root):
     f.check(all(run.wait_for("ready") is not None for run in runs), "not both ready")
     for run in runs:
         check_final(f, run, interrupt(run), "on /dev/null")
+
+
+def file_system_without_locks(f, binary, server, root):
+    """flock failing with ENOLCK, as on NFS without its lock service: the movie is recorded,
+    since the lock only keeps a second recorder out."""
+    flock = {"x86_64": 73, "aarch64": 32}.get(platform.machine())
+    if flock is None:
+        print(f"SKIP file system without locks: flock's number on {platform.machine()}")
+        return
+    path = os.path.join(root, "unlocked.mov")
+    run = Run(binary, ["--output", path], server.env,
+              preexec_fn=refuse_system_call(flock, errno.ENOLCK))
+    ready = run.wait_for("ready")
+    if not f.check(ready is not None, f"no ready: {run.events}"):
+        run.finish()
+        return
+    time.sleep(1.5)
+    span = time.monotonic() - ready
+    check_final(f, run, interrupt(run), "without locks")
+    check_movie(f, path, span, MIXED_RMS)
 
 
 def fifo_without_reader(f, binary, server, root):
@@ -355,8 +377,8 @@ def movie_ends_with_its_audio(f, binary, server, root):
 
 
 if __name__ == "__main__":
-    run_suite("output e2e", (two_recorders, fifo_without_reader, stalled_output,
-                             reader_that_never_reads, deleted_working_folder,
+    run_suite("output e2e", (two_recorders, file_system_without_locks, fifo_without_reader,
+                             stalled_output, reader_that_never_reads, deleted_working_folder,
                              output_is_standard_output, outputs_sharing_a_file,
                              file_size_limit, movie_gone_at_the_stop,
                              killed, tool_stopped, movie_ends_with_its_audio,

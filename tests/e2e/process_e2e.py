@@ -6,13 +6,12 @@ about two minutes, most of it a parent that does not read for 60 s.
 Usage: process_e2e.py PATH-TO-tessaloquin-audio-capture
 """
 
-import ctypes
+import errno
 import fcntl
 import json
 import os
 import shutil
 import signal
-import struct
 import subprocess
 import sys
 import threading
@@ -20,8 +19,12 @@ import time
 from concurrent.futures import ThreadPoolExecutor
 
 from e2e_support import (SAMPLES_PER_SECOND, SYSTEM_RMS, Run, become_subreaper, check_error,
-                         check_final, check_probe, check_movie, interrupt, run_suite, sanitized,
-                         top_level_boxes, wait_or_kill, wait_reaped, wait_until)
+                         check_final, check_probe, check_movie, interrupt, refuse_system_call,
+                         run_suite, sanitized, top_level_boxes, wait_or_kill, wait_reaped,
+                         wait_until)
+
+# As in sandboxes that predate it; 434 on every architecture since Linux 5.3.
+REFUSE_PIDFD_OPEN = refuse_system_call(434, errno.ENOSYS)
 
 
 def check_recording(f, run, seconds, label):
@@ -85,11 +88,11 @@ def parent_exits(f, binary, server, root):
     for when in ("starting", "recording"):
         check_parent_exit(f, binary, server, root, when)
     try:
-        subprocess.run(["true"], preexec_fn=refuse_pidfd_open, check=True)
+        subprocess.run(["true"], preexec_fn=REFUSE_PIDFD_OPEN, check=True)
     except (OSError, subprocess.SubprocessError) as error:
         print(f"SKIP pidfd_open refused: this machine forbids seccomp filters ({error})")
         return
-    check_parent_exit(f, binary, server, root, "refused", refuse_pidfd_open)
+    check_parent_exit(f, binary, server, root, "refused", REFUSE_PIDFD_OPEN)
 
 
 def check_parent_exit(f, binary, server, root, when, preexec_fn=None):
@@ -125,23 +128,6 @@ def check_parent_exit(f, binary, server, root, when, preexec_fn=None):
             f"parent gone while {when}: status {status}, records {kinds}")
     # Closed with the index of its fragments, as a stop on SIGINT closes it.
     f.check(top_level_boxes(path)[-1:] == ["mfra"], f"parent gone while {when}: no whole movie")
-
-
-def refuse_pidfd_open():
-    """Installs a seccomp filter under which pidfd_open fails with ENOSYS, as in sandboxes that
-    predate it; children inherit it."""
-    libc = ctypes.CDLL(None, use_errno=True)
-    nr_offset, pidfd_open, enosys = 0, 434, 38  # 434 on every architecture since Linux 5.3
-    load, jump_if_equal, give = 0x20, 0x15, 0x06  # BPF_LD|BPF_W|BPF_ABS, BPF_JMP|BPF_JEQ|BPF_K
-    program = [(load, 0, 0, nr_offset), (jump_if_equal, 0, 1, pidfd_open),
-               (give, 0, 0, 0x00050000 | enosys), (give, 0, 0, 0x7FFF0000)]
-    filters = (ctypes.c_uint64 * len(program))(
-        *[code | jt << 16 | jf << 24 | k << 32 for code, jt, jf, k in program])
-    fprog = ctypes.create_string_buffer(
-        struct.pack("HxxxxxxP", len(program), ctypes.addressof(filters)))
-    if (libc.prctl(38, 1, 0, 0, 0) != 0  # PR_SET_NO_NEW_PRIVS
-            or libc.prctl(22, 2, fprog, 0, 0) != 0):  # PR_SET_SECCOMP, SECCOMP_MODE_FILTER
-        raise OSError(ctypes.get_errno(), "seccomp")
 
 
 def pid_namespace_init(f, binary, server, root):
