@@ -67,6 +67,13 @@ export interface RecordingOptions extends ToolOptions {
   microphone?: boolean;
   /** The microphone by display name: an exact match, else one that contains it or is contained. */
   microphoneName?: string;
+  /**
+   * Also writes the system audio alone here while recording: 32-bit float, 48 kHz, stereo; a WAV
+   * when the path ends in ".wav", else raw. A FIFO or a pipe is written as its reader reads.
+   */
+  systemPcm?: string;
+  /** The microphone alone, as systemPcm; unused without a microphone. */
+  microphonePcm?: string;
   /** Aborting stops the recording as stop() does. */
   signal?: AbortSignal;
 }

@@ -107,11 +107,15 @@ export function listMicrophones({ executable } = {}) {
   });
 }
 
-function recordingArguments({ output, microphone = true, microphoneName }) {
+function recordingArguments({
+  output, microphone = true, microphoneName, systemPcm, microphonePcm,
+}) {
   const args = [];
   if (output !== undefined) args.push('--output', String(output));
   if (microphone === false) args.push('--microphone', 'off');
   if (microphoneName !== undefined) args.push('--microphone-name', String(microphoneName));
+  if (systemPcm !== undefined) args.push('--system-pcm', String(systemPcm));
+  if (microphonePcm !== undefined) args.push('--microphone-pcm', String(microphonePcm));
   // A SIGTERM from elsewhere (child.kill(), a logout) then completes the movie too.
   args.push('--stop-on-sigterm');
   return args;

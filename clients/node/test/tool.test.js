@@ -4,6 +4,7 @@
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import { once } from 'node:events';
+import { statSync } from 'node:fs';
 import { join } from 'node:path';
 import { test } from 'node:test';
 
@@ -29,7 +30,9 @@ function near(value, expected, tolerance) {
 
 test('a recording with both sources meters each, names its input and ends with a whole movie', async () => {
   const output = join(folder, 'both.mov');
-  const recording = await startRecording({ executable, output, microphoneName: 'Desk' });
+  const alone = { system: join(folder, 'system.wav'), microphone: join(folder, 'microphone.f32') };
+  const recording = await startRecording({ executable, output, microphoneName: 'Desk',
+    systemPcm: alone.system, microphonePcm: alone.microphone });
   assert.equal(recording.microphone, 'USB Desk Microphone');
   // In a process group of its own, out of reach of a terminal's Ctrl-C.
   const groupOf = (pid) => spawnSync('ps', ['-o', 'pgid=', '-p', String(pid)], { encoding: 'utf8' })
@@ -48,6 +51,11 @@ test('a recording with both sources meters each, names its input and ends with a
     JSON.stringify(final));
   assert.equal(recording.exitCode, 0);
   assert.ok(audioSeconds(output) > 1.5, `audio of ${audioSeconds(output)} s`);
+  // Each source alone, as long as the movie (stereo float at 48 kHz: 384,000 bytes a second).
+  for (const path of Object.values(alone)) {
+    assert.ok(near(statSync(path).size / 384000, audioSeconds(output), 0.05),
+      `${path}: ${statSync(path).size} bytes for ${audioSeconds(output)} s`);
+  }
 });
 
 test('an abort stops the recording as stop() does, with the final record', { timeout: 30000 }, async () => {
