@@ -31,9 +31,11 @@ platform::OneShotWaiter<> armStopRequest(platform::SignalSource& interrupts,
   };
   interrupts.setEventHandler(request);
   parentExit.setEventHandler(request);
+  const bool held = releaseHeld && terminationSignalPending();
   interrupts.activate();
   parentExit.activate();
-  if (releaseHeld && releaseTerminationSignals()) request();
+  if (releaseHeld) releaseTerminationSignals();
+  if (held) request();
   return stopRequested;
 }
 
@@ -65,14 +67,15 @@ platform::Task<void> startRecording(Recording& recording, const RunOptions& opti
     throw platform::toolError(platform.screenCapture().errorTypeName(),
                               platform::ToolErrorCode::resourceRefused);
   }
+  // Armed before the start, so that a stop asked for while starting (a SIGINT, a parent that
+  // ends) stops the recording right after "ready" rather than being lost, and one the moment
+  // "ready" is read is heard.
+  recording.stopRequested = armStopRequest(*recording.interrupts, *recording.parentExit,
+                                           dispatch.mainQueue(), options.stopOnTermination);
   recording.session = capture::CaptureSession::create(
       platform, sink, options.outputURL, options.captureMicrophone, options.microphoneName,
       {options.systemPcm, options.microphonePcm});
   co_await recording.session->start();
-  // Armed before "ready", so that a parent which stops the run the moment it reads "ready" is
-  // heard; the handlers run on this thread, so not before the driver waits.
-  recording.stopRequested = armStopRequest(*recording.interrupts, *recording.parentExit,
-                                           dispatch.mainQueue(), options.stopOnTermination);
 }
 
 }  // namespace

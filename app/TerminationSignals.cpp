@@ -25,17 +25,19 @@ void holdTerminationSignals() {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-bool releaseTerminationSignals() {
+bool terminationSignalPending() {
   sigset_t pending;
   sigemptyset(&pending);
   sigpending(&pending);
-  bool wasPending = false;
   for (const int signalNumber : terminationSignals()) {
-    wasPending = wasPending || sigismember(&pending, signalNumber) == 1;
+    if (sigismember(&pending, signalNumber) == 1) return true;
   }
+  return false;
+}
+
+void releaseTerminationSignals() {
   const sigset_t set = terminationSet();
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-  return wasPending;
 }
 
 }  // namespace app

@@ -13,7 +13,11 @@ std::vector<int> terminationSignals();
 // made later inherits the block and a delivery stays pending for the main thread.
 void holdTerminationSignals();
 
-// Unblocks them on the calling thread, once the stop source is active; whether one was pending.
-bool releaseTerminationSignals();
+// Whether one is pending. Asked before the stop source is active, since making a signal ignored,
+// as a source may, drops one pending.
+bool terminationSignalPending();
+
+// Unblocks them on the calling thread, once the stop source is active.
+void releaseTerminationSignals();
 
 }  // namespace app

@@ -104,8 +104,8 @@ class Recorder:
         self.stop_asked = False
         self.interrupted = False
 
-    # The tool listens for SIGINT from "ready" on; one sent during its start is lost. So a stop
-    # asked earlier goes out when "ready" comes.
+    # The tool loses a SIGINT sent in its first few milliseconds, before it arms its stop. So a
+    # stop asked before "ready" goes out when "ready" comes.
     def on_ready(self):
         self.listening = True
         self._interrupt_if_due()

@@ -178,7 +178,8 @@ class SmokeDryRun(unittest.TestCase):
         write_fake(fakes, "sleep", '#!/bin/sh\nexec %s "$(awk "BEGIN { print $1 / 10 }")"\n'
                    % shutil.which("sleep"))
         self.env = dict(os.environ, PATH=fakes + os.pathsep + os.environ["PATH"],
-                        MACOS_SMOKE_BUILD=build, FAKE_STATE=self.state, TMPDIR=self.root)
+                        MACOS_SMOKE_BUILD=build, MACOS_SMOKE_EARLY_STOP="3",
+                        FAKE_STATE=self.state, TMPDIR=self.root)
         self.addCleanup(self.end_fakes)
 
     def end_fakes(self):

@@ -55,6 +55,37 @@ TEST(ToolRun, RepeatedSigintsDuringTheStopCountOnce) {
             std::filesystem::current_path() / "take.mov");
 }
 
+// A parent that stops the recording while it starts: the run reports ready and stops at once,
+// without a second SIGINT.
+TEST(ToolRun, ASigintDuringTheStartStopsTheRecordingRightAfterReady) {
+  test_support::ScriptedPlatform platform;
+  platform.capture.held = {Completion::start};
+  test_support::RecordedEvents sink;
+  bool secondSigint = false;
+  auto parent = std::async(std::launch::async, [&, mainThread = ::pthread_self()] {
+    platform.capture.awaitHeld(Completion::start);
+    ::pthread_kill(mainThread, SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    platform.capture.complete(Completion::start);
+    // Only so that a lost stop fails the test instead of hanging it.
+    const auto final = [](const json& record) { return record["event"] == "final"; };
+    if (!sink.awaitRecord(final, std::chrono::seconds(3))) {
+      secondSigint = true;
+      ::pthread_kill(mainThread, SIGINT);
+    }
+  });
+  const int status =
+      app::runTool({"tool", "--output", "/tmp/take.mov", "--microphone", "off"}, platform, sink);
+  parent.get();
+
+  EXPECT_FALSE(secondSigint) << "the SIGINT sent during the start was lost";
+  EXPECT_EQ(status, 0);
+  const auto records = sink.records();
+  ASSERT_EQ(records.size(), 2U);
+  EXPECT_EQ(records.front()["event"], "ready");
+  EXPECT_EQ(records.back()["event"], "final");
+}
+
 // The record of a stage that failed with an error of `domain` and `code`.
 json errorRecord(const std::string& stage, const std::string& domain, int code) {
   return {{"event", "error"}, {"code", "capture_failed"},
