@@ -27,8 +27,9 @@ bool namesSameFile(const fs::path& first, const fs::path& second) {
   const std::optional<FileIdentity> firstFile = identityOf(first);
   const std::optional<FileIdentity> secondFile = identityOf(second);
   std::error_code error;
-  if (firstFile || secondFile)
+  if (firstFile || secondFile) {
     return firstFile == secondFile && !fs::is_character_file(first, error);
+  }
   return resolved(first) == resolved(second);
 }
 
