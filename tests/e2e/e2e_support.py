@@ -3,6 +3,7 @@ the tool whose records are read as they come, and checks of the event stream and
 """
 
 import array
+import contextlib
 import ctypes
 import json
 import math
@@ -354,6 +355,37 @@ def wait_reaped(pid, timeout):
             return os.waitstatus_to_exitcode(status)
         time.sleep(0.05)
     return None
+
+
+def slow_server(server, root, delay):
+    """The environment of a client whose sound server answers only `delay` s after it connects:
+    a relay in front of `server`, which stays undisturbed for the other clients. A byte relay
+    cannot pass descriptors, so the client is told not to use shared memory."""
+    relay = os.path.join(root, f"slow-{time.monotonic_ns()}")
+    listener = socket.socket(socket.AF_UNIX)
+    listener.bind(relay)
+    listener.listen(8)
+
+    def pump(source, sink):
+        with contextlib.suppress(OSError):
+            while data := source.recv(65536):
+                sink.sendall(data)
+            sink.shutdown(socket.SHUT_WR)
+
+    def serve():
+        while True:
+            client, _ = listener.accept()
+            time.sleep(delay)
+            upstream = socket.socket(socket.AF_UNIX)
+            upstream.connect(server.socket)
+            for ends in ((client, upstream), (upstream, client)):
+                threading.Thread(target=pump, args=ends, daemon=True).start()
+
+    threading.Thread(target=serve, daemon=True).start()
+    config = relay + ".conf"
+    with open(config, "w") as out:
+        out.write("enable-shm = no\nenable-memfd = no\nautospawn = no\n")
+    return dict(server.env, PULSE_SERVER="unix:" + relay, PULSE_CLIENTCONFIG=config)
 
 
 def refuse_system_call(number, error):

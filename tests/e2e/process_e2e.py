@@ -20,8 +20,8 @@ from concurrent.futures import ThreadPoolExecutor
 
 from e2e_support import (SAMPLES_PER_SECOND, SYSTEM_RMS, Run, become_subreaper, check_error,
                          check_final, check_probe, check_movie, interrupt, refuse_system_call,
-                         run_suite, sanitized, top_level_boxes, wait_or_kill, wait_reaped,
-                         wait_until)
+                         run_suite, sanitized, slow_server, top_level_boxes, wait_or_kill,
+                         wait_reaped, wait_until)
 
 # As in sandboxes that predate it; 434 on every architecture since Linux 5.3.
 REFUSE_PIDFD_OPEN = refuse_system_call(434, errno.ENOSYS)
@@ -51,13 +51,10 @@ def early_sigint(f, binary, server, root):
         time.sleep(max(0.0, spawned + delay - time.monotonic()))
         run.process.send_signal(signal.SIGINT)
         check_stopped_at_ready(run, f"SIGINT {delay * 1000:.0f} ms after spawn")
-    server.process.send_signal(signal.SIGSTOP)
-    try:
-        run = Run(binary, ["--output", os.path.join(root, "slow-start.mov")], server.env)
-        time.sleep(1)
-        run.process.send_signal(signal.SIGINT)
-    finally:
-        server.process.send_signal(signal.SIGCONT)
+    run = Run(binary, ["--output", os.path.join(root, "slow-start.mov")],
+              slow_server(server, root, 1.5))
+    time.sleep(0.5)
+    run.process.send_signal(signal.SIGINT)
     check_stopped_at_ready(run, "SIGINT while the server is slow")
 
 
