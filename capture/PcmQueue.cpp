@@ -1,7 +1,7 @@
 #include "capture/PcmQueue.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cmath>
 
 namespace capture {
 
@@ -76,7 +76,10 @@ void PcmQueue::append(const float* stereo, std::size_t frames) {
   while (frames != 0) {
     const std::size_t run = std::min(frames, capacity_ - tail);
     if (stereo != nullptr) {
-      std::memcpy(ring_.get() + 2 * tail, stereo, run * 2 * sizeof(float));
+      // A value that is no number (a faulty driver or filter) becomes silence: a reader's
+      // analysis of the whole window around it would be lost, as no encoder carries one.
+      std::transform(stereo, stereo + 2 * run, ring_.get() + 2 * tail,
+                     [](float value) { return std::isfinite(value) ? value : 0.0F; });
       stereo += 2 * run;
     } else {
       std::fill_n(ring_.get() + 2 * tail, 2 * run, 0.0F);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <vector>
 
 #include "capture/PcmQueue.h"
@@ -34,6 +35,14 @@ TEST(PcmQueue, KeepsStreamOrderWithSilenceBetweenFrames) {
   queue.pushFrames(numbered(4, 1));
   EXPECT_EQ(drain(queue), (std::vector<float>{0, 0, 1, 2, 3, 0, 0, 4}));
   EXPECT_EQ(queue.takeOverflow(), 0U);
+
+  // What a faulty driver or filter may give: values that are no number are silence.
+  const float infinity = std::numeric_limits<float>::infinity();
+  queue.pushFrames(
+      std::vector<float>{1, std::numeric_limits<float>::quiet_NaN(), infinity, -infinity, -0.5, 2});
+  std::vector<float> taken;
+  queue.take(3, taken);
+  EXPECT_EQ(taken, (std::vector<float>{1, 0, 0, 0, -0.5, 2}));
 }
 
 TEST(PcmQueue, AFullQueueTurnsItsOldestFramesIntoSilenceAndKeepsTheLength) {
