@@ -359,8 +359,7 @@ def wait_reaped(pid, timeout):
 
 def slow_server(server, root, delay):
     """The environment of a client whose sound server answers only `delay` s after it connects:
-    a relay in front of `server`, which stays undisturbed for the other clients. A byte relay
-    cannot pass descriptors, so the client is told not to use shared memory."""
+    a relay in front of `server`, which stays undisturbed for the other clients."""
     relay = os.path.join(root, f"slow-{time.monotonic_ns()}")
     listener = socket.socket(socket.AF_UNIX)
     listener.bind(relay)
@@ -382,6 +381,12 @@ def slow_server(server, root, delay):
                 threading.Thread(target=pump, args=ends, daemon=True).start()
 
     threading.Thread(target=serve, daemon=True).start()
+    return relayed_env(server, relay)
+
+
+def relayed_env(server, relay):
+    """The environment of a client of `server` through a byte relay listening at `relay`, which
+    cannot pass descriptors: the client is told not to use shared memory."""
     config = relay + ".conf"
     with open(config, "w") as out:
         out.write("enable-shm = no\nenable-memfd = no\nautospawn = no\n")

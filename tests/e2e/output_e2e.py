@@ -23,7 +23,8 @@ import time
 from e2e_support import (END_SLACK, MIXED_RMS, SAMPLES_PER_SECOND, WAV_HEADER, Run, boxes,
                          check_error, check_final, check_movie, check_stop_error, decoded_audio,
                          interrupt, off_windows, probe_streams, record, recording,
-                         refuse_system_call, run_suite, sanitized, streams, window_levels)
+                         refuse_system_call, relayed_env, run_suite, sanitized, streams,
+                         window_levels)
 
 # A kill loses the fragment being written (up to 0.2 s) and what the encoders still hold;
 # measured 0.1-0.3 s, with room for a busy machine and a sanitizer build.
@@ -234,11 +235,8 @@ def file_size_limit(f, binary, server, root):
 def server_silent_while_the_sources_open(f, binary, server, root):
     proxy = os.path.join(root, "stalling")
     stalling_proxy(server.socket, proxy)
-    config = os.path.join(root, "client.conf")
-    with open(config, "w") as out:
-        out.write("enable-shm = no\nenable-memfd = no\nautospawn = no\n")
-    env = dict(server.env, PULSE_SERVER="unix:" + proxy, PULSE_CLIENTCONFIG=config)
-    run = Run(binary, ["--output", os.path.join(root, "stalled.mov"), "--microphone", "off"], env)
+    run = Run(binary, ["--output", os.path.join(root, "stalled.mov"), "--microphone", "off"],
+              relayed_env(server, proxy))
     check_error(f, run, run.finish(), "start", "TessaloquinAudioCapture.Linux", 4, within=14)
 
 
