@@ -16,9 +16,16 @@ struct FileIdentity {
 // The file `path` names now, following symbolic links; nullopt when it names none.
 std::optional<FileIdentity> identityOf(const std::filesystem::path& path);
 
-// Whether writing to `first` and to `second` would write one file: the same file by any name (a
-// link, "..", "/dev/fd/N"), or, before either exists, one path once the folders' links are
-// followed. A character device such as "/dev/null" takes any number of writers.
+// The file behind an open descriptor; nullopt when it is not open.
+std::optional<FileIdentity> identityOf(int descriptor);
+
+// Whether writing to `path` would write into `file`. A character device such as "/dev/null" takes
+// any number of writers, so writing to one writes into no other's file.
+bool writesInto(const std::filesystem::path& path, const std::optional<FileIdentity>& file);
+
+// Whether writing to `first` and to `second` would write one file, as writesInto() says: the same
+// file by any name (a link, "..", "/dev/fd/N"), or, before either exists, one path once the
+// folders' links are followed.
 bool namesSameFile(const std::filesystem::path& first, const std::filesystem::path& second);
 
 }  // namespace capture
