@@ -1,8 +1,8 @@
 // How a recording ends: stop() stops the level timer and the stream, then waits, for a bounded
-// time, for the recording output to say the file is complete. The finish state
-// (recordingFinished_, finishWaiter_) and the stored failure change only under finishLock_; the
-// waiter is always resumed after the lock is released, by exactly one of the wait itself, the
-// finish and failure callbacks, and the time-out.
+// time each, for the stream's stop and for the recording output to say the file is complete. The
+// finish state (recordingFinished_, finishWaiter_) and the stored failure change only under
+// finishLock_; the waiter is always resumed after the lock is released, by exactly one of the wait
+// itself, the finish and failure callbacks, and the time-out.
 #include <chrono>
 
 #include "capture/CaptureSession.h"
@@ -18,6 +18,7 @@ namespace {
 using platform::StreamOutputType;
 
 constexpr double kFinishWaitSeconds = 15.0;
+constexpr double kStopWaitSeconds = 15.0;
 
 using platform::toolError;
 using platform::ToolErrorCode;
@@ -32,9 +33,10 @@ platform::Task<events::EventRecord> CaptureSession::stop() {
 
   const std::shared_ptr<platform::Stream> stream = stream_;
   if (stream) {
-    // Made apart from the co_await, as in start().
-    auto stopping = completionOf(
-        "stopCapture", platform_.dispatch().mainQueue(),
+    // Made apart from the co_await, as in start(). A stop that never completes still leaves the
+    // wait for the file, which may have ended all the same.
+    auto stopping = completionWithin(
+        kStopWaitSeconds, "stopCapture", platform_.dispatch(),
         [stream](platform::ErrorCompletion completion) { stream->stopCapture(completion); });
     const auto stopError = co_await stopping;
     if (stopError) storeFailure(*stopError, FailureReport::stopCompletion);

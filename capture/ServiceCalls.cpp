@@ -1,5 +1,9 @@
 #include "capture/ServiceCalls.h"
 
+#include <atomic>
+#include <chrono>
+#include <memory>
+
 #include "platform/OneShotWaiter.h"
 #include "platform/ToolErrors.h"
 
@@ -33,6 +37,24 @@ platform::Task<std::optional<platform::PlatformError>> completionOf(
   operation([waiter](std::optional<platform::PlatformError> error) mutable {
     waiter.resume(std::move(error));
   });
+  co_return co_await waiter;
+}
+
+platform::Task<std::optional<platform::PlatformError>> completionWithin(
+    double seconds, std::string label, platform::Dispatch& dispatch,
+    std::function<void(platform::ErrorCompletion)> operation) {
+  platform::OneShotWaiter<std::optional<platform::PlatformError>> waiter(std::move(label),
+                                                                         dispatch.mainQueue());
+  // Whichever of the completion and the time-out comes first resumes the waiter, once.
+  auto settled = std::make_shared<std::atomic<bool>>(false);
+  operation([waiter, settled](std::optional<platform::PlatformError> error) mutable {
+    if (!settled->exchange(true)) waiter.resume(std::move(error));
+  });
+  dispatch.runAfter(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(seconds)),
+      [waiter, settled]() mutable {
+        if (!settled->exchange(true)) waiter.resume({});
+      });
   co_return co_await waiter;
 }
 

@@ -10,6 +10,7 @@ namespace capture {
 namespace {
 
 using namespace std::chrono_literals;
+using test_support::Completion;
 using test_support::FinishOnStop;
 using enum FinishOnStop;
 using test_support::scriptedError;
@@ -26,6 +27,7 @@ struct Ending {
   std::optional<std::int64_t> recordingFailedBeforeStop{};
   std::optional<std::int64_t> stopError{};
   enum { nothing, finish, fail } duringTheWait = nothing;  // fail: with code 28
+  bool stopCompletes = true;                               // else only after the stop has ended
 };
 
 // Each ending with what the stop gives: the final record (no error) or this error. Every wait for
@@ -54,6 +56,13 @@ TEST(RecordingCompletion, EachEndingGivesTheFinalRecordOrItsError) {
       {"stream failed, then the recording",
        {.streamFailedBeforeStop = 1, .recordingFailedBeforeStop = 2},
        failure(2)},
+      {"stop never completes, the file had finished",
+       {.onStop = never, .finishedBeforeStop = true, .stopCompletes = false},
+       {}},
+      {"stop never completes nor the file",
+       {.onStop = never, .stopCompletes = false},
+       ownError(2),
+       false},
   };
   for (const auto& [what, ending, error, fileEnds] : cases) {
     SCOPED_TRACE(what);
@@ -74,6 +83,7 @@ TEST(RecordingCompletion, EachEndingGivesTheFinalRecordOrItsError) {
     if (ending.recordingFailedBeforeStop)
       service.recordingFails(failure(*ending.recordingFailedBeforeStop));
     if (ending.stopError) service.stopError = failure(*ending.stopError);
+    if (!ending.stopCompletes) service.held = {Completion::stop};
     std::jthread serviceThread([&] {
       if (!ending.duringTheWait) return;
       const auto deadline = std::chrono::steady_clock::now() + 5s;
@@ -89,6 +99,7 @@ TEST(RecordingCompletion, EachEndingGivesTheFinalRecordOrItsError) {
     EXPECT_EQ(service.outputRemovals, fileEnds ? 1 : 0);
     EXPECT_FALSE(service.outputsRemovedWhileRecording);
     for (const auto timeout : dispatch.requestedDelays) EXPECT_EQ(timeout, 15s);
+    if (!ending.stopCompletes) service.complete(Completion::stop);  // too late: dropped
   }
 }
 
