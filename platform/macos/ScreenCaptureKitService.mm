@@ -30,6 +30,7 @@
 #include "platform/macos/FrameworkBoundary.h"
 #include "platform/macos/Libdispatch.h"
 #include "platform/macos/MacErrors.h"
+#include "platform/posix/EarlierMovie.h"
 #include "platform/posix/OutputPathLock.h"
 
 namespace platform::macos {
@@ -278,6 +279,7 @@ class SCKService final : public ScreenCaptureService {
     requireAvailable(configuration, fileType, codecType);
     std::optional<posix::OutputPathLock> claim = posix::OutputPathLock::claim(values.outputURL);
     if (!claim) throw toolError(ToolErrorCode::outputHeld);
+    posix::removeEarlierMovie(values.outputURL);
     [configuration setOutputFileType:fileType];
     [configuration setVideoCodecType:codecType];
     id<SCRecordingOutputDelegate> bridge = makeRecordingOutputDelegateBridge(std::move(delegate));

@@ -24,7 +24,7 @@ from e2e_support import (END_SLACK, MIXED_RMS, SAMPLES_PER_SECOND, WAV_HEADER, R
                          check_error, check_final, check_movie, check_stop_error, decoded_audio,
                          interrupt, off_windows, probe_streams, record, recording,
                          refuse_system_call, relayed_env, run_suite, sanitized, streams,
-                         window_levels)
+                         top_level_boxes, window_levels)
 
 # A kill loses the fragment being written (up to 0.2 s) and what the encoders still hold;
 # measured 0.1-0.3 s, with room for a busy machine and a sanitizer build.
@@ -362,10 +362,14 @@ def tool_stopped(f, binary, server, root):
 
 
 def movie_ends_with_its_audio(f, binary, server, root):
-    """Stopped before its first fragment is full; longer movies are held to it by check_movie."""
+    """Stopped before its first fragment is full; longer movies are held to it by check_movie.
+    Over an earlier, longer file, which the movie replaces whole."""
     path = os.path.join(root, "short.mov")
+    with open(path, "wb") as earlier:
+        earlier.write(b"earlier " * 200000)
     run, status, span = record(binary, server.env, path, 0.3)
     f.check(status == 0, f"status {status}, {run.kinds()}")
+    f.check(top_level_boxes(path)[-1:] == ["mfra"], "the earlier file's bytes follow the movie")
     # Not its levels: 0.3 s is mostly the onset, where one source may still be starting.
     video = streams(check_movie(f, path, span, None), "video")
     # The video's sync samples, which a player seeks to and the muxer keeps an entry for in

@@ -49,6 +49,8 @@ if movie == "/dev/stdout":
 if value("--system-pcm") == movie:
     error("start", 13)
 microphone = value("--microphone") != "off"
+if os.environ.get("FAKE_WRITER") == "keeps-earlier" and os.path.exists(movie):
+    error("start", -11823)  # AVFoundation's writer, given a path that is taken
 try:
     os.close(os.open(movie + ".lock", os.O_CREAT | os.O_EXCL))
 except FileExistsError:
@@ -232,7 +234,8 @@ class SmokeDryRun(unittest.TestCase):
                       "with-microphone: system WAV carries the tone (RMS 0.2500)",
                       "with-microphone: the WAVs are as long as each other",
                       "with-microphone: the WAVs are as long as the movie",
-                      "sigterm: a video track", "movie deleted while recording"):
+                      "sigterm: a video track", "over-earlier: a video track",
+                      "movie deleted while recording"):
             self.assertIn(check, passed)
         informed = "\n".join(self.lines(output, "INFO"))
         self.assertIn("killed after 3 s: AVFoundation cannot read the movie", informed)
@@ -242,7 +245,7 @@ class SmokeDryRun(unittest.TestCase):
 
     def test_each_planted_fault_has_its_own_fail_line(self):
         status, output = self.smoke(FAKE_MOVIE="novideo", FAKE_AFPLAY="broken",
-                                    FAKE_SYSTEM_SECONDS="4.8")
+                                    FAKE_SYSTEM_SECONDS="4.8", FAKE_WRITER="keeps-earlier")
         self.assertEqual(status, 1)
         failed = "\n".join(self.lines(output, "FAIL"))
         self.assertIn("with-microphone: no video track: does the H.264 writer refuse the "
@@ -250,6 +253,7 @@ class SmokeDryRun(unittest.TestCase):
         self.assertIn("without-microphone: system RMS below 0.001 while a tone played", failed)
         self.assertIn("with-microphone: system WAV RMS 0.0000 while a tone played", failed)
         self.assertIn("with-microphone: the WAVs differ by more than 50 ms", failed)
+        self.assertIn("over-earlier: exit status 1", failed)
         self.assertNotIn("microphone WAV", failed)
         self.assert_left_clean()
 

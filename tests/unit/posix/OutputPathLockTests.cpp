@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/ProcessExit.h"
+#include "platform/posix/EarlierMovie.h"
 #include "platform/posix/OutputPathLock.h"
 
 namespace platform::posix {
@@ -76,6 +79,22 @@ TEST_F(OutputPathLockTest, ProcessEndedWithAClaimStillHeldLeavesNoLockFile) {
 
 TEST_F(OutputPathLockTest, MissingLockFolderRecordsUnprotected) {
   EXPECT_TRUE(OutputPathLock::claim(movies() / "a.mov", root_ / "gone").has_value());
+}
+
+// The platform's writer would refuse to record over an earlier movie; a link or a FIFO is the
+// writer's to judge, and what a link points at is never removed.
+TEST_F(OutputPathLockTest, AnEarlierMovieMakesRoomButLinksAndFifosStay) {
+  std::ofstream(movies() / "a.mov") << "earlier";
+  std::ofstream(movies() / "target.mov") << "kept";
+  fs::create_symlink(movies() / "target.mov", movies() / "link.mov");
+  ASSERT_EQ(::mkfifo((movies() / "pipe.mov").c_str(), 0600), 0);
+  for (const char* name : {"a.mov", "link.mov", "pipe.mov", "none.mov"}) {
+    removeEarlierMovie(movies() / name);
+  }
+  EXPECT_FALSE(fs::exists(movies() / "a.mov"));
+  EXPECT_TRUE(fs::is_symlink(movies() / "link.mov"));
+  EXPECT_TRUE(fs::exists(movies() / "target.mov"));
+  EXPECT_TRUE(fs::is_fifo(movies() / "pipe.mov"));
 }
 
 }  // namespace
