@@ -205,9 +205,10 @@ def window_levels(samples):
             for index in range(1, len(samples) // width - 1)]
 
 
-def interrupt(run, timeout=EVENT_TIMEOUT):
-    """Sends SIGINT and waits up to `timeout` s for the run to end; returns its status."""
-    run.process.send_signal(signal.SIGINT)
+def interrupt(run, timeout=EVENT_TIMEOUT, signal_number=signal.SIGINT):
+    """Sends SIGINT (or `signal_number`) and waits up to `timeout` s for the run to end; returns
+    its status."""
+    run.process.send_signal(signal_number)
     return run.finish(timeout)
 
 

@@ -9,8 +9,8 @@ import os
 import signal
 import time
 
-from e2e_support import (MICROPHONE_NAME, Run, check_final, movie_audio_seconds, pactl,
-                         recording, run_suite, slow_server, top_level_boxes)
+from e2e_support import (MICROPHONE_NAME, Run, check_final, interrupt, movie_audio_seconds,
+                         pactl, recording, run_suite, slow_server, top_level_boxes)
 
 SECOND_MICROPHONE = "Studio Condenser"
 
@@ -48,15 +48,10 @@ def microphones(f, binary, server, root):
     for name in ("Condenser", "Nothing like it"):
         run = recording(f, binary, server, os.path.join(root, "named.mov"),
                         ["--microphone-name", name])
-        check_final(f, run, interrupt_and_finish(run, signal.SIGINT), name)
+        check_final(f, run, interrupt(run), name)
         ready = run.of_kind("ready")[0]
         f.check(ready.get("microphone") == SECOND_MICROPHONE, f"{name}: ready {ready}")
     pactl(server, "set-default-source", "usb_microphone")
-
-
-def interrupt_and_finish(run, signal_number):
-    run.process.send_signal(signal_number)
-    return run.finish()
 
 
 def stop_signals(f, binary, server, root):
@@ -66,7 +61,7 @@ def stop_signals(f, binary, server, root):
         run = recording(f, binary, server, path, ["--microphone", "off", "--stop-on-sigterm"])
         time.sleep(2)
         span = time.monotonic() - run.ready
-        check_final(f, run, interrupt_and_finish(run, signal_number), signal_number.name)
+        check_final(f, run, interrupt(run, signal_number=signal_number), signal_number.name)
         # Complete: all of the audio, closed with the index of its fragments. The sound itself
         # is run_e2e's to check.
         audio = movie_audio_seconds(path)
@@ -87,7 +82,7 @@ def stop_signals(f, binary, server, root):
     f.group = "SIGTERM without the option"
     path = os.path.join(root, "default.mov")
     run = recording(f, binary, server, path, ["--microphone", "off"])
-    status = interrupt_and_finish(run, signal.SIGTERM)
+    status = interrupt(run, signal_number=signal.SIGTERM)
     f.check(status == -signal.SIGTERM and "final" not in run.kinds(),
             f"status {status}, records {run.kinds()}")
 
