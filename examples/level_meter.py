@@ -40,7 +40,7 @@ BAR_WIDTH = 20
 
 # Runs beside the tool and outlives this process: when this process is gone without saying
 # "done", however it ended, its end of the pipe closes and the tool is interrupted until it
-# exits. Interrupts are repeated because the tool ignores one that comes while it starts.
+# exits. Interrupts are repeated because the tool loses one sent in its first milliseconds.
 GUARD = """
 import os, signal, sys, time
 if sys.stdin.read() != "done":
