@@ -82,8 +82,11 @@ def wav(path, seconds, amplitude):
 emit('{"event":"ready"%s}' % (',"microphone":"Fake Mic"' if microphone else ""))
 tone = False
 deadline = time.monotonic() + 20
+parent = os.getppid()
 while not stop and time.monotonic() < deadline:
     time.sleep(0.02)
+    if os.getppid() != parent and os.environ.get("FAKE_PARENT_WATCH") != "none":
+        break
     tone = tone or tone_playing()
 os.unlink(movie + ".lock")
 if not os.path.exists(movie):
@@ -235,6 +238,7 @@ class SmokeDryRun(unittest.TestCase):
                       "with-microphone: the WAVs are as long as each other",
                       "with-microphone: the WAVs are as long as the movie",
                       "sigterm: a video track", "over-earlier: a video track",
+                      "parent exited: the recording stopped itself", "orphan: a video track",
                       "movie deleted while recording"):
             self.assertIn(check, passed)
         informed = "\n".join(self.lines(output, "INFO"))
@@ -245,7 +249,8 @@ class SmokeDryRun(unittest.TestCase):
 
     def test_each_planted_fault_has_its_own_fail_line(self):
         status, output = self.smoke(FAKE_MOVIE="novideo", FAKE_AFPLAY="broken",
-                                    FAKE_SYSTEM_SECONDS="4.8", FAKE_WRITER="keeps-earlier")
+                                    FAKE_SYSTEM_SECONDS="4.8", FAKE_WRITER="keeps-earlier",
+                                    FAKE_PARENT_WATCH="none")
         self.assertEqual(status, 1)
         failed = "\n".join(self.lines(output, "FAIL"))
         self.assertIn("with-microphone: no video track: does the H.264 writer refuse the "
@@ -254,6 +259,7 @@ class SmokeDryRun(unittest.TestCase):
         self.assertIn("with-microphone: system WAV RMS 0.0000 while a tone played", failed)
         self.assertIn("with-microphone: the WAVs differ by more than 50 ms", failed)
         self.assertIn("over-earlier: exit status 1", failed)
+        self.assertIn("parent exited: still recording after 10 s", failed)
         self.assertNotIn("microphone WAV", failed)
         self.assert_left_clean()
 
