@@ -1,7 +1,9 @@
 #include "app/ProcessSetup.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 
+#include <cerrno>
 #include <csignal>
 #include <variant>
 
@@ -11,7 +13,21 @@
 
 namespace app {
 
+namespace {
+
+// A standard descriptor the parent left closed would go to the next file opened, and records
+// (or a library's messages) would be written into it: a movie or a per-source stream. /dev/null
+// takes each such place; open() gives the lowest free descriptor, which is this one.
+void occupyClosedStandardDescriptors() {
+  for (const int descriptor : {0, 1, 2}) {
+    if (fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) open("/dev/null", O_RDWR);
+  }
+}
+
+}  // namespace
+
 void prepareProcess(const std::vector<std::string>& arguments) {
+  occupyClosedStandardDescriptors();
   // Only the kind of run matters here, not the output path, so no directory is looked up.
   const CommandLine commandLine = parseCommandLine(arguments, {});
   const auto* options = std::get_if<RunOptions>(&commandLine);

@@ -7,7 +7,9 @@
 
 namespace app {
 
-// The first step of the process, before any library is initialised. For a recording, SIGINT,
+// The first step of the process, before any library is initialised. Standard descriptors the
+// parent closed are opened on /dev/null, so that no file the tool opens takes their place. For
+// a recording, SIGINT,
 // SIGPIPE and SIGXFSZ are ignored from here on, and SIGINT is unblocked: a SIGINT during the
 // start must not end the process (only the armed source turns it into the stop), a reader that
 // went away costs the records, not the movie, and a file-size limit is a failed write, not a

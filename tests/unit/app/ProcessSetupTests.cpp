@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -55,6 +58,24 @@ TEST(PrepareProcess, OnlyARecordingTakesOverItsSignalsAndOnlyWithTheOptionHoldsS
   sigdelset(&parentMask, SIGINT);
   ::pthread_sigmask(SIG_SETMASK, &parentMask, nullptr);
   for (const int signalNumber : {SIGINT, SIGPIPE, SIGXFSZ}) ::signal(signalNumber, SIG_DFL);
+}
+
+// A parent that closed standard output (`>&-`) must not have the records written into the
+// first file the tool opens, which may be a per-source stream or the movie.
+TEST(PrepareProcess, NoFileTakesTheStandardDescriptorsAParentClosed) {
+  for (const auto& closed : {std::vector{1}, std::vector{0, 1, 2}}) {
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      for (const int descriptor : closed) ::close(descriptor);
+      prepareProcess({"tool", "--output", "take.mov"});
+      const int opened = ::open("/dev/zero", O_RDONLY);
+      ::_exit(opened > 2 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << closed.size() << " closed";
+  }
 }
 
 }  // namespace
