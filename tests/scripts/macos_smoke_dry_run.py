@@ -53,13 +53,22 @@ if movie == "/dev/stdout":
     error("start", 11)
 if value("--system-pcm") == movie:
     error("start", 13)
+if not os.path.isdir(os.path.dirname(movie)):
+    if os.environ.get("FAKE_FOLDER") != "unchecked":
+        error("start", 4)
+    signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+    emit('{"event":"ready"}')  # a tool that says nothing of the folder, and final at the stop
+    signal.sigwait({signal.SIGINT})
+    emit('{"event":"final","systemSamples":0,"systemRms":0,"microphoneSamples":0,'
+         '"microphoneRms":0}')
+    sys.exit(0)
 microphone = value("--microphone") != "off"
-if os.environ.get("FAKE_WRITER") == "keeps-earlier" and os.path.exists(movie):
-    error("start", -11823)  # AVFoundation's writer, given a path that is taken
 try:
     os.close(os.open(movie + ".lock", os.O_CREAT | os.O_EXCL))
 except FileExistsError:
     error("start", 5)
+if os.environ.get("FAKE_WRITER") == "keeps-earlier" and os.path.exists(movie):
+    error("start", -11823)  # AVFoundation's writer, given a path that is taken
 with open(movie, "wb") as started:
     started.write(b"mdat")
 stop = []
@@ -245,6 +254,7 @@ class SmokeDryRun(unittest.TestCase):
                       "sigterm: a video track", "over-earlier: a video track",
                       "parent exited: the recording stopped itself", "orphan: a video track",
                       "standard descriptors closed: status 0",
+                      "missing folder: refused at the start, status 1",
                       "movie deleted while recording"):
             self.assertIn(check, passed)
         informed = "\n".join(self.lines(output, "INFO"))
@@ -256,7 +266,8 @@ class SmokeDryRun(unittest.TestCase):
     def test_each_planted_fault_has_its_own_fail_line(self):
         status, output = self.smoke(FAKE_MOVIE="novideo", FAKE_AFPLAY="broken",
                                     FAKE_SYSTEM_SECONDS="4.8", FAKE_WRITER="keeps-earlier",
-                                    FAKE_PARENT_WATCH="none", FAKE_DESCRIPTORS="unguarded")
+                                    FAKE_PARENT_WATCH="none", FAKE_DESCRIPTORS="unguarded",
+                                    FAKE_FOLDER="unchecked")
         self.assertEqual(status, 1)
         failed = "\n".join(self.lines(output, "FAIL"))
         self.assertIn("with-microphone: no video track: does the H.264 writer refuse the "
@@ -267,6 +278,7 @@ class SmokeDryRun(unittest.TestCase):
         self.assertIn("over-earlier: exit status 1", failed)
         self.assertIn("parent exited: still recording after 10 s", failed)
         self.assertIn("standard descriptors closed: exit status 0, or records in", failed)
+        self.assertIn("missing folder: exit status 0", failed)
         self.assertNotIn("microphone WAV", failed)
         self.assert_left_clean()
 
