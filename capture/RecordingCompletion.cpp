@@ -18,7 +18,7 @@ namespace {
 using platform::StreamOutputType;
 
 constexpr double kFinishWaitSeconds = 15.0;
-constexpr double kStopWaitSeconds = 15.0;
+constexpr std::chrono::seconds kStopWait{15};
 
 using platform::toolError;
 using platform::ToolErrorCode;
@@ -36,7 +36,7 @@ platform::Task<events::EventRecord> CaptureSession::stop() {
     // Made apart from the co_await, as in start(). A stop that never completes still leaves the
     // wait for the file, which may have ended all the same.
     auto stopping = completionWithin(
-        kStopWaitSeconds, "stopCapture", platform_.dispatch(),
+        kStopWait, "stopCapture", platform_.dispatch(),
         [stream](platform::ErrorCompletion completion) { stream->stopCapture(completion); });
     const auto stopError = co_await stopping;
     if (stopError) storeFailure(*stopError, FailureReport::stopCompletion);

@@ -1,7 +1,6 @@
 #include "capture/ServiceCalls.h"
 
 #include <atomic>
-#include <chrono>
 #include <memory>
 
 #include "platform/OneShotWaiter.h"
@@ -41,7 +40,7 @@ platform::Task<std::optional<platform::PlatformError>> completionOf(
 }
 
 platform::Task<std::optional<platform::PlatformError>> completionWithin(
-    double seconds, std::string label, platform::Dispatch& dispatch,
+    std::chrono::nanoseconds limit, std::string label, platform::Dispatch& dispatch,
     std::function<void(platform::ErrorCompletion)> operation) {
   platform::OneShotWaiter<std::optional<platform::PlatformError>> waiter(std::move(label),
                                                                          dispatch.mainQueue());
@@ -50,11 +49,9 @@ platform::Task<std::optional<platform::PlatformError>> completionWithin(
   operation([waiter, settled](std::optional<platform::PlatformError> error) mutable {
     if (!settled->exchange(true)) waiter.resume(std::move(error));
   });
-  dispatch.runAfter(
-      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(seconds)),
-      [waiter, settled]() mutable {
-        if (!settled->exchange(true)) waiter.resume({});
-      });
+  dispatch.runAfter(limit, [waiter, settled]() mutable {
+    if (!settled->exchange(true)) waiter.resume({});
+  });
   co_return co_await waiter;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -23,11 +24,11 @@ platform::Task<std::optional<platform::PlatformError>> completionOf(
     std::string label, platform::Queue& resumeQueue,
     std::function<void(platform::ErrorCompletion)> operation);
 
-// Like completionOf(), continuing on the main queue, but for at most `seconds`: a service that
+// Like completionOf(), continuing on the main queue, but for at most `limit`: a service that
 // never calls back must not hold the caller for ever. Past that it yields no error, and the
 // completion, should it come, is dropped.
 platform::Task<std::optional<platform::PlatformError>> completionWithin(
-    double seconds, std::string label, platform::Dispatch& dispatch,
+    std::chrono::nanoseconds limit, std::string label, platform::Dispatch& dispatch,
     std::function<void(platform::ErrorCompletion)> operation);
 
 }  // namespace capture
