@@ -7,7 +7,7 @@ namespace app {
 
 platform::Task<int> runProbe(platform::PlatformServices& platform, events::EventSink& sink) {
   const auto failure = co_await failureOf(
-      capture::requestShareableContent(platform.screenCapture(), platform.dispatch().mainQueue()),
+      capture::requestShareableContent(platform.screenCapture(), platform.dispatch()),
       platform.screenCapture().errorTypeName());
   if (failure) {
     events::emitError(sink, *failure, "probe");

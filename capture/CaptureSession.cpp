@@ -63,7 +63,6 @@ CaptureSession::CaptureSession(ConstructionKey, platform::PlatformServices& plat
 
 platform::Task<void> CaptureSession::start() {
   platform::ScreenCaptureService& service = platform_.screenCapture();
-  platform::Queue& mainQueue = platform_.dispatch().mainQueue();
   // Only a path that names no directory is relative here: the current one could not be found.
   if (outputURL_.is_relative()) {
     throw toolError(service.errorTypeName(), ToolErrorCode::relativeOutputWithoutDirectory);
@@ -73,7 +72,8 @@ platform::Task<void> CaptureSession::start() {
     throw toolError(service.errorTypeName(), ToolErrorCode::outputIsStandardOutput);
   }
   openPcmStreams();
-  const platform::ShareableContent content = co_await requestShareableContent(service, mainQueue);
+  const platform::ShareableContent content =
+      co_await requestShareableContent(service, platform_.dispatch());
   if (content.displays.empty()) throw toolError(service.errorTypeName(), ToolErrorCode::noDisplay);
 
   auto filter = service.makeContentFilter(content.displays.front(),
@@ -92,9 +92,10 @@ platform::Task<void> CaptureSession::start() {
 
   // Made apart from the co_await: GCC 12 destroys a lambda temporary of the awaited expression
   // twice, releasing what it captured once too often.
-  auto starting = completionOf(
-      "startCapture", mainQueue,
-      [stream](platform::ErrorCompletion completion) { stream->startCapture(completion); });
+  auto starting = completionWithin(
+      kStartWait, "startCapture", platform_.dispatch(),
+      [stream](platform::ErrorCompletion completion) { stream->startCapture(completion); },
+      toolError(service.errorTypeName(), ToolErrorCode::platformUnanswered));
   const auto startError = co_await starting;
   if (startError) {
     stream->removeOutputs();  // nothing records

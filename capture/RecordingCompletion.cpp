@@ -37,7 +37,8 @@ platform::Task<events::EventRecord> CaptureSession::stop() {
     // wait for the file, which may have ended all the same.
     auto stopping = completionWithin(
         kStopWait, "stopCapture", platform_.dispatch(),
-        [stream](platform::ErrorCompletion completion) { stream->stopCapture(completion); });
+        [stream](platform::ErrorCompletion completion) { stream->stopCapture(completion); },
+        std::nullopt);
     const auto stopError = co_await stopping;
     if (stopError) storeFailure(*stopError, FailureReport::stopCompletion);
   }

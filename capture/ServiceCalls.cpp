@@ -8,15 +8,33 @@
 
 namespace capture {
 
+namespace {
+
+// Whichever of the service's answer and the time-out comes first settles a call, once; copies
+// share the claim.
+class FirstAnswer {
+ public:
+  bool claim() { return !settled_->exchange(true); }
+
+ private:
+  std::shared_ptr<std::atomic<bool>> settled_ = std::make_shared<std::atomic<bool>>(false);
+};
+
+}  // namespace
+
 platform::Task<platform::ShareableContent> requestShareableContent(
-    platform::ScreenCaptureService& service, platform::Queue& resumeQueue) {
-  platform::OneShotWaiter<platform::ShareableContent> waiter("getShareableContent", resumeQueue);
+    platform::ScreenCaptureService& service, platform::Dispatch& dispatch) {
+  platform::OneShotWaiter<platform::ShareableContent> waiter("getShareableContent",
+                                                             dispatch.mainQueue());
+  const std::string errorType = service.errorTypeName();
   const platform::PlatformError withoutError =
-      platform::toolError(service.errorTypeName(), platform::ToolErrorCode::failureWithoutError);
+      platform::toolError(errorType, platform::ToolErrorCode::failureWithoutError);
+  FirstAnswer first;
   service.getShareableContent(
       false, true,
-      [waiter, withoutError](std::optional<platform::ShareableContent> content,
-                             std::optional<platform::PlatformError> error) mutable {
+      [waiter, withoutError, first](std::optional<platform::ShareableContent> content,
+                                    std::optional<platform::PlatformError> error) mutable {
+        if (!first.claim()) return;
         if (error) {
           waiter.fail(std::make_exception_ptr(*error));
         } else if (content) {
@@ -25,32 +43,26 @@ platform::Task<platform::ShareableContent> requestShareableContent(
           waiter.fail(std::make_exception_ptr(withoutError));
         }
       });
-  co_return co_await waiter;
-}
-
-platform::Task<std::optional<platform::PlatformError>> completionOf(
-    std::string label, platform::Queue& resumeQueue,
-    std::function<void(platform::ErrorCompletion)> operation) {
-  platform::OneShotWaiter<std::optional<platform::PlatformError>> waiter(std::move(label),
-                                                                         resumeQueue);
-  operation([waiter](std::optional<platform::PlatformError> error) mutable {
-    waiter.resume(std::move(error));
+  dispatch.runAfter(kStartWait, [waiter, first, errorType]() mutable {
+    if (!first.claim()) return;
+    waiter.fail(std::make_exception_ptr(
+        platform::toolError(errorType, platform::ToolErrorCode::platformUnanswered)));
   });
   co_return co_await waiter;
 }
 
 platform::Task<std::optional<platform::PlatformError>> completionWithin(
     std::chrono::nanoseconds limit, std::string label, platform::Dispatch& dispatch,
-    std::function<void(platform::ErrorCompletion)> operation) {
+    std::function<void(platform::ErrorCompletion)> operation,
+    std::optional<platform::PlatformError> pastLimit) {
   platform::OneShotWaiter<std::optional<platform::PlatformError>> waiter(std::move(label),
                                                                          dispatch.mainQueue());
-  // Whichever of the completion and the time-out comes first resumes the waiter, once.
-  auto settled = std::make_shared<std::atomic<bool>>(false);
-  operation([waiter, settled](std::optional<platform::PlatformError> error) mutable {
-    if (!settled->exchange(true)) waiter.resume(std::move(error));
+  FirstAnswer first;
+  operation([waiter, first](std::optional<platform::PlatformError> error) mutable {
+    if (first.claim()) waiter.resume(std::move(error));
   });
-  dispatch.runAfter(limit, [waiter, settled]() mutable {
-    if (!settled->exchange(true)) waiter.resume({});
+  dispatch.runAfter(limit, [waiter, first, pastLimit = std::move(pastLimit)]() mutable {
+    if (first.claim()) waiter.resume(std::move(pastLimit));
   });
   co_return co_await waiter;
 }

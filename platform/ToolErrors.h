@@ -40,6 +40,8 @@ enum class ToolErrorCode : std::int64_t {
   sourcePathUnopenable = 12,
   // Two outputs, the movie and a per-source stream or both streams, name one file.
   outputsShareFile = 13,
+  // The platform never answered a call of the probe or the start.
+  platformUnanswered = 14,
 };
 
 struct ToolErrorEntry {
@@ -68,6 +70,7 @@ inline constexpr std::array kToolErrors{
     ToolErrorEntry{ToolErrorCode::sourcePathUnopenable,
                    "A per-source audio path cannot be opened."},
     ToolErrorEntry{ToolErrorCode::outputsShareFile, "Two outputs name the same file."},
+    ToolErrorEntry{ToolErrorCode::platformUnanswered, "The platform did not answer in time."},
 };
 
 constexpr std::string_view descriptionOf(ToolErrorCode code) {

@@ -106,6 +106,44 @@ Printed runToCompletion(const std::vector<std::string>& arguments,
   return {status, sink.records()};
 }
 
+// A platform that never answers the probe's or the start's call, as a hung capture service
+// would: the stage fails with the tool's own error, rather than holding the tool for ever, deaf
+// to the parent's SIGINT.
+TEST(ToolRun, ACallThePlatformNeverAnswersFailsTheProbeOrTheStart) {
+  const struct {
+    std::string what;
+    std::vector<std::string> arguments;
+    Completion held;
+    std::string stage;
+  } cases[] = {
+      {"probe's content", {"tool", "--probe"}, Completion::content, "probe"},
+      {"start's content", {"tool", "--output", "/tmp/t.mov"}, Completion::content, "start"},
+      {"startCapture", {"tool", "--output", "/tmp/t.mov"}, Completion::start, "start"}};
+  for (const auto& [what, arguments, held, stage] : cases) {
+    SCOPED_TRACE(what);
+    test_support::ScriptedPlatform platform;
+    platform.scriptedDispatch.delayScale = 0.002;
+    platform.capture.held = {held};
+    test_support::RecordedEvents sink;
+    bool hung = false;
+    auto parent = std::async(std::launch::async, [&, mainThread = ::pthread_self()] {
+      platform.capture.awaitHeld(held);
+      if (stage == "start") ::pthread_kill(mainThread, SIGINT);  // the parent gives up
+      // Answered only so that a tool that waits for ever fails instead of hanging; else too
+      // late, and dropped.
+      const auto error = [](const json& record) { return record["event"] == "error"; };
+      hung = !sink.awaitRecord(error, std::chrono::seconds(3));
+      platform.capture.complete(held);
+    });
+    const int status = app::runTool(arguments, platform, sink);
+    parent.get();
+
+    EXPECT_FALSE(hung) << "the tool waited for the platform's answer";
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(sink.records(), std::vector<json>{errorRecord(stage, "TessaloquinAudioCapture", 14)});
+  }
+}
+
 // The listing gives the devices in the order a name is matched against them, marks the one used
 // without a name, and fails as the probe does when the platform cannot be asked.
 TEST(ToolRun, ListingTheMicrophonesPrintsEveryDeviceInOrderOrTheProbeStagesError) {
@@ -156,8 +194,8 @@ TEST(ToolRun, ListingTheMicrophonesPrintsEveryDeviceInOrderOrTheProbeStagesError
 }
 
 // An exception that is not a platform error (here: no thread for the session's queue, before the
-// session starts; for a timer; for a time-out) must end its stage with a record and status 1,
-// not end the process without a word.
+// session starts; for a timer; for the stop's time-out) must end its stage with a record and
+// status 1, not end the process without a word.
 TEST(ToolRun, AnExceptionThatIsNotAPlatformErrorEndsItsStageAsAnInternalFault) {
   for (const std::string refused : {"queue", "timer", "time-out"}) {
     SCOPED_TRACE(refused);
@@ -165,13 +203,13 @@ TEST(ToolRun, AnExceptionThatIsNotAPlatformErrorEndsItsStageAsAnInternalFault) {
     test_support::ScriptedPlatform platform;
     platform.scriptedDispatch.refuseQueues = refused == "queue";
     platform.scriptedDispatch.refuseTimers = refused == "timer";
-    platform.scriptedDispatch.refuseDelays = refused == "time-out";
     platform.capture.finishOnStop = test_support::FinishOnStop::never;  // so the stop waits
     test_support::RecordedEvents sink;
     // The start fails by itself; the stop needs the parent's SIGINT after ready.
     auto parent = std::async(std::launch::async, [&, mainThread = ::pthread_self()] {
       const auto ready = [](const json& record) { return record["event"] == "ready"; };
       if (stage == "stop" && sink.awaitRecord(ready, std::chrono::seconds(5))) {
+        platform.scriptedDispatch.refuseDelays = true;
         ::pthread_kill(mainThread, SIGINT);
       }
     });

@@ -220,7 +220,7 @@ class ScriptedDispatch final : public platform::Dispatch {
   // Queues, timers and delayed work then throw std::system_error, as when no thread can be made.
   bool refuseQueues = false;
   bool refuseTimers = false;
-  bool refuseDelays = false;
+  std::atomic<bool> refuseDelays = false;  // also while running
   std::vector<std::chrono::nanoseconds> requestedDelays;  // main queue only
   std::atomic<int> delaysScheduled = 0;                   // for other threads to wait on
   std::vector<std::shared_ptr<ManualTimer>> timers;
