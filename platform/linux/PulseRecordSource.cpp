@@ -86,9 +86,12 @@ struct SourceState {
   int reads = 0;         // counted up to the settings' first reads
   bool corked = true;
   RecordTimeline timeline;
-  // The server's timing: how far the stream's writes lag its clock (µs), as first seen since
-  // the timeline was last set, and the answers received, so that a read can wait for one.
+  // The server's timing: how far the stream's writes lag its clock, and how far its read index
+  // is ahead of what was taken (µs), as first seen since the timeline was last set, and the
+  // answers received, so that a read can wait for one.
   std::optional<std::int64_t> writeLagBaseUs;
+  std::optional<std::int64_t> readSkipBaseUs;
+  std::uint64_t bytesTaken = 0;  // since the stream connected
   unsigned timingAnswers = 0;
   bool timingAsked = false;
   std::uint64_t placedUntil = 0;  // running time at the end of the last block
@@ -169,10 +172,25 @@ void onSuspendedChanged(pa_stream* stream, void* data) {
   if (pa_stream_is_suspended(stream) == 0) static_cast<SourceState*>(data)->timeline.breakStream();
 }
 
-// The server drops what a full buffer cannot take, and says nothing of it to a record stream
-// (the overflow callback is for playback): its write index then falls behind its clock by what
-// was lost. Measured from the first answer after the timeline was set; what is lost goes before
-// the next block.
+// How much a measure of loss (µs) has grown since it was first seen, once that is past kLossUs;
+// from there it counts afresh. A measure that falls (a device clock faster than the server's)
+// is seen afresh from where it fell.
+std::int64_t lossSince(std::optional<std::int64_t>& baseUs, std::int64_t measureUs) {
+  if (!baseUs || measureUs < *baseUs) {
+    baseUs = measureUs;
+    return 0;
+  }
+  const std::int64_t grown = measureUs - *baseUs;
+  if (grown <= kLossUs) return 0;
+  baseUs = measureUs;
+  return grown;
+}
+
+// What a full buffer cannot take is dropped without a word to a record stream (the overflow
+// callback is for playback). PulseAudio drops it before it enters the stream: the write index
+// then falls behind the server's clock. PipeWire hands the stream over past what it dropped:
+// libpulse's read index then runs ahead of what was taken. Measured from the first answer after
+// the timeline was set; what is lost goes before the next block.
 void onTimingAnswer(pa_stream*, int success, void* data) {
   auto& state = *static_cast<SourceState*>(data);
   ++state.timingAnswers;
@@ -180,18 +198,23 @@ void onTimingAnswer(pa_stream*, int success, void* data) {
   const pa_timing_info* timing = success ? pa_stream_get_timing_info(state.stream) : nullptr;
   if (!timing || timing->write_index_corrupt || state.timeline.broken()) {
     state.writeLagBaseUs.reset();
+    state.readSkipBaseUs.reset();
     return;
   }
-  const auto written = static_cast<std::int64_t>(
-      pa_bytes_to_usec(static_cast<std::uint64_t>(timing->write_index), &state.format));
+  const auto usec = [&](std::int64_t bytes) {
+    return static_cast<std::int64_t>(pa_bytes_to_usec(
+        static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0)), &state.format));
+  };
   const std::int64_t writeLag = static_cast<std::int64_t>(pa_timeval_load(&timing->timestamp)) -
-                                written - static_cast<std::int64_t>(timing->source_usec);
-  if (!state.writeLagBaseUs || writeLag < *state.writeLagBaseUs) {
-    state.writeLagBaseUs = writeLag;  // a device clock faster than the server's lowers it
-  } else if (writeLag - *state.writeLagBaseUs > kLossUs) {
-    state.timeline.skip((writeLag - *state.writeLagBaseUs) * 1000);
-    state.writeLagBaseUs = writeLag;
+                                usec(timing->write_index) -
+                                static_cast<std::int64_t>(timing->source_usec);
+  std::int64_t lostUs = lossSince(state.writeLagBaseUs, writeLag);
+  if (!timing->read_index_corrupt) {
+    const std::int64_t readSkip =
+        usec(timing->read_index) - usec(static_cast<std::int64_t>(state.bytesTaken));
+    lostUs += lossSince(state.readSkipBaseUs, readSkip);
   }
+  if (lostUs > 0) state.timeline.skip(lostUs * 1000);
 }
 
 void askTiming(SourceState& state) {
@@ -259,6 +282,8 @@ void dropStream(SourceState& state) {
   state.corked = true;
   state.timeline.breakStream();
   state.writeLagBaseUs.reset();
+  state.readSkipBaseUs.reset();
+  state.bytesTaken = 0;
   state.timingAsked = false;
 }
 
@@ -341,6 +366,7 @@ size_t takeReadable(SourceState& state, size_t readable, GstBuffer* buffer) {
       std::memset(map.data + filled, 0, bytes);  // a hole the server left: silence
     }
     pa_stream_drop(state.stream);
+    state.bytesTaken += bytes;
     filled += bytes;
   }
   gst_buffer_unmap(buffer, &map);

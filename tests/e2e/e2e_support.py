@@ -51,6 +51,8 @@ class Failures:
 class SoundServer:
     """A PulseAudio daemon on a private socket, gone when the suite ends."""
 
+    needs = ("pulseaudio", "pactl")
+
     def __init__(self, root):
         self.root = root
         self.socket = os.path.join(root, "native")
@@ -90,6 +92,11 @@ class SoundServer:
         with socket.socket(socket.AF_UNIX) as client:
             return client.connect_ex(self.socket) == 0
 
+    def lost_when_unread(self, seconds):
+        """What a record stream loses of `seconds` its reader does not read: the server holds 10 s
+        and drops what comes after."""
+        return max(0, seconds - 10)
+
     def play_tones(self):
         play_tone(self, SYSTEM_TONE, "speakers")
         play_tone(self, MICROPHONE_TONE, "microphone_feed")
@@ -105,6 +112,80 @@ class SoundServer:
     def stop(self):
         for process in self.tones + [self.process]:
             if process and process.poll() is None:
+                process.kill()
+                process.wait()
+
+
+class PipeWireServer(SoundServer):
+    """The same devices on a private PipeWire: its daemon, its session manager (which needs a
+    message bus) and its pulse server, as current desktops run them."""
+
+    needs = ("pipewire", "wireplumber", "dbus-daemon", "pactl")
+
+    def __init__(self, root):
+        super().__init__(root)
+        runtime = os.path.join(root, "runtime")
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        bus = os.path.join(root, "bus")
+        self.env.update(XDG_RUNTIME_DIR=runtime, PIPEWIRE_RUNTIME_DIR=runtime,
+                        XDG_CONFIG_HOME=os.path.join(root, "config"),
+                        XDG_STATE_HOME=os.path.join(root, "state"),
+                        DBUS_SESSION_BUS_ADDRESS="unix:path=" + bus)
+        self.bus = bus
+        self.daemons = []
+
+    def spawn(self, name, command):
+        log = open(os.path.join(self.root, name + ".log"), "w")
+        self.daemons.append(subprocess.Popen(command, env=self.env, stdout=log, stderr=log))
+
+    def start(self):
+        self.spawn("bus", ["dbus-daemon", "--session", "--nofork", "--address=" +
+                           self.env["DBUS_SESSION_BUS_ADDRESS"]])
+        wait_until(lambda: os.path.exists(self.bus), 5, interval=0.01)
+        self.spawn("pipewire", ["pipewire"])
+        self.spawn("wireplumber", ["wireplumber"])
+        # The pulse server alone: the pipewire-pulse package, which configures it, conflicts
+        # with PulseAudio's.
+        config = os.path.join(self.root, "pulse.conf")
+        with open(config, "w") as out:
+            out.write(
+                "context.spa-libs = { audio.convert.* = audioconvert/libspa-audioconvert\n"
+                "  support.* = support/libspa-support }\n"
+                "context.modules = [ { name = libpipewire-module-protocol-native }\n"
+                "  { name = libpipewire-module-client-node } { name = libpipewire-module-adapter }\n"
+                "  { name = libpipewire-module-metadata } { name = libpipewire-module-protocol-pulse }"
+                " ]\n"
+                f'pulse.properties = {{ server.address = [ "unix:{self.socket}" ] }}\n')
+        self.spawn("pulse", ["pipewire", "-c", config])
+        self.process = self.daemons[-1]
+        if not wait_until(self.accepts, 15, interval=0.01):
+            raise RuntimeError("the private PipeWire server did not come up")
+        sink = ["load-module", "module-null-sink", "format=float32le", "rate=48000", "channels=2"]
+        pactl(self, *sink, "sink_name=speakers", "sink_properties=device.description=Speakers")
+        pactl(self, *sink, "sink_name=microphone_feed", "sink_properties=device.description=Feed")
+        pactl(self, "load-module", "module-remap-source", "source_name=usb_microphone",
+              "master=microphone_feed.monitor",
+              f"source_properties='device.description=\"{MICROPHONE_NAME}\"'")
+        # The session manager makes a default of a device once it has seen it.
+        if not wait_until(lambda: self.try_defaults(), 10, interval=0.1):
+            raise RuntimeError("the private PipeWire server has no microphone")
+        self.accepting = time.monotonic()
+
+    def try_defaults(self):
+        try:
+            pactl(self, "set-default-sink", "speakers")
+            pactl(self, "set-default-source", "usb_microphone")
+        except subprocess.CalledProcessError:
+            return False
+        return f"Description: {MICROPHONE_NAME}" in pactl(self, "list", "sources")
+
+    def lost_when_unread(self, seconds):
+        """PipeWire holds as much, and drops all it held once that is full."""
+        return seconds if seconds > 10 else 0
+
+    def stop(self):
+        for process in self.tones + self.daemons[::-1]:
+            if process.poll() is None:
                 process.kill()
                 process.wait()
 
@@ -418,13 +499,14 @@ def sanitized(binary):
         return b"__asan_init" in executable.read()
 
 
-def run_suite(name, cases, arguments=1, tones=True, fresh_server=False):
-    """Runs each case(f, first argument, server, root) against a private server, a new one per
-    case with `fresh_server`; a case that raises fails. Exits with the suite's status."""
+def run_suite(name, cases, arguments=1, tones=True, fresh_server=False, server_type=SoundServer):
+    """Runs each case(f, first argument, server, root) against a private server of
+    `server_type`, a new one per case with `fresh_server`; a case that raises fails. Exits with
+    the suite's status."""
     if len(sys.argv) != arguments + 1:
         sys.exit(sys.modules["__main__"].__doc__)
     tool = os.path.abspath(sys.argv[1])
-    for needed in ("pulseaudio", "pactl", "gst-launch-1.0", "ffmpeg", "ffprobe"):
+    for needed in server_type.needs + ("gst-launch-1.0", "ffmpeg", "ffprobe"):
         if not shutil.which(needed):
             sys.exit(f"{needed} is required")
     f = Failures()
@@ -434,7 +516,7 @@ def run_suite(name, cases, arguments=1, tones=True, fresh_server=False):
         try:
             if server is None:
                 root = tempfile.mkdtemp(prefix=f"tessaloquin-{name.replace(' ', '-')}-")
-                server = SoundServer(root)
+                server = server_type(root)
                 server.start()
                 if tones:
                     server.play_tones()

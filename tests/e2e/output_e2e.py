@@ -36,8 +36,6 @@ VIDEO_FRAMES_PER_SECOND = 10
 OUTPUT_STALL = 2.5
 # What a stop may take to drain before it gives up with an error.
 DRAIN_DEADLINE = 10
-# How long the sound server holds a record stream's data for a reader that does not read.
-SERVER_HOLDS = 10
 
 
 CONTROL_CHANNEL = 0xFFFFFFFF
@@ -319,9 +317,10 @@ def silent_stretches(levels):
 
 def tool_stopped(f, binary, server, root):
     """SIGSTOP while the server holds what comes meanwhile (3 s) and past it (15 s): the backlog
-    is in the movie where it belongs, what was lost is one silent stretch, the movie does not
-    outlast the recording, and the missed level records do not come in a burst."""
-    for stopped, lost in ((3, 0), (15, 15 - SERVER_HOLDS)):
+    is in the movie where it belongs, what was lost is one silent stretch, the movie lasts as
+    long as the recording, and the missed level records do not come in a burst."""
+    for stopped in (3, 15):
+        lost = server.lost_when_unread(stopped)
         f.group = f"stopped for {stopped} s"
         path = os.path.join(root, f"stopped-{stopped}.mov")
         run = recording(f, binary, server, path)
