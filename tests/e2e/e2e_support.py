@@ -120,7 +120,7 @@ class PipeWireServer(SoundServer):
     """The same devices on a private PipeWire: its daemon, its session manager (which needs a
     message bus) and its pulse server, as current desktops run them."""
 
-    needs = ("pipewire", "wireplumber", "dbus-daemon", "pactl")
+    needs = ("pipewire", "wireplumber", "pw-metadata", "dbus-daemon", "pactl")
 
     def __init__(self, root):
         super().__init__(root)
@@ -144,8 +144,8 @@ class PipeWireServer(SoundServer):
         wait_until(lambda: os.path.exists(self.bus), 5, interval=0.01)
         self.spawn("pipewire", ["pipewire"])
         self.spawn("wireplumber", ["wireplumber"])
-        # The pulse server alone: the pipewire-pulse package, which configures it, conflicts
-        # with PulseAudio's.
+        # The pulse server configured here: the pipewire-pulse package, which would, replaces
+        # PulseAudio.
         config = os.path.join(self.root, "pulse.conf")
         with open(config, "w") as out:
             out.write(
@@ -167,8 +167,12 @@ class PipeWireServer(SoundServer):
               "master=microphone_feed.monitor",
               f"source_properties='device.description=\"{MICROPHONE_NAME}\"'")
         # The session manager makes a default of a device once it has seen it.
-        if not wait_until(lambda: self.try_defaults(), 10, interval=0.1):
+        if not wait_until(self.try_defaults, 10, interval=0.1):
             raise RuntimeError("the private PipeWire server has no microphone")
+        # One quantum for the whole graph: the microphone here is a loopback, whose tone breaks
+        # for a moment each time a stream that connects changes the quantum.
+        subprocess.run(["pw-metadata", "-n", "settings", "0", "clock.force-quantum", "1024"],
+                       env=self.env, capture_output=True, check=True)
         self.accepting = time.monotonic()
 
     def try_defaults(self):
