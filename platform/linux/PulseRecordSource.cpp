@@ -18,6 +18,9 @@
 //          to record again (the default output's monitor, the named input, or the default input),
 //          with a time limit on each attempt; when the server hands over audio again it posts a
 //          "restored" message with the time without.
+// stall:   a running stream that hands over nothing for seconds has a server or device that
+//          hangs: it posts "lost" with a read error, stays connected, and its first audio posts
+//          "restored" with the time without; what the server held meanwhile is placed as usual.
 //
 // Threads: the PulseAudio loop, context and stream are used by one thread at a time, handed
 // over by GStreamer: start() and stop() on the thread changing the state, reads on the
@@ -66,6 +69,13 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kRetryInterval = std::chrono::milliseconds(100);
 constexpr auto kAttemptLimit = std::chrono::seconds(1);
 
+// A running stream gets a read every 50 ms; this long without a byte, with the tool awake to see
+// it, is a hang, even for a server starved on a loaded machine.
+constexpr auto kStallLimit = std::chrono::seconds(3);
+// A wait that ends this late was the tool's own standing still (stopped, starved): what the
+// server sent meanwhile is yet to be read, so the stream gets a new stall limit.
+constexpr auto kLateWake = std::chrono::milliseconds(500);
+
 struct SourceState {
   explicit SourceState(RecordSourceSettings settings)
       : settings(std::move(settings)),
@@ -96,7 +106,8 @@ struct SourceState {
   bool timingAsked = false;
   std::uint64_t placedUntil = 0;  // running time at the end of the last block
   bool lost = false;              // the server ended the recording; silence meanwhile
-  bool restoring = false;         // recording again, and the first audio not yet told
+  bool restoring = false;         // told lost, and the first audio since not yet told
+  Clock::time_point dataAt;       // when the stream last handed over audio, or was resumed
   std::uint64_t lostAt = 0;       // running time at the loss
   Clock::time_point nextAttempt;  // to record again, while lost
 };
@@ -169,7 +180,10 @@ bool connectContext(SourceState& state, Clock::time_point deadline) {
 
 // A source that resumed breaks the stream's time line.
 void onSuspendedChanged(pa_stream* stream, void* data) {
-  if (pa_stream_is_suspended(stream) == 0) static_cast<SourceState*>(data)->timeline.breakStream();
+  if (pa_stream_is_suspended(stream) != 0) return;
+  auto& state = *static_cast<SourceState*>(data);
+  state.timeline.breakStream();
+  state.dataAt = Clock::now();
 }
 
 // How much a measure of loss (µs) has grown since it was first seen, once that is past kLossUs;
@@ -387,6 +401,11 @@ void post(GstBaseSrc* base, GstStructure* message) {
   gst_element_post_message(GST_ELEMENT(base), gst_message_new_element(GST_OBJECT(base), message));
 }
 
+void postLost(GstBaseSrc* base, GError* error) {
+  post(base, gst_structure_new(kSourceLostMessage, "error", G_TYPE_ERROR, error, nullptr));
+  g_error_free(error);
+}
+
 // The server ended the recording: told on the bus, and silence from here until it is back.
 void loseServer(GstBaseSrc* base, SourceState& state) {
   GError* error = g_error_new(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_FAILED,
@@ -397,8 +416,43 @@ void loseServer(GstBaseSrc* base, SourceState& state) {
   state.restoring = false;
   state.lostAt = runningTime(GST_ELEMENT(base));
   state.nextAttempt = Clock::now() + kRetryInterval;
-  post(base, gst_structure_new(kSourceLostMessage, "error", G_TYPE_ERROR, error, nullptr));
-  g_error_free(error);
+  postLost(base, error);
+}
+
+// The stream handed over nothing for the stall limit: told lost until its audio comes again,
+// with the time without counted from its last audio.
+void loseToStall(GstBaseSrc* base, SourceState& state) {
+  const auto without =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - state.dataAt);
+  const GstClockTime now = runningTime(GST_ELEMENT(base));
+  state.restoring = true;
+  state.lostAt = now > static_cast<GstClockTime>(without.count()) ? now - without.count() : 0;
+  postLost(base, g_error_new(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ,
+                             "The sound server handed over no audio for %lld ms",
+                             static_cast<long long>(without.count() / 1000000)));
+}
+
+enum class Turn { failed, woken, stalled };
+
+// One turn of the loop while a read is awaited. A watched stream (running, and not told lost
+// already) has stalled when a wait that ends on time at the stall limit brought nothing; one
+// that ends far past it restarts the limit.
+Turn turnLoop(SourceState& state, bool watched) {
+  if (!watched) return pa_mainloop_iterate(state.loop, 1, nullptr) < 0 ? Turn::failed : Turn::woken;
+  const auto deadline = state.dataAt + kStallLimit;
+  const auto leftUs =
+      std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+  int ready = 0;
+  if (pa_mainloop_prepare(state.loop, static_cast<int>(std::max<std::int64_t>(leftUs, 0))) < 0 ||
+      (ready = pa_mainloop_poll(state.loop)) < 0 || pa_mainloop_dispatch(state.loop) < 0) {
+    return Turn::failed;
+  }
+  const auto now = Clock::now();
+  if (now > deadline + kLateWake) {
+    state.dataAt = now;
+    return Turn::woken;
+  }
+  return ready == 0 && now >= deadline ? Turn::stalled : Turn::woken;
 }
 
 // One attempt to record again, on the server as it is now; true when recording.
@@ -459,18 +513,31 @@ bool awaitRead(GstBaseSrc* base, SourceState& state, size_t& readable) {
   const unsigned answersWanted =
       lag > kLagToWaitNs ? state.timingAnswers + (state.timingAsked ? 2 : 1) : 0;
   if (lag > kLagToAskNs || (!state.writeLagBaseUs && !state.timeline.broken())) askTiming(state);
+  size_t seen = 0;
   for (;;) {
     if (state.flushing) return true;
     if (!streamUsable(state) ||
         (readable = pa_stream_readable_size(state.stream)) == static_cast<size_t>(-1)) {
       return false;
     }
+    if (readable > seen) {
+      seen = readable;
+      state.dataAt = Clock::now();
+    }
     if (state.timingAnswers < answersWanted) {
       askTiming(state);
     } else if (readable >= state.readBytes) {
       return true;
     }
-    if (pa_mainloop_iterate(state.loop, 1, nullptr) < 0) return false;
+    switch (turnLoop(state, !state.restoring && pa_stream_is_suspended(state.stream) == 0)) {
+      case Turn::failed:
+        return false;
+      case Turn::stalled:
+        loseToStall(base, state);
+        break;
+      case Turn::woken:
+        break;
+    }
   }
 }
 
@@ -486,6 +553,7 @@ GstFlowReturn onCreate(GstBaseSrc* base, guint64, guint, GstBuffer** out) {
     if (state.corked) {
       release(pa_stream_cork(state.stream, 0, nullptr, nullptr));
       state.corked = false;
+      state.dataAt = Clock::now();
     }
     // A read arrives in several chunks: waiting for all of it makes one buffer of it.
     if (awaitRead(base, state, readable)) break;

@@ -333,6 +333,8 @@ def tool_stopped(f, binary, server, root):
         time.sleep(2)
         span = time.monotonic() - run.ready
         check_final(f, run, interrupt(run), f"stopped for {stopped} s")
+        # A tool that stood still has not lost its server.
+        f.check(not run.of_kind("warning"), f"warnings {run.of_kind('warning')}")
         # The level ticks missed meanwhile come as one, then one a second again: half a second
         # apart at least, less what reading the pipe may add to one arrival.
         arrivals = run.arrivals("level")

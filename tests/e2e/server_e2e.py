@@ -7,6 +7,7 @@ Usage: server_e2e.py PATH-TO-tessaloquin-audio-capture
 """
 
 import os
+import signal
 import subprocess
 import threading
 import time
@@ -21,6 +22,8 @@ from e2e_support import (MICROPHONE_NAME, MICROPHONE_RMS, MIXED_RMS, SAMPLES_PER
 MAX_GAP = 0.1
 # How soon the parent hears of a fault while recording.
 MAX_WARNING_DELAY = 1.0
+# How long a running source may hand over nothing before it is told lost.
+STALL_LIMIT = 3.0
 # Kept out of the level checks besides the first and last windows: the start and the stop, whose
 # holes under load are not what these cases are about.
 EDGE = 0.5
@@ -287,7 +290,48 @@ def server_killed(f, binary, server, root):
         check_movie_around_the_kill(f, run, path, interrupted, killed_at, interrupted - EDGE)
 
 
+def server_frozen(f, binary, server, root):
+    """A server that hangs (stopped, as a deadlock would leave it): both sources are told lost
+    within seconds, and restored when it runs again, with a movie as long as the recording; a
+    stop while it still hangs fails, with the movie readable."""
+    for resumed in (True, False):
+        path = os.path.join(root, f"frozen-{resumed}.mov")
+        run = recording(f, binary, server, path)
+        time.sleep(1.5)
+        server.process.send_signal(signal.SIGSTOP)
+        frozen_at = time.monotonic()
+        try:
+            run.wait_for("warning", STALL_LIMIT + MAX_WARNING_DELAY, count=2, code="source_lost")
+            lost = [(at - frozen_at, event) for at, event in run.events
+                    if event.get("code") == "source_lost"]
+            f.check(sorted(event["source"] for _, event in lost) == ["microphone", "system"]
+                    and all(at < STALL_LIMIT + MAX_WARNING_DELAY and event.get("errorCode") == 9
+                            for at, event in lost), f"source_lost {lost}")
+            if resumed:
+                server.process.send_signal(signal.SIGCONT)
+                resumed_at = time.monotonic()
+                run.wait_for("warning", MAX_WARNING_DELAY, count=2, code="source_restored")
+                restored = [event for event in run.of_kind("warning")
+                            if event["code"] == "source_restored"]
+                f.check(len(restored) == 2 and all(near(event["gapSeconds"],
+                                                        resumed_at - frozen_at, 0.25)
+                                                   for event in restored),
+                        f"{resumed_at - frozen_at:.2f} s frozen: {restored}")
+                time.sleep(1.5)
+                stopped = time.monotonic()
+                check_final(f, run, interrupt(run), "resumed")
+                length = movie_audio_seconds(path)
+                f.check(abs(length - (stopped - run.ready)) < 0.2,
+                        f"{length:.2f} s of audio for {stopped - run.ready:.2f} s recorded")
+            else:
+                check_stop_error(f, run, interrupt(run), domain="gst-resource-error-quark",
+                                 errorCode=9)
+                f.check(probe_streams(path) is not None, "ffprobe cannot read it")
+        finally:
+            server.process.send_signal(signal.SIGCONT)
+
+
 if __name__ == "__main__":
     run_suite("server e2e", (output_switched, microphone_unloaded, default_input_changed,
-                                       server_restarted, server_killed), tones=False,
+                             server_restarted, server_killed, server_frozen), tones=False,
               fresh_server=True)
