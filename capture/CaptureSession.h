@@ -86,6 +86,8 @@ class CaptureSession final : public platform::StreamOutput,
   void recordingOutputDidStartRecording() override;
   void recordingOutputDidFinishRecording() override;
   void recordingOutputDidFailWithError(const platform::PlatformError& error) override;
+  void recordingOutputDidStallWriting() override;
+  void recordingOutputDidResumeWriting(double stalledSeconds) override;
 
   struct ConstructionKey {
    private:

@@ -128,6 +128,15 @@ void CaptureSession::recordingOutputDidFailWithError(const platform::PlatformErr
   resumeFinishWaiter(true);
 }
 
+// Told now; the stop decides nothing on it: writes that go on again lose nothing.
+void CaptureSession::recordingOutputDidStallWriting() {
+  warn(recordingStalledWarning());
+}
+
+void CaptureSession::recordingOutputDidResumeWriting(double stalledSeconds) {
+  warn(recordingResumedWarning(stalledSeconds));
+}
+
 // The one rule for the failure stop() throws. A failure the platform calls back with replaces
 // the stored one: the later callback tells how the recording ended (a stream that stopped, then
 // a file that could not be finished, ends with the file's). The stop's own error only fills an

@@ -31,17 +31,34 @@ events::EventRecord sourceLostWarning(std::string_view source,
   return events::setErrorKeys(record, error);
 }
 
+namespace {
+
+// A platform's odd measure must not cost the parent the record: JSON has no NaN.
+double seconds(double measured) {
+  return std::isfinite(measured) && measured > 0 ? measured : 0.0;
+}
+
+}  // namespace
+
 events::EventRecord sourceRestoredWarning(std::string_view source, double gapSeconds) {
   events::EventRecord record = warningRecord("source_restored");
-  // A platform's odd measure must not cost the parent the record: JSON has no NaN.
-  const double gap = std::isfinite(gapSeconds) && gapSeconds > 0 ? gapSeconds : 0.0;
-  record.set("source", std::string(source)).set("gapSeconds", gap);
+  record.set("source", std::string(source)).set("gapSeconds", seconds(gapSeconds));
   return record;
 }
 
 events::EventRecord recordingFailedWarning(const platform::PlatformError& error) {
   events::EventRecord record = warningRecord("recording_failed");
   return events::setErrorKeys(record, error);
+}
+
+events::EventRecord recordingStalledWarning() {
+  return warningRecord("recording_stalled");
+}
+
+events::EventRecord recordingResumedWarning(double stalledSeconds) {
+  events::EventRecord record = warningRecord("recording_resumed");
+  record.set("gapSeconds", seconds(stalledSeconds));
+  return record;
 }
 
 events::EventRecord microphoneSilenceWarning(bool silent) {

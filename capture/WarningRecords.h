@@ -21,6 +21,8 @@ events::EventRecord sourceLostWarning(std::string_view source,
                                       const platform::PlatformError& error);
 events::EventRecord sourceRestoredWarning(std::string_view source, double gapSeconds);
 events::EventRecord recordingFailedWarning(const platform::PlatformError& error);
+events::EventRecord recordingStalledWarning();
+events::EventRecord recordingResumedWarning(double stalledSeconds);
 events::EventRecord microphoneSilenceWarning(bool silent);
 events::EventRecord diskLowWarning(std::uint64_t secondsLeft);
 

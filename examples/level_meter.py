@@ -30,6 +30,8 @@ WARNINGS = {
     "source_restored": lambda e: f"{e['source']} audio is back after {e['gapSeconds']:.1f} s",
     "recording_failed": lambda e: f"the movie can no longer be written ({e['errorName']} "
                                   f"{e['domain']} {e['errorCode']}); stop and record elsewhere",
+    "recording_stalled": lambda e: "the movie is not being saved: its folder does not answer",
+    "recording_resumed": lambda e: f"the movie is saved again after {e['gapSeconds']:.1f} s",
     "microphone_silent": lambda e: "the microphone has been silent for 5 s: is it muted?",
     "microphone_audible": lambda e: "the microphone is audible again",
     "disk_low": lambda e: f"the disk is full in about {e['secondsLeft']} s at this rate; free "

@@ -109,11 +109,17 @@ class StreamDelegate {
 class RecordingOutputDelegate {
  public:
   virtual ~RecordingOutputDelegate() = default;
-  // All three run on service threads.
+  // All run on service threads.
   virtual void recordingOutputDidStartRecording() = 0;
   // The file is complete.
   virtual void recordingOutputDidFinishRecording() = 0;
   virtual void recordingOutputDidFailWithError(const PlatformError& error) = 0;
+  // A write of the file has not returned for seconds (a folder on a network that went away, a
+  // pipe nobody reads); the recording goes on as long as the stream can hold what comes. Only a
+  // platform that writes the file itself can tell.
+  virtual void recordingOutputDidStallWriting() = 0;
+  // The writes go on again, after `stalledSeconds` in all.
+  virtual void recordingOutputDidResumeWriting(double stalledSeconds) = 0;
 };
 
 class RecordingOutput {

@@ -4,7 +4,7 @@
 // start:   the stream sets the pipeline PLAYING from the loop thread; GStreamer's streaming
 //          threads then read the server, mix, encode and write.
 // samples: the taps on the sources' pads run on the sources' streaming threads; the video and
-//          end padding probes on the mixer's.
+//          end padding probes on the mixer's; the count of the file's writes on the muxer's.
 // stop:    EOS, sent into every source at once from GStreamer's thread pool, drains every
 //          branch into qtmux, which closes the movie.
 // finish:  destruction, on GStreamer's thread pool, removes the probes (each owns its state,
@@ -12,6 +12,7 @@
 //          the pipeline.
 #include "platform/linux/CapturePipeline.h"
 
+#include <gst/base/gstbasesink.h>
 #include <gst/gst.h>
 
 #include <cstring>
@@ -196,6 +197,18 @@ std::optional<StreamOutputType> CapturePipeline::sourceType(GstObject* object) {
   return std::nullopt;
 }
 
+// The sink counts a write as rendered once it has returned.
+CapturePipeline::Writes CapturePipeline::writes() const {
+  Writes writes;
+  writes.begun = writesBegun_.load();
+  GstStructure* stats = gst_base_sink_get_stats(GST_BASE_SINK(fileSink_));
+  guint64 rendered = 0;
+  gst_structure_get_uint64(stats, "rendered", &rendered);
+  gst_structure_free(stats);
+  writes.done = rendered;
+  return writes;
+}
+
 void CapturePipeline::endSources() {
   GstIterator* sources = gst_bin_iterate_sources(GST_BIN(pipeline_));
   gst_iterator_foreach(sources, endSourceAsync, nullptr);
@@ -238,6 +251,18 @@ void CapturePipeline::addRecording(GstElement* mixer, const PipelinePlan& plan) 
   GstElement* sink = make(pipeline_, "fdsink", p + "file");
   g_object_set(sink, "fd", output_->descriptor(), nullptr);
   link(mux, sink);
+  fileSink_ = sink;
+  GstPad* fileInput = gst_element_get_static_pad(sink, "sink");
+  probes_.emplace_back(
+      fileInput,
+      gst_pad_add_probe(
+          fileInput,
+          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+          [](GstPad*, GstPadProbeInfo*, gpointer begun) {
+            static_cast<std::atomic<std::uint64_t>*>(begun)->fetch_add(1);
+            return GST_PAD_PROBE_OK;
+          },
+          &writesBegun_, nullptr));
 
   GstElement* audioConvert = make(pipeline_, "audioconvert", p + "audio-convert");
   GstElement* encoderCaps = make(pipeline_, "capsfilter", p + "audio-encoder-caps");

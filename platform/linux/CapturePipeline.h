@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -66,6 +68,13 @@ class CapturePipeline {
   // The source `object` records, if it is one of the sources.
   static std::optional<StreamOutputType> sourceType(GstObject* object);
 
+  // How many writes of the file have begun and how many have returned; from any thread.
+  struct Writes {
+    std::uint64_t begun = 0;
+    std::uint64_t done = 0;
+  };
+  Writes writes() const;
+
  private:
   CapturePipeline();
   void addAll(const PipelinePlan& plan);
@@ -75,6 +84,8 @@ class CapturePipeline {
 
   std::unique_ptr<OutputFile> output_;  // declared first: closed after the pipeline is gone
   GstElement* pipeline_;
+  GstElement* fileSink_ = nullptr;             // owned by the pipeline
+  std::atomic<std::uint64_t> writesBegun_{0};  // counted by a probe on the file sink's input
   // The probes that carry state of their own, removed before the pipeline stops; each pad is a
   // reference held.
   std::vector<std::pair<GstPad*, unsigned long>> probes_;

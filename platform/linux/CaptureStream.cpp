@@ -21,25 +21,29 @@
 //          finished with everything that arrived; stop() then reports the stored failure. A
 //          drain that then times out reports that same failure, not one of its own. A failure
 //          of the encoding and writing half cannot be drained and ends the recording at once.
+// writes:  once PLAYING, a look every second at the file sink tells the recording delegate of a
+//          write that has not returned for 5 s, and of the writes going on again.
 // follow:  once PLAYING, and again whenever a source records again after a loss (on new record
 //          streams, maybe of a new server), a DeviceFollower keeps the sources on the default
 //          output's monitor and the microphone off monitors (DeviceFollower.cpp).
-// finish:  every end (EOS, error, time-out) goes through tearDown(): follower, bus watch and
-//          deadline removed, then the pipeline handed to GStreamer's thread pool, which sets it
-//          to NULL (after a state change still running) and drops it; the completion and the
-//          recording delegate do not wait for that.
+// finish:  every end (EOS, error, time-out) goes through tearDown(): follower, bus watch, write
+//          watch and deadline removed, then the pipeline handed to GStreamer's thread pool, which
+//          sets it to NULL (after a state change still running) and drops it; the completion and
+//          the recording delegate do not wait for that.
 //
 // Threads and ownership: StreamBridge is shared by the stream, every GLib source attached for
-// it (bus watch, deadline) and the pool's state change, each holding its own copy of the shared
-// pointer; its fields are touched only on the loop thread, so there is no lock. Completions and
-// delegate calls are made from the loop thread with no lock held. Delegates are held weakly and
-// skipped when gone.
+// it (bus watch, write watch, deadline) and the pool's state change, each holding its own copy of
+// the shared pointer; its fields are touched only on the loop thread, so there is no lock.
+// Completions and delegate calls are made from the loop thread with no lock held. Delegates are
+// held weakly and skipped when gone.
 #include "platform/linux/CaptureStream.h"
 
 #include <gst/gst.h>
 
 #include <chrono>
+#include <cstdint>
 #include <map>
+#include <optional>
 
 #include "platform/linux/CapturePipeline.h"
 #include "platform/linux/DeviceFollower.h"
@@ -51,6 +55,9 @@ namespace {
 
 // How long reaching PLAYING or draining may take before the stream gives up.
 constexpr guint kDeadlineSeconds = 10;
+// A write of the file that has not returned for this long is told: a working disk returns in
+// milliseconds, and the muxer and the mixer hold many seconds more before audio is at risk.
+constexpr auto kWriteStallLimit = std::chrono::seconds(5);
 
 enum class Phase { idle, starting, running, stopping, ended };
 
@@ -74,7 +81,12 @@ struct StreamBridge {
   std::optional<std::chrono::steady_clock::time_point> microphoneMutedSince;
   std::shared_ptr<GstRecordingOutput> recording;
   GSource* busWatch = nullptr;
+  GSource* writeWatch = nullptr;
   GSource* deadline = nullptr;
+  std::uint64_t writesDoneSeen = 0;
+  // Since when a write has been seen under way without returning, and whether it was told.
+  std::optional<std::chrono::steady_clock::time_point> writeWaitingSince;
+  bool writeStallTold = false;
   ErrorCompletion startCompletion;
   ErrorCompletion stopCompletion;
 };
@@ -108,6 +120,7 @@ void removeSource(GSource*& source) {
 void tearDown(StreamBridge& bridge) {
   bridge.follower.reset();
   removeSource(bridge.busWatch);
+  removeSource(bridge.writeWatch);
   removeSource(bridge.deadline);
   if (bridge.pipeline) {
     GstElement* element = bridge.pipeline->element();
@@ -209,6 +222,37 @@ void onMicrophoneMuted(const Bridge& bridge, bool muted) {
   }
 }
 
+// Once a second while recording: a write that stays under way is told once past the limit, and
+// its return (or any write's since the last look) once it was told.
+gboolean onWriteWatch(gpointer data) {
+  const Bridge& bridge = bridgeOf(data);
+  if (bridge->phase != Phase::running) return G_SOURCE_CONTINUE;
+  const auto now = std::chrono::steady_clock::now();
+  const CapturePipeline::Writes writes = bridge->pipeline->writes();
+  if (writes.done != bridge->writesDoneSeen || writes.begun == writes.done) {
+    if (bridge->writeStallTold) {
+      const std::chrono::duration<double> stalled = now - *bridge->writeWaitingSince;
+      bridge->recording->reportResumed(stalled.count());
+    }
+    bridge->writeWaitingSince.reset();
+    bridge->writeStallTold = false;
+  }
+  bridge->writesDoneSeen = writes.done;
+  if (writes.begun == writes.done) return G_SOURCE_CONTINUE;
+  if (!bridge->writeWaitingSince) bridge->writeWaitingSince = now;
+  if (!bridge->writeStallTold && now - *bridge->writeWaitingSince >= kWriteStallLimit) {
+    bridge->writeStallTold = true;
+    bridge->recording->reportStalled();
+  }
+  return G_SOURCE_CONTINUE;
+}
+
+void watchWrites(const Bridge& bridge) {
+  bridge->writeWatch = g_timeout_source_new(1000);
+  g_source_set_callback(bridge->writeWatch, onWriteWatch, bridgeCopy(bridge), dropBridgeCopy);
+  g_source_attach(bridge->writeWatch, bridge->loop.context());
+}
+
 void followDevices(const Bridge& bridge) {
   bridge->follower.reset();              // before its successor connects
   bridge->microphoneMutedSince.reset();  // the successor mutes afresh where it must
@@ -230,6 +274,7 @@ void onStateChanged(const Bridge& bridge, GstMessage* message) {
   removeSource(bridge->deadline);
   bridge->phase = Phase::running;
   followDevices(bridge);
+  watchWrites(bridge);
   bridge->recording->reportStarted();
   complete(bridge->startCompletion, std::nullopt);
 }

@@ -26,6 +26,12 @@ class GstRecordingOutput : public RecordingOutput {
   void reportFailed(const PlatformError& error) const {
     if (auto delegate = delegate_.lock()) delegate->recordingOutputDidFailWithError(error);
   }
+  void reportStalled() const {
+    if (auto delegate = delegate_.lock()) delegate->recordingOutputDidStallWriting();
+  }
+  void reportResumed(double stalledSeconds) const {
+    if (auto delegate = delegate_.lock()) delegate->recordingOutputDidResumeWriting(stalledSeconds);
+  }
 
  private:
   RecordingOutputConfiguration configuration_;

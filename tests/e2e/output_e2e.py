@@ -22,7 +22,7 @@ import time
 
 from e2e_support import (END_SLACK, MIXED_RMS, SAMPLES_PER_SECOND, WAV_HEADER, Run, boxes,
                          check_error, check_final, check_movie, check_stop_error, decoded_audio,
-                         interrupt, off_windows, probe_streams, record, recording,
+                         interrupt, near, off_windows, probe_streams, record, recording,
                          refuse_system_call, relayed_env, run_suite, sanitized, streams,
                          top_level_boxes, window_levels)
 
@@ -34,6 +34,9 @@ VIDEO_FRAMES_PER_SECOND = 10
 # the muxer's: measured, a 0.3-s hole with a one-second queue before the muxer, and 1.4 s with
 # neither that queue nor the muxer's slack.
 OUTPUT_STALL = 2.5
+# A write that has not returned for this long is told to the parent; the longer stall is told.
+WRITE_STALL_LIMIT = 5
+TOLD_OUTPUT_STALL = 8
 # What a stop may take to drain before it gives up with an error.
 DRAIN_DEADLINE = 10
 
@@ -127,31 +130,42 @@ def fifo_without_reader(f, binary, server, root):
 
 
 def stalled_output(f, binary, server, root):
-    fifo = os.path.join(root, "stalling-output")
-    os.mkfifo(fifo)
-    reading = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
-    os.set_blocking(reading, True)
-    fcntl.fcntl(reading, fcntl.F_SETPIPE_SZ, 4096)
-    copy = os.path.join(root, "stalled.mov")
+    """A reader that stops for a moment, and for longer: the movie loses nothing either way, and
+    the parent hears of the longer stop only, and of its end."""
+    for stall in (OUTPUT_STALL, TOLD_OUTPUT_STALL):
+        f.group = f"output stalled for {stall} s"
+        fifo = os.path.join(root, f"stalling-output-{stall}")
+        os.mkfifo(fifo)
+        reading = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+        os.set_blocking(reading, True)
+        fcntl.fcntl(reading, fcntl.F_SETPIPE_SZ, 4096)
+        copy = os.path.join(root, f"stalled-{stall}.mov")
 
-    def drain():  # reads everything, but stops for OUTPUT_STALL seconds 1 s in
-        with os.fdopen(reading, "rb", buffering=0) as source, open(copy, "wb") as target:
-            while not (chunk := source.read(4096)):  # the tool has not opened its end yet
-                time.sleep(0.01)
-            stall_at = time.monotonic() + 1
-            while chunk:
-                target.write(chunk)
-                if time.monotonic() > stall_at:
-                    time.sleep(OUTPUT_STALL)
-                    stall_at = math.inf
-                chunk = source.read(4096)
+        def drain():  # reads everything, but stops for `stall` seconds 1 s in
+            with os.fdopen(reading, "rb", buffering=0) as source, open(copy, "wb") as target:
+                while not (chunk := source.read(4096)):  # the tool has not opened its end yet
+                    time.sleep(0.01)
+                stall_at = time.monotonic() + 1
+                while chunk:
+                    target.write(chunk)
+                    if time.monotonic() > stall_at:
+                        time.sleep(stall)
+                        stall_at = math.inf
+                    chunk = source.read(4096)
 
-    reader = threading.Thread(target=drain, daemon=True)
-    reader.start()
-    run, status, span = record(binary, server.env, fifo, 6)
-    reader.join(10)
-    check_final(f, run, status, "through a stalling pipe")
-    check_audio_kept(f, copy, span, 0.3)
+        reader = threading.Thread(target=drain, daemon=True)
+        reader.start()
+        run, status, span = record(binary, server.env, fifo, stall + 3.5)
+        reader.join(10)
+        check_final(f, run, status, "through a stalling pipe")
+        check_audio_kept(f, copy, span, 0.3)
+        told = run.of_kind("warning")
+        if stall < WRITE_STALL_LIMIT:
+            f.check(not told, f"warnings {told}")
+        else:
+            f.check([warning["code"] for warning in told] == ["recording_stalled",
+                                                              "recording_resumed"]
+                    and near(told[-1]["gapSeconds"], stall, 1.5 / stall), f"warnings {told}")
 
 
 def reader_that_never_reads(f, binary, server, root):
@@ -160,8 +174,10 @@ def reader_that_never_reads(f, binary, server, root):
     reading = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)  # opened, never read
     fcntl.fcntl(reading, fcntl.F_SETPIPE_SZ, 4096)
     run = recording(f, binary, server, fifo, ["--microphone", "off"])
-    # By then the pipe is full and the movie's writer waits on it for good.
-    time.sleep(4)
+    # The pipe is full at once, and the movie's writer waits on it for good.
+    stalled = run.wait_for("warning", WRITE_STALL_LIMIT + 4, code="recording_stalled")
+    f.check(stalled is not None and stalled - run.ready < WRITE_STALL_LIMIT + 2.5,
+            f"no recording_stalled {WRITE_STALL_LIMIT + 2.5} s after ready: {run.kinds()}")
     status = interrupt(run, DRAIN_DEADLINE + 3)
     os.close(reading)
     check_stop_error(f, run, status, domain="TessaloquinAudioCapture.Linux", errorCode=5)

@@ -49,6 +49,8 @@ struct RecordingOutputEvents : platform::RecordingOutputDelegate {
   void recordingOutputDidFailWithError(const platform::PlatformError& error) override {
     events.push_back("fail " + error.domain() + " " + std::to_string(error.code()));
   }
+  void recordingOutputDidStallWriting() override { events.push_back("stall"); }
+  void recordingOutputDidResumeWriting(double) override { events.push_back("resume"); }
   std::vector<std::string> events;
 };
 
@@ -72,6 +74,8 @@ struct Faulty : platform::StreamOutput,
     reported.push_back(error.code());
     throw std::runtime_error("fail");
   }
+  void recordingOutputDidStallWriting() override { throw std::runtime_error("stall"); }
+  void recordingOutputDidResumeWriting(double) override { throw std::runtime_error("resume"); }
   std::vector<std::int64_t> reported;
 };
 
