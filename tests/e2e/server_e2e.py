@@ -24,6 +24,9 @@ MAX_GAP = 0.1
 MAX_WARNING_DELAY = 1.0
 # How long a running source may hand over nothing before it is told lost.
 STALL_LIMIT = 3.0
+# Past the time a write may take before it is told as stalled (5 s), and within what the server
+# holds (10 s).
+FROZEN_LONGER = 7.5
 # Kept out of the level checks besides the first and last windows: the start and the stop, whose
 # holes under load are not what these cases are about.
 EDGE = 0.5
@@ -308,6 +311,8 @@ def server_frozen(f, binary, server, root):
                     and all(at < STALL_LIMIT + MAX_WARNING_DELAY and event.get("errorCode") == 9
                             for at, event in lost), f"source_lost {lost}")
             if resumed:
+                # Long enough for a muxer with nothing to write to pass for a write that hangs.
+                time.sleep(max(0.0, frozen_at + FROZEN_LONGER - time.monotonic()))
                 server.process.send_signal(signal.SIGCONT)
                 resumed_at = time.monotonic()
                 run.wait_for("warning", MAX_WARNING_DELAY, count=2, code="source_restored")
@@ -320,6 +325,8 @@ def server_frozen(f, binary, server, root):
                 time.sleep(1.5)
                 stopped = time.monotonic()
                 check_final(f, run, interrupt(run), "resumed")
+                codes = [event["code"] for event in run.of_kind("warning")]
+                f.check("recording_stalled" not in codes, f"warnings {codes}")
                 length = movie_audio_seconds(path)
                 f.check(abs(length - (stopped - run.ready)) < 0.2,
                         f"{length:.2f} s of audio for {stopped - run.ready:.2f} s recorded")
