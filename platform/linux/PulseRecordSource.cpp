@@ -146,17 +146,25 @@ const char* serverError(const SourceState& state) {
 }
 
 // One turn of the loop, waiting for something to do until `deadline` at the latest (or until
-// woken); false once the deadline has passed or the loop failed.
-bool iterateUntil(SourceState& state, Clock::time_point deadline) {
+// woken; past it, only looking); how many descriptors had something, or -1 when the loop failed.
+int turnUntil(SourceState& state, Clock::time_point deadline) {
   int timeoutUs = -1;
   if (deadline != Clock::time_point::max()) {
     const auto left =
         std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return false;
-    timeoutUs = static_cast<int>(left);
+    timeoutUs = static_cast<int>(std::max<std::int64_t>(left, 0));
   }
-  return pa_mainloop_prepare(state.loop, timeoutUs) >= 0 && pa_mainloop_poll(state.loop) >= 0 &&
-         pa_mainloop_dispatch(state.loop) >= 0;
+  int ready = 0;
+  if (pa_mainloop_prepare(state.loop, timeoutUs) < 0 ||
+      (ready = pa_mainloop_poll(state.loop)) < 0 || pa_mainloop_dispatch(state.loop) < 0) {
+    return -1;
+  }
+  return ready;
+}
+
+// One turn before `deadline`; false once it has passed or the loop failed.
+bool iterateUntil(SourceState& state, Clock::time_point deadline) {
+  return Clock::now() < deadline && turnUntil(state, deadline) >= 0;
 }
 
 // Runs the loop until `ready` holds, `failed` does, the source is interrupted or `deadline`
@@ -438,15 +446,10 @@ enum class Turn { failed, woken, stalled };
 // already) has stalled when a wait that ends on time at the stall limit brought nothing; one
 // that ends far past it restarts the limit.
 Turn turnLoop(SourceState& state, bool watched) {
-  if (!watched) return pa_mainloop_iterate(state.loop, 1, nullptr) < 0 ? Turn::failed : Turn::woken;
-  const auto deadline = state.dataAt + kStallLimit;
-  const auto leftUs =
-      std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
-  int ready = 0;
-  if (pa_mainloop_prepare(state.loop, static_cast<int>(std::max<std::int64_t>(leftUs, 0))) < 0 ||
-      (ready = pa_mainloop_poll(state.loop)) < 0 || pa_mainloop_dispatch(state.loop) < 0) {
-    return Turn::failed;
-  }
+  const auto deadline = watched ? state.dataAt + kStallLimit : Clock::time_point::max();
+  const int ready = turnUntil(state, deadline);
+  if (ready < 0) return Turn::failed;
+  if (!watched) return Turn::woken;
   const auto now = Clock::now();
   if (now > deadline + kLateWake) {
     state.dataAt = now;
