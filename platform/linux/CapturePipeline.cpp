@@ -226,6 +226,13 @@ RecordStreams CapturePipeline::recordStreams() const {
   return {indexOf(kSystemSource), indexOf(kMicrophoneSource)};
 }
 
+void CapturePipeline::silenceMicrophone(bool silenced) const {
+  GstElement* source = gst_bin_get_by_name(GST_BIN(pipeline_), kMicrophoneSource);
+  if (!source) return;
+  silenceRecordSource(source, silenced);
+  gst_object_unref(source);
+}
+
 GstElement* CapturePipeline::addSource(const char* name, RecordSourceSettings settings,
                                        StreamOutputType type, std::vector<OutputTarget> targets) {
   // No queue before the mixer: its pads already hold up to its latency, and a queue only adds a

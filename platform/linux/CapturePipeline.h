@@ -57,6 +57,8 @@ class CapturePipeline {
   GstElement* element() const { return pipeline_; }
   // The sources' record streams on the sound server; known once the pipeline is PLAYING.
   RecordStreams recordStreams() const;
+  // Silence in place of the microphone's audio, or its audio again (see silenceRecordSource).
+  void silenceMicrophone(bool silenced) const;
 
   // Sends end-of-stream into every source, each from GStreamer's thread pool, and returns at
   // once: a source takes the event once its read is interrupted, and the pipeline would hand

@@ -25,7 +25,8 @@
 //          write that has not returned for 5 s, and of the writes going on again.
 // follow:  once PLAYING, and again whenever a source records again after a loss (on new record
 //          streams, maybe of a new server), a DeviceFollower keeps the sources on the default
-//          output's monitor and the microphone off monitors (DeviceFollower.cpp).
+//          output's monitor, the microphone silenced while on a monitor, and both unmuted
+//          (DeviceFollower.cpp).
 // finish:  every end (EOS, error, time-out) goes through tearDown(): follower, bus watch, write
 //          watch and deadline removed, then the pipeline handed to GStreamer's thread pool, which
 //          sets it to NULL (after a state change still running) and drops it; the completion and
@@ -76,9 +77,9 @@ struct StreamBridge {
   std::unique_ptr<DeviceFollower> follower;
   std::optional<PlatformError> sourceFailure;             // the first, which was reported
   std::map<StreamOutputType, PlatformError> lostSources;  // each with its loss's error
-  // Since when the follower has muted the microphone, whose input went away; not a loss the
-  // stop reports, since the server records on.
-  std::optional<std::chrono::steady_clock::time_point> microphoneMutedSince;
+  // Since when the microphone is silenced, its stream on a monitor as its input went away; not
+  // a loss the stop reports, since the server records on.
+  std::optional<std::chrono::steady_clock::time_point> microphoneSilencedSince;
   std::shared_ptr<GstRecordingOutput> recording;
   GSource* busWatch = nullptr;
   GSource* writeWatch = nullptr;
@@ -203,21 +204,22 @@ void onError(const Bridge& bridge, GstMessage* message) {
   }
 }
 
-// The microphone that the follower mutes records the tool's silence, not the room's: the parent
-// hears of it as a lost source, and of its return.
-void onMicrophoneMuted(const Bridge& bridge, bool muted) {
+// A microphone on a monitor records the tool's silence, not the room's: the parent hears of it
+// as a lost source, and of its return.
+void onMicrophoneOnMonitor(const Bridge& bridge, bool onMonitor) {
   const auto now = std::chrono::steady_clock::now();
   auto delegate = bridge->delegate.lock();
-  if (muted && !bridge->microphoneMutedSince) {
-    bridge->microphoneMutedSince = now;
+  bridge->pipeline->silenceMicrophone(onMonitor);
+  if (onMonitor && !bridge->microphoneSilencedSince) {
+    bridge->microphoneSilencedSince = now;
     GError* gerror = g_error_new(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_FOUND,
                                  "The microphone's input went away.");
     const PlatformError error = fromGError(gerror);
     g_error_free(gerror);
     if (delegate) delegate->streamSourceWasLost(StreamOutputType::microphone, error);
-  } else if (!muted && bridge->microphoneMutedSince) {
-    const std::chrono::duration<double> gap = now - *bridge->microphoneMutedSince;
-    bridge->microphoneMutedSince.reset();
+  } else if (!onMonitor && bridge->microphoneSilencedSince) {
+    const std::chrono::duration<double> gap = now - *bridge->microphoneSilencedSince;
+    bridge->microphoneSilencedSince.reset();
     if (delegate) delegate->streamSourceWasRestored(StreamOutputType::microphone, gap.count());
   }
 }
@@ -254,12 +256,14 @@ void watchWrites(const Bridge& bridge) {
 }
 
 void followDevices(const Bridge& bridge) {
-  bridge->follower.reset();              // before its successor connects
-  bridge->microphoneMutedSince.reset();  // the successor mutes afresh where it must
+  bridge->follower.reset();  // before its successor connects
+  // The successor silences afresh where it must.
+  bridge->microphoneSilencedSince.reset();
+  bridge->pipeline->silenceMicrophone(false);
   bridge->follower = std::make_unique<DeviceFollower>(
       bridge->loop, bridge->pipeline->recordStreams(),
-      [weakBridge = std::weak_ptr<StreamBridge>(bridge)](bool muted) {
-        if (auto bridge = weakBridge.lock()) onMicrophoneMuted(bridge, muted);
+      [weakBridge = std::weak_ptr<StreamBridge>(bridge)](bool onMonitor) {
+        if (auto bridge = weakBridge.lock()) onMicrophoneOnMonitor(bridge, onMonitor);
       });
 }
 

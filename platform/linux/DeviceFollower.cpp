@@ -7,12 +7,13 @@
 // events:  a server event (default output changed) or a move of the system stream re-checks the
 //          system stream: server info, then the default output's monitor, then the stream, which
 //          is moved when it is elsewhere. A change of the microphone's stream re-checks whether
-//          its source is a monitor and mutes or unmutes it accordingly.
+//          its source is a monitor and says so when that changes. Either stream found muted is
+//          unmuted.
 // finish:  destruction clears the callbacks, disconnects (cancelling pending requests, whose
 //          callbacks then never run) and frees the adapter.
 //
 // Threads: every callback runs on the loop thread; the state is touched there only, so there
-// is no lock. Requests are fire and forget: a refused move or mute leaves the stream as it is.
+// is no lock. Requests are fire and forget: a refused move or unmute leaves the stream as it is.
 #include "platform/linux/DeviceFollower.h"
 
 #include <pulse/context.h>
@@ -26,21 +27,31 @@ namespace platform::linux_gst {
 
 // Loop thread only.
 struct DeviceFollower::State {
-  RecordStreams streams;                            // set once at creation
-  std::function<void(bool muted)> microphoneMuted;  // set once at creation
+  RecordStreams streams;                                        // set once at creation
+  std::function<void(bool onMonitor)> tellMicrophoneOnMonitor;  // set once at creation
   pa_glib_mainloop* pulseLoop = nullptr;
   pa_context* context = nullptr;
   std::uint32_t defaultMonitor = PA_INVALID_INDEX;  // of the default output, as last read
-  bool mutedMicrophone = false;  // the follower muted the microphone and owes the unmute
+  bool microphoneOnMonitor = false;                 // as last told
 };
 
 namespace {
 
 using State = DeviceFollower::State;
 
+// The tool records: a mute on its stream is a leftover the server restored from an earlier
+// recording, or a mixer's, and would empty the recording without a word.
+void keepUnmuted(pa_context* context, const pa_source_output_info& info) {
+  if (info.mute) {
+    release(pa_context_set_source_output_mute(context, info.index, 0, nullptr, nullptr));
+  }
+}
+
 void onSystemStream(pa_context* context, const pa_source_output_info* info, int eol, void* data) {
   auto* state = static_cast<State*>(data);
-  if (eol || !info || state->defaultMonitor == PA_INVALID_INDEX) return;
+  if (eol || !info) return;
+  keepUnmuted(context, *info);
+  if (state->defaultMonitor == PA_INVALID_INDEX) return;
   if (info->source == state->defaultMonitor) return;
   release(pa_context_move_source_output_by_index(context, info->index, state->defaultMonitor,
                                                  nullptr, nullptr));
@@ -65,20 +76,19 @@ void followDefaultOutput(State* state) {
   release(pa_context_get_server_info(state->context, onServerInfo, state));
 }
 
-void onMicrophoneSource(pa_context* context, const pa_source_info* info, int eol, void* data) {
+void onMicrophoneSource(pa_context*, const pa_source_info* info, int eol, void* data) {
   auto* state = static_cast<State*>(data);
   if (eol || !info) return;
   const bool onMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
-  if (onMonitor == state->mutedMicrophone) return;
-  state->mutedMicrophone = onMonitor;
-  release(pa_context_set_source_output_mute(context, *state->streams.microphone, onMonitor, nullptr,
-                                            nullptr));
-  state->microphoneMuted(onMonitor);
+  if (onMonitor == state->microphoneOnMonitor) return;
+  state->microphoneOnMonitor = onMonitor;
+  state->tellMicrophoneOnMonitor(onMonitor);
 }
 
 void onMicrophoneStream(pa_context* context, const pa_source_output_info* info, int eol,
                         void* data) {
   if (eol || !info) return;
+  keepUnmuted(context, *info);
   release(pa_context_get_source_info_by_index(context, info->source, onMicrophoneSource, data));
 }
 
@@ -116,10 +126,10 @@ void onContextState(pa_context* context, void* data) {
 }  // namespace
 
 DeviceFollower::DeviceFollower(GLibLoopThread& loop, RecordStreams streams,
-                               std::function<void(bool muted)> microphoneMuted)
+                               std::function<void(bool onMonitor)> microphoneOnMonitor)
     : state_(new State) {
   state_->streams = streams;
-  state_->microphoneMuted = std::move(microphoneMuted);
+  state_->tellMicrophoneOnMonitor = std::move(microphoneOnMonitor);
   state_->pulseLoop = pa_glib_mainloop_new(loop.context());
   state_->context = newPulseContext(pa_glib_mainloop_get_api(state_->pulseLoop));
   // Without a context (the system refused libpulse its memory) nothing is followed.

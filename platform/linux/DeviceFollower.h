@@ -19,18 +19,20 @@ struct RecordStreams {
 // - system audio is the computer's sound, whichever output plays it: when the default output
 //   changes, the system stream is moved to the new default's monitor;
 // - the microphone never records a monitor: when the server moves its stream onto one (its
-//   input went away and the fallback is a monitor), the stream is muted and records silence,
-//   until the server moves it onto an input again; `microphoneMuted` hears each change, true
-//   when muted, so that the capture can say the microphone is lost and when it is back.
+//   input went away and the fallback is a monitor), `microphoneOnMonitor` hears it, and again,
+//   with false, when the server moves it onto an input, so that the capture can record silence
+//   meanwhile and say the microphone is lost and when it is back;
+// - neither stream stays muted: servers keep a stream's mute for the application and restore
+//   it on its later streams, which would record silence.
 // Following is best effort: when the server cannot be reached the capture itself reports it.
 //
 // Made and destroyed on the loop thread, whose GLib context runs every PulseAudio callback;
 // destruction disconnects and detaches them, and must not happen from within one of them.
 class DeviceFollower {
  public:
-  // `microphoneMuted` runs on the loop thread, from a PulseAudio callback.
+  // `microphoneOnMonitor` runs on the loop thread, from a PulseAudio callback.
   DeviceFollower(GLibLoopThread& loop, RecordStreams streams,
-                 std::function<void(bool muted)> microphoneMuted);
+                 std::function<void(bool onMonitor)> microphoneOnMonitor);
   ~DeviceFollower();
   DeviceFollower(const DeviceFollower&) = delete;
   DeviceFollower& operator=(const DeviceFollower&) = delete;

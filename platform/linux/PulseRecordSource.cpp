@@ -88,6 +88,7 @@ struct SourceState {
   pa_mainloop* const loop = pa_mainloop_new();
   std::atomic<bool> flushing{false};
   std::atomic<std::uint32_t> index{PA_INVALID_INDEX};
+  std::atomic<bool> silenced{false};  // set from the loop thread (silenceRecordSource)
 
   // The thread that holds the loop (see the top).
   pa_context* context = nullptr;
@@ -278,7 +279,8 @@ bool connectStream(SourceState& state, const char* name, const std::optional<std
   pa_stream_set_suspended_callback(state.stream, onSuspendedChanged, &state);
   const pa_buffer_attr attributes = bufferFor(
       state, state.settings.firstReads > 0 ? state.settings.firstReadNs : state.settings.readNs);
-  auto flags = PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY;
+  // Unmuted whatever mute the server keeps for the tool's streams from an earlier recording.
+  auto flags = PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_UNMUTED;
   if (state.settings.keepOnDevice) flags |= PA_STREAM_DONT_MOVE;
   if (pa_stream_connect_record(state.stream, source ? source->c_str() : nullptr, &attributes,
                                static_cast<pa_stream_flags_t>(flags)) < 0) {
@@ -370,10 +372,11 @@ GstClockTime runningTime(GstElement* element) {
 }
 
 // Copies what the server has handed over, `readable` bytes in one or more chunks, into one
-// buffer. Returns the bytes copied.
+// buffer; silence instead while the source is silenced. Returns the bytes taken.
 size_t takeReadable(SourceState& state, size_t readable, GstBuffer* buffer) {
   GstMapInfo map;
   gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+  const bool silenced = state.silenced;
   size_t filled = 0;
   while (filled < readable) {
     const void* data = nullptr;
@@ -382,7 +385,7 @@ size_t takeReadable(SourceState& state, size_t readable, GstBuffer* buffer) {
         bytes > readable - filled) {
       break;
     }
-    if (data) {
+    if (data && !silenced) {
       std::memcpy(map.data + filled, data, bytes);
     } else {
       std::memset(map.data + filled, 0, bytes);  // a hole the server left: silence
@@ -646,6 +649,10 @@ std::optional<std::uint32_t> recordStreamIndex(GstElement* source) {
   const std::uint32_t index = stateOf(source).index;
   if (index == PA_INVALID_INDEX) return std::nullopt;
   return index;
+}
+
+void silenceRecordSource(GstElement* source, bool silenced) {
+  stateOf(source).silenced = silenced;
 }
 
 }  // namespace platform::linux_gst

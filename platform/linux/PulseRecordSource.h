@@ -39,4 +39,9 @@ inline constexpr const char* kSourceRestoredMessage = "record-source-restored";
 // the source records again after a loss.
 std::optional<std::uint32_t> recordStreamIndex(GstElement* source);
 
+// While silenced, the source hands over silence in place of what it records, in time and
+// metered. The tool's own silence, not the server's mute: servers keep a mute for the
+// application and apply it to its later streams. From any thread.
+void silenceRecordSource(GstElement* source, bool silenced);
+
 }  // namespace platform::linux_gst

@@ -97,6 +97,10 @@ class SoundServer:
         and drops what comes after."""
         return max(0, seconds - 10)
 
+    def keep_stream_mutes(self):
+        """Keeps each application's stream mutes for its later streams, as desktops do."""
+        pactl(self, "load-module", "module-stream-restore", "restore_device=false")
+
     def play_tones(self):
         play_tone(self, SYSTEM_TONE, "speakers")
         play_tone(self, MICROPHONE_TONE, "microphone_feed")
@@ -182,6 +186,9 @@ class PipeWireServer(SoundServer):
         except subprocess.CalledProcessError:
             return False
         return f"Description: {MICROPHONE_NAME}" in pactl(self, "list", "sources")
+
+    def keep_stream_mutes(self):
+        """WirePlumber keeps them already."""
 
     def lost_when_unread(self, seconds):
         """PipeWire holds as much, and drops all it held once that is full."""

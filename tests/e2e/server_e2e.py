@@ -14,8 +14,8 @@ import time
 
 from e2e_support import (MICROPHONE_NAME, MICROPHONE_RMS, MIXED_RMS, SAMPLES_PER_SECOND,
                          SYSTEM_RMS, SYSTEM_TONE, add_output, check_final, check_stop_error,
-                         decoded_audio, interrupt, left, longest_silence, movie_audio_seconds,
-                         near, off_windows, pactl, play_tone, probe_streams, recording, rms,
+                         decoded_audio, interrupt, left, longest_silence, metered,
+                         movie_audio_seconds, near, off_windows, pactl, play_tone, probe_streams, recording, rms,
                          run_suite, stereo, wait_until, window_levels)
 
 # What a switch of output may cost the system audio.
@@ -98,6 +98,8 @@ def microphone_unloaded(f, binary, server, root):
     pactl(server, "unload-module", remap[0])
     unloaded = time.monotonic() - run.ready
     time.sleep(3)
+    # The server would keep a mute for the tool's later streams.
+    f.check(not tool_streams(server, muted=True), "the tool's stream muted on the server")
     unplugged = run.of_kind("level")[-1:]
     # The input comes back under its name; the server moves the stream back onto it.
     pactl(server, "load-module", "module-remap-source", "source_name=usb_microphone",
@@ -203,11 +205,13 @@ def first_audio(server, source, into):
     reader.wait()
 
 
-def tool_streams(server):
-    """How many record streams the tool has on the server."""
+def tool_streams(server, muted=False):
+    """The indexes of the tool's record streams on the server; with `muted`, the muted ones."""
     listing = subprocess.run(["pactl", "list", "source-outputs"], env=server.env,
                              capture_output=True, text=True).stdout
-    return listing.count('application.name = "tessaloquin-audio-capture"')
+    return [block.split()[0] for block in listing.split("Source Output #")[1:]
+            if 'application.name = "tessaloquin-audio-capture"' in block
+            and (not muted or "Mute: yes" in block)]
 
 
 def record_then_kill_server(f, binary, server, root, name):
@@ -247,7 +251,7 @@ def server_restarted(f, binary, server, root):
                for source in ("speakers.monitor", "usb_microphone")]
     for reader in readers:
         reader.start()
-    back = wait_until(lambda: tool_streams(server) == 2, 0.5, interval=0.02)
+    back = wait_until(lambda: len(tool_streams(server)) == 2, 0.5, interval=0.02)
     f.check(back, f"not recording again 0.5 s after the server accepted: {tool_streams(server)}")
     run.wait_for("warning", 4, count=2, code="source_restored")
     for reader in readers:
@@ -291,6 +295,31 @@ def server_killed(f, binary, server, root):
     f.check(took < 16, f"stage stop failed {took:.1f} s after SIGINT")
     if f.check(probe_streams(path) is not None, "ffprobe cannot read the movie"):
         check_movie_around_the_kill(f, run, path, interrupted, killed_at, interrupted - EDGE)
+
+
+def mute_kept_for_the_tool(f, binary, server, root):
+    """Servers keep the mute of an application's streams and apply it to its later ones, as on
+    every desktop: a mixer's mute of the tool's streams is undone at once and leaves no later
+    recording silent."""
+    server.keep_stream_mutes()
+    if not server.tones:
+        server.play_tones()
+    run = recording(f, binary, server, os.path.join(root, "muted.mov"))
+    time.sleep(1)
+    for index in tool_streams(server):
+        pactl(server, "set-source-output-mute", index, "1")
+    muted = time.monotonic()
+    run.wait_for("level", after=muted + 1.2, count=2)
+    check_final(f, run, interrupt(run), "muted")
+    later = recording(f, binary, server, os.path.join(root, "later.mov"))
+    later.wait_for("level", count=3)
+    check_final(f, later, interrupt(later), "later")
+    for label, each, since in (("muted by a mixer", run, muted + 1.2),
+                               ("the next recording", later, later.ready + 1.2)):
+        levels = levels_between(each, since)
+        f.check(len(levels) >= 2 and all(metered(level, "system", SYSTEM_RMS) and
+                                         metered(level, "microphone", MICROPHONE_RMS)
+                                         for level in levels), f"{label}: {levels}")
 
 
 def server_frozen(f, binary, server, root):
@@ -340,5 +369,6 @@ def server_frozen(f, binary, server, root):
 
 if __name__ == "__main__":
     run_suite("server e2e", (output_switched, microphone_unloaded, default_input_changed,
-                             server_restarted, server_killed, server_frozen), tones=False,
+                             server_restarted, server_killed, server_frozen,
+                             mute_kept_for_the_tool), tones=False,
               fresh_server=True)
