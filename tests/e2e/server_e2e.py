@@ -15,8 +15,8 @@ import time
 from e2e_support import (MICROPHONE_NAME, MICROPHONE_RMS, MIXED_RMS, SAMPLES_PER_SECOND,
                          SYSTEM_RMS, SYSTEM_TONE, add_output, check_final, check_stop_error,
                          decoded_audio, interrupt, left, longest_silence, metered,
-                         movie_audio_seconds, near, off_windows, pactl, play_tone, probe_streams, recording, rms,
-                         run_suite, stereo, wait_until, window_levels)
+                         movie_audio_seconds, near, off_windows, pactl, play_tone, probe_streams,
+                         recording, rms, run_suite, stereo, wait_until, window_levels)
 
 # What a switch of output may cost the system audio.
 MAX_GAP = 0.1
