@@ -34,6 +34,9 @@ constexpr const char* kMicrophoneSource = "microphone-source";
 // What system audio records when the server comes back after a loss: the monitor of whatever
 // output is the default then.
 constexpr const char* kDefaultMonitor = "@DEFAULT_MONITOR@";
+// And the microphone that follows the default input: named, since a stream without a source
+// takes the one the server kept for the application, which can be an output's monitor.
+constexpr const char* kDefaultInput = "@DEFAULT_SOURCE@";
 
 // docs/linux-recording.md ("Why the pipeline's numbers") has the measurements behind these.
 
@@ -167,7 +170,9 @@ void CapturePipeline::addAll(const PipelinePlan& plan) {
     RecordSourceSettings microphone = common;
     microphone.device = plan.microphoneSourceName;
     microphone.keepOnDevice = plan.microphoneKeptOnSource && plan.microphoneSourceName;
-    if (microphone.keepOnDevice) microphone.deviceAfterLoss = plan.microphoneSourceName;
+    microphone.deviceAfterLoss = microphone.keepOnDevice
+                                     ? plan.microphoneSourceName
+                                     : std::optional<std::string>(kDefaultInput);
     link(addSource(kMicrophoneSource, microphone, StreamOutputType::microphone,
                    plan.microphoneTargets),
          mixer);

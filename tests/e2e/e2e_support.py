@@ -124,7 +124,8 @@ class PipeWireServer(SoundServer):
     """The same devices on a private PipeWire: its daemon, its session manager (which needs a
     message bus) and its pulse server, as current desktops run them."""
 
-    needs = ("pipewire", "wireplumber", "pw-metadata", "dbus-daemon", "pactl")
+    needs = ("pipewire", "wireplumber", "pw-metadata", "pw-dump", "pw-cli", "dbus-daemon",
+             "pactl")
 
     def __init__(self, root):
         super().__init__(root)
