@@ -29,7 +29,8 @@ def end_stream(server, name):
         objects, at = decoder.raw_decode(dump, len(dump) - len(dump[at:].lstrip()))
         nodes += objects
     for node in nodes:
-        props = node.get("info", {}).get("props", {})
+        # An object removed while the graph is read comes with its info null.
+        props = (node.get("info") or {}).get("props") or {}
         if (props.get("application.name") == "tessaloquin-audio-capture"
                 and props.get("media.name") == name):
             subprocess.run(["pw-cli", "destroy", str(node["id"])], env=server.env,
