@@ -23,17 +23,20 @@ def end_stream(server, name):
     """Ends the tool's record stream `name` on the server, as a policy or a mixer can."""
     dump = subprocess.run(["pw-dump"], env=server.env, capture_output=True, text=True,
                           check=True).stdout
-    # A graph that changes while it is read can come as more than one document.
-    decoder, nodes, at = json.JSONDecoder(), [], 0
+    # A graph that changes while it is read comes as more than one document: later ones update
+    # an object, or remove it with its info null.
+    decoder, props, at = json.JSONDecoder(), {}, 0
     while dump[at:].strip():
         objects, at = decoder.raw_decode(dump, len(dump) - len(dump[at:].lstrip()))
-        nodes += objects
-    for node in nodes:
-        # An object removed while the graph is read comes with its info null.
-        props = (node.get("info") or {}).get("props") or {}
-        if (props.get("application.name") == "tessaloquin-audio-capture"
-                and props.get("media.name") == name):
-            subprocess.run(["pw-cli", "destroy", str(node["id"])], env=server.env,
+        for node in objects:
+            if node.get("info") is None:
+                props.pop(node["id"], None)
+            elif "props" in node["info"]:
+                props[node["id"]] = node["info"]["props"]
+    for node, its in props.items():
+        if (its.get("application.name") == "tessaloquin-audio-capture"
+                and its.get("media.name") == name):
+            subprocess.run(["pw-cli", "destroy", str(node)], env=server.env,
                            capture_output=True, check=True)
 
 
