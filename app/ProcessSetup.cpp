@@ -1,14 +1,13 @@
 #include "app/ProcessSetup.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 
 #include <cerrno>
 #include <csignal>
 #include <variant>
 
 #include "app/CommandLine.h"
-#include "app/TerminationSignals.h"
+#include "app/StopSignals.h"
 #include "events/EventStream.h"
 
 namespace app {
@@ -32,17 +31,11 @@ void prepareProcess(const std::vector<std::string>& arguments) {
   const CommandLine commandLine = parseCommandLine(arguments, {});
   const auto* options = std::get_if<RunOptions>(&commandLine);
   if (!options) return;
-  std::signal(SIGINT, SIG_IGN);
+  // Held, not ignored: an ignored signal is dropped, and a stop sent this early would be lost.
+  holdStopSignals(options->stopOnTermination);
   std::signal(SIGPIPE, SIG_IGN);
   // A write past RLIMIT_FSIZE then fails like a full disk, and the stage's error says so.
   std::signal(SIGXFSZ, SIG_IGN);
-  // Inherited from a parent's thread that blocks it, SIGINT would stay pending for ever. Ignored
-  // first, so that one already pending is dropped rather than taken as the stop.
-  sigset_t relied;
-  sigemptyset(&relied);
-  sigaddset(&relied, SIGINT);
-  pthread_sigmask(SIG_UNBLOCK, &relied, nullptr);
-  if (options->stopOnTermination) holdTerminationSignals();
 }
 
 int reportMissingPlatform(const std::vector<std::string>& arguments,

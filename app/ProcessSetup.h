@@ -9,13 +9,11 @@ namespace app {
 
 // The first step of the process, before any library is initialised. Standard descriptors the
 // parent closed are opened on /dev/null, so that no file the tool opens takes their place. For
-// a recording, SIGINT,
-// SIGPIPE and SIGXFSZ are ignored from here on, and SIGINT is unblocked: a SIGINT during the
-// start must not end the process (only the armed source turns it into the stop), a reader that
-// went away costs the records, not the movie, and a file-size limit is a failed write, not a
-// silent kill. With --stop-on-sigterm, SIGTERM and SIGHUP are held pending until the stop is
-// armed. The probe, the listing and a usage error leave every disposition and the mask as they
-// were.
+// a recording, the stop signals (SIGINT, and with --stop-on-sigterm SIGTERM and SIGHUP) are held
+// pending until the stop is armed: one sent during the start neither ends the process nor is
+// lost. SIGPIPE and SIGXFSZ are ignored from here on: a reader that went away costs the records,
+// not the movie, and a file-size limit is a failed write, not a silent kill. The probe, the
+// listing and a usage error leave every disposition and the mask as they were.
 void prepareProcess(const std::vector<std::string>& arguments);
 
 // When not even the platform could be made: the record of the stage that would have needed it,

@@ -1,14 +1,12 @@
 #include "app/RecordingRun.h"
 
-#include <csignal>
 #include <memory>
 #include <optional>
 #include <system_error>
 #include <utility>
-#include <vector>
 
 #include "app/StageOutcome.h"
-#include "app/TerminationSignals.h"
+#include "app/StopSignals.h"
 #include "capture/CaptureSession.h"
 #include "platform/OneShotWaiter.h"
 #include "platform/ToolErrors.h"
@@ -17,11 +15,11 @@ namespace app {
 
 namespace {
 
-// Resolves once, on the first stop signal after activation (or one held since the start, with
-// `releaseHeld`) or when the parent goes away, whichever comes first; later ones do nothing.
+// Resolves once, on the first stop signal (one held since the process's first step included) or
+// when the parent goes away, whichever comes first; later ones do nothing.
 platform::OneShotWaiter<> armStopRequest(platform::SignalSource& interrupts,
                                          platform::ParentExitSource& parentExit,
-                                         platform::Queue& mainQueue, bool releaseHeld) {
+                                         platform::Queue& mainQueue, bool onTermination) {
   platform::OneShotWaiter<> stopRequested("stop request", mainQueue);
   // The sources may copy their handlers, so the flag lives outside them. Main queue only.
   auto requested = std::make_shared<bool>(false);
@@ -31,10 +29,10 @@ platform::OneShotWaiter<> armStopRequest(platform::SignalSource& interrupts,
   };
   interrupts.setEventHandler(request);
   parentExit.setEventHandler(request);
-  const bool held = releaseHeld && terminationSignalPending();
+  const bool held = stopSignalPending(onTermination);
   interrupts.activate();
   parentExit.activate();
-  if (releaseHeld) releaseTerminationSignals();
+  releaseStopSignals(onTermination);
   if (held) request();
   return stopRequested;
 }
@@ -54,11 +52,7 @@ platform::Task<void> startRecording(Recording& recording, const RunOptions& opti
                                     platform::PlatformServices& platform, events::EventSink& sink) {
   platform::Dispatch& dispatch = platform.dispatch();
   // Never cancelled: the stop signals stay handled, also while the stop runs.
-  std::vector<int> stopSignals{SIGINT};
-  if (options.stopOnTermination) {
-    for (const int signalNumber : terminationSignals()) stopSignals.push_back(signalNumber);
-  }
-  recording.interrupts = dispatch.makeInterruptSource(std::move(stopSignals));
+  recording.interrupts = dispatch.makeInterruptSource(stopSignals(options.stopOnTermination));
   try {
     recording.parentExit = dispatch.makeParentExitSource();
   } catch (const std::system_error&) {
@@ -84,7 +78,7 @@ platform::Task<int> runRecording(const RunOptions& options, platform::PlatformSe
                                  events::EventSink& sink) {
   const std::string errorTypeName = platform.screenCapture().errorTypeName();
   // The process entry has done so already; an in-process run relies on this one.
-  std::signal(SIGINT, SIG_IGN);
+  holdStopSignals(options.stopOnTermination);
   Recording recording;
   const auto startFailure =
       co_await failureOf(startRecording(recording, options, platform, sink), errorTypeName);

@@ -106,8 +106,8 @@ class Recorder:
         self.stop_asked = False
         self.interrupted = False
 
-    # The tool loses a SIGINT sent in its first few milliseconds, before it arms its stop. So a
-    # stop asked before "ready" goes out when "ready" comes.
+    # A SIGINT in the tool's first few milliseconds, before its main, ends it with no record and
+    # no movie. So a stop asked before "ready" goes out when "ready" comes.
     def on_ready(self):
         self.listening = True
         self._interrupt_if_due()
