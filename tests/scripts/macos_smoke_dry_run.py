@@ -188,7 +188,12 @@ class SmokeDryRun(unittest.TestCase):
         fakes = os.path.join(self.root, "bin")
         build = os.path.join(self.root, "build")
         python = "#!%s\n" % PYTHON
-        write_fake(os.path.join(build, "app"), "tessaloquin-audio-capture", python + FAKE_TOOL)
+        write_fake(fakes, "fake-tool", python + FAKE_TOOL)
+        # The tool's first moments, where a SIGINT ends it, are the wrapper's pause; one that
+        # drops such a SIGINT instead, when FAKE_EARLY_SIGINT=lost.
+        write_fake(os.path.join(build, "app"), "tessaloquin-audio-capture",
+                   '#!/bin/sh\n[ "$FAKE_EARLY_SIGINT" = lost ] && trap "" INT\nsleep 0.2\n'
+                   'exec %s "$@"\n' % os.path.join(fakes, "fake-tool"))
         write_fake(os.path.join(build, "tools"), "movie-check", python + FAKE_MOVIE_CHECK)
         write_fake(fakes, "afplay", python + FAKE_AFPLAY)
         write_fake(fakes, "osascript", python + FAKE_OSASCRIPT)
@@ -255,7 +260,8 @@ class SmokeDryRun(unittest.TestCase):
                       "parent exited: the recording stopped itself", "orphan: a video track",
                       "standard descriptors closed: status 0",
                       "missing folder: refused at the start, status 1",
-                      "movie deleted while recording"):
+                      "movie deleted while recording",
+                      "SIGINT within 50 ms of spawn: ended at once, or ready, then final"):
             self.assertIn(check, passed)
         informed = "\n".join(self.lines(output, "INFO"))
         self.assertIn("killed after 3 s: AVFoundation cannot read the movie", informed)
@@ -267,7 +273,7 @@ class SmokeDryRun(unittest.TestCase):
         status, output = self.smoke(FAKE_MOVIE="novideo", FAKE_AFPLAY="broken",
                                     FAKE_SYSTEM_SECONDS="4.8", FAKE_WRITER="keeps-earlier",
                                     FAKE_PARENT_WATCH="none", FAKE_DESCRIPTORS="unguarded",
-                                    FAKE_FOLDER="unchecked")
+                                    FAKE_FOLDER="unchecked", FAKE_EARLY_SIGINT="lost")
         self.assertEqual(status, 1)
         failed = "\n".join(self.lines(output, "FAIL"))
         self.assertIn("with-microphone: no video track: does the H.264 writer refuse the "
@@ -279,6 +285,7 @@ class SmokeDryRun(unittest.TestCase):
         self.assertIn("parent exited: still recording after 10 s", failed)
         self.assertIn("standard descriptors closed: exit status 0, or records in", failed)
         self.assertIn("missing folder: exit status 0", failed)
+        self.assertIn("SIGINT within 50 ms of spawn: 0.001 s: exit status 137", failed)
         self.assertNotIn("microphone WAV", failed)
         self.assert_left_clean()
 
