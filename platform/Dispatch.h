@@ -43,9 +43,9 @@ class RepeatingTimer {
 
 // Turns deliveries of the signals it was made for (SIGINT, and SIGTERM and SIGHUP when a recording
 // stops on them) into events on the main queue. Created inactive: deliveries before activate()
-// are not seen. Deliveries that arrive before the handler runs are reported once. The caller sets
-// SIGINT's disposition to ignore before creating the source; activate() takes over the others,
-// which never end the process from then on.
+// are not seen (a caller that must not lose them holds them pending, and asks before activate(),
+// which may drop one pending). Deliveries that arrive before the handler runs are reported once.
+// activate() takes the signals over: they never end the process from then on.
 class SignalSource {
  public:
   virtual ~SignalSource() = default;

@@ -130,8 +130,8 @@ class DispatchTimer final : public RepeatingTimer {
   std::shared_ptr<Rhythm> rhythm_;
 };
 
-// One libdispatch source per signal. Each signal is ignored once active (SIGINT already is, the
-// caller's doing), so none ends the process; libdispatch still sees each delivery and coalesces
+// One libdispatch source per signal. Each signal is ignored once active, so none ends the process
+// (until then the caller holds them pending); libdispatch still sees each delivery and coalesces
 // those that arrive before the handler runs.
 class InterruptSource final : public SignalSource {
  public:
