@@ -7,7 +7,7 @@ namespace platform::linux_gst {
 
 // The GStreamer and PulseAudio half of the platform, built as a module of its own: the executable
 // loads it, and with it the forty-odd libraries it needs, only when a probe or a recording first
-// asks for content, so that the process reaches main, and ignores SIGINT, within a few
+// asks for content, so that the process reaches main, and holds SIGINT, within a few
 // milliseconds. Made once and never destroyed: the process ends without tearing it down.
 class MediaServices {
  public:
