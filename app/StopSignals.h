@@ -6,8 +6,8 @@ namespace app {
 
 // The signals that stop a recording run: SIGINT, and SIGTERM and SIGHUP with --stop-on-sigterm.
 // They are held pending from the process's first step until the stop is armed, so that one sent
-// during the start, however early, stops the recording right after "ready" instead of being lost
-// or ending the process.
+// during the start, from that step on, stops the recording right after "ready" instead of being
+// lost or ending the process.
 std::vector<int> stopSignals(bool onTermination);
 
 // Blocks them on the calling thread. Called before any other thread exists, so that every thread
