@@ -283,10 +283,12 @@ void onStateChanged(const Bridge& bridge, GstMessage* message) {
   complete(bridge->startCompletion, std::nullopt);
 }
 
+// A loss while starting is told too: the start goes on without the source (its silence lets
+// the pipeline play), and the stop must know of it.
 void onSourceMessage(const Bridge& bridge, GstMessage* message) {
   const std::optional<StreamOutputType> source =
       CapturePipeline::sourceType(GST_MESSAGE_SRC(message));
-  if (!source || (bridge->phase != Phase::running && bridge->phase != Phase::stopping)) return;
+  if (!source || bridge->phase == Phase::idle || bridge->phase == Phase::ended) return;
   const GstStructure* structure = gst_message_get_structure(message);
   auto delegate = bridge->delegate.lock();
   if (gst_structure_has_name(structure, kSourceLostMessage)) {

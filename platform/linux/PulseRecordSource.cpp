@@ -21,6 +21,9 @@
 // stall:   a running stream that hands over nothing for seconds has a server or device that
 //          hangs: it posts "lost" with a read error, stays connected, and its first audio posts
 //          "restored" with the time without; what the server held meanwhile is placed as usual.
+// unheard: the mixer waits for every source, so a stream that has handed over nothing since
+//          the start (a suspended or hung input) would hold up the start; from the stall limit
+//          on, until its first audio, it is given silence as a gap every retry interval.
 //
 // Threads: the PulseAudio loop, context and stream are used by one thread at a time, handed
 // over by GStreamer: start() and stop() on the thread changing the state, reads on the
@@ -109,6 +112,8 @@ struct SourceState {
   bool lost = false;              // the server ended the recording; silence meanwhile
   bool restoring = false;         // told lost, and the first audio since not yet told
   Clock::time_point dataAt;       // when the stream last handed over audio, or was resumed
+  bool heard = false;             // the stream has handed over audio since the start
+  Clock::time_point silenceDue;   // before that, when silence is handed over in its stead
   std::uint64_t lostAt = 0;       // running time at the loss
   Clock::time_point nextAttempt;  // to record again, while lost
 };
@@ -330,7 +335,7 @@ void takeStream(SourceState& state) {
 
 gboolean onStart(GstBaseSrc* base) {
   SourceState& state = stateOf(base);
-  state.lost = state.restoring = false;
+  state.lost = state.restoring = state.heard = false;
   state.placedUntil = 0;
   const auto noLimit = Clock::time_point::max();  // the start's deadline guards it
   if (!connectContext(state, noLimit) ||
@@ -450,7 +455,7 @@ enum class Turn { failed, woken, stalled };
 // that ends far past it restarts the limit.
 Turn turnLoop(SourceState& state, bool watched) {
   const auto deadline = watched ? state.dataAt + kStallLimit : Clock::time_point::max();
-  const int ready = turnUntil(state, deadline);
+  const int ready = turnUntil(state, state.heard ? deadline : std::min(deadline, state.silenceDue));
   if (ready < 0) return Turn::failed;
   if (!watched) return Turn::woken;
   const auto now = Clock::now();
@@ -510,8 +515,11 @@ GstFlowReturn createWhileLost(GstBaseSrc* base, SourceState& state, GstBuffer** 
   }
 }
 
-// Waits for a whole read from the server; false when the server ended the recording.
-bool awaitRead(GstBaseSrc* base, SourceState& state, size_t& readable) {
+enum class Awaited { read, silence, serverEnded };
+
+// Waits for a whole read from the server, or, before the stream's first audio, until silence is
+// due in its stead.
+Awaited awaitRead(GstBaseSrc* base, SourceState& state, size_t& readable) {
   // An answer to a question asked from now on, when the block lags far: one already on its way
   // may tell of the time before the tool stood still.
   const std::int64_t lag =
@@ -521,23 +529,24 @@ bool awaitRead(GstBaseSrc* base, SourceState& state, size_t& readable) {
   if (lag > kLagToAskNs || (!state.writeLagBaseUs && !state.timeline.broken())) askTiming(state);
   size_t seen = 0;
   for (;;) {
-    if (state.flushing) return true;
+    if (state.flushing) return Awaited::read;
     if (!streamUsable(state) ||
         (readable = pa_stream_readable_size(state.stream)) == static_cast<size_t>(-1)) {
-      return false;
+      return Awaited::serverEnded;
     }
     if (readable > seen) {
       seen = readable;
       state.dataAt = Clock::now();
     }
+    if (readable == 0 && !state.heard && Clock::now() >= state.silenceDue) return Awaited::silence;
     if (state.timingAnswers < answersWanted) {
       askTiming(state);
     } else if (readable >= state.readBytes) {
-      return true;
+      return Awaited::read;
     }
     switch (turnLoop(state, !state.restoring && pa_stream_is_suspended(state.stream) == 0)) {
       case Turn::failed:
-        return false;
+        return Awaited::serverEnded;
       case Turn::stalled:
         loseToStall(base, state);
         break;
@@ -560,15 +569,27 @@ GstFlowReturn onCreate(GstBaseSrc* base, guint64, guint, GstBuffer** out) {
       release(pa_stream_cork(state.stream, 0, nullptr, nullptr));
       state.corked = false;
       state.dataAt = Clock::now();
+      state.silenceDue = state.dataAt + kStallLimit;
     }
     // A read arrives in several chunks: waiting for all of it makes one buffer of it.
-    if (awaitRead(base, state, readable)) break;
-    loseServer(base, state);
+    const Awaited awaited = awaitRead(base, state, readable);
+    if (awaited == Awaited::read) break;
+    if (awaited == Awaited::serverEnded) {
+      loseServer(base, state);
+      continue;
+    }
+    state.silenceDue = Clock::now() + kRetryInterval;
+    if ((*out = silenceUntilNow(base, state))) return GST_FLOW_OK;
   }
   if (state.flushing) return GST_FLOW_FLUSHING;
   GstBuffer* buffer = gst_buffer_new_allocate(nullptr, readable, nullptr);
   const size_t bytes = takeReadable(state, readable, buffer);
   gst_buffer_set_size(buffer, static_cast<gssize>(bytes));
+  // The first audio after silence in its stead is placed by the clock, not after the silence.
+  if (!state.heard && bytes > 0) {
+    state.timeline.breakStream();
+    state.heard = true;
+  }
   const GstClockTime now = runningTime(GST_ELEMENT(base));
   stamp(state, buffer, bytes / pa_frame_size(&state.format), now);
   countRead(state);

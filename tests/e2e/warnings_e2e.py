@@ -15,13 +15,17 @@ import sys
 import threading
 import time
 
-from e2e_support import check_final, check_stop_error, interrupt, pactl, recording, run_suite
+from e2e_support import (MICROPHONE_RMS, SYSTEM_RMS, Run, check_final, check_stop_error, interrupt,
+                         metered, pactl, probe_streams, recording, run_suite, streams)
 
 # Five seconds of digital silence, and the time a mute takes to reach the recording.
 SILENT_WITHIN = 6.5
 # A buffer's length: how much sooner than 5 s a silent stretch can look, as a buffer counts whole.
 BUFFER = 0.1
 AUDIBLE_WITHIN = 2.0
+# A source that hands over nothing is given up on after 3 s.
+STALL_LIMIT = 3.0
+START_WITHIN = STALL_LIMIT + 1.5
 FAILED_WITHIN = 1.0
 # The movie grows by about 17.5 kB a second: this much space fills 6-8 s into the recording,
 # after the disk watch has had two readings to take the rate from.
@@ -67,6 +71,48 @@ def microphone_muted(f, binary, server, root):
     # Once each, and never for the system audio, which played on.
     f.check([warning["code"] for warning in run.of_kind("warning")]
             == ["microphone_silent", "microphone_audible"] * 2, f"warnings {run.of_kind('warning')}")
+
+
+def microphone_unheard_at_the_start(f, binary, server, root):
+    """A microphone that hands over nothing from the start does not hold up the start: the
+    recording starts with the system audio within seconds, and the microphone is recorded once
+    it delivers. A suspended input is told silent, as one suspended later is; one that hangs
+    (its device stopped under it) is told lost, and fails the stop unless it comes back."""
+    ways = (("suspend-source", "usb_microphone", "microphone_silent", "microphone_audible"),
+            ("suspend-sink", "microphone_feed", "source_lost", "source_restored"))
+    for command, device, gone, back in ways:
+        path = os.path.join(root, f"unheard-{gone}.mov")
+        pactl(server, command, device, "1")
+        try:
+            run = Run(binary, ["--output", path], server.env)
+            ready = run.wait_for("ready", 12)
+            f.check(ready is not None and ready - run.started < START_WITHIN,
+                    f"ready {ready and round(ready - run.started, 2)} s after the spawn: "
+                    f"{run.events}")
+            if ready is None:
+                run.finish()
+                continue
+            if gone == "source_lost":
+                told(f, run, gone, run.started, run.started + STALL_LIMIT,
+                     run.started + START_WITHIN)
+            else:
+                told(f, run, gone, ready, ready + 5 - BUFFER, ready + SILENT_WITHIN + 1)
+            unheard = run.of_kind("level")
+        finally:
+            pactl(server, command, device, "0")
+        resumed = time.monotonic()
+        told(f, run, back, resumed, resumed, resumed + AUDIBLE_WITHIN)
+        run.wait_for("level", after=resumed + AUDIBLE_WITHIN, count=2)
+        stopped = time.monotonic()
+        check_final(f, run, interrupt(run), gone)
+        heard = run.of_kind("level")[len(unheard):]
+        f.check(all(metered(level, "system", SYSTEM_RMS) and metered(level, "microphone", 0)
+                    for level in unheard[1:]), f"{gone}: levels before {back}: {unheard}")
+        f.check(all(metered(level, "microphone", MICROPHONE_RMS) for level in heard[-2:]),
+                f"{gone}: levels after {back}: {heard}")
+        audio = streams(probe_streams(path), "audio")
+        f.check(audio and float(audio[0]["duration"]) > stopped - ready,
+                f"{gone}: the movie's audio {audio}, recorded {stopped - ready:.1f} s")
 
 
 def free_bytes(path):
@@ -131,4 +177,4 @@ def in_own_mount_namespace():
 
 if __name__ == "__main__":
     in_own_mount_namespace()
-    run_suite("warnings e2e", (microphone_muted, disk_filling))
+    run_suite("warnings e2e", (microphone_muted, microphone_unheard_at_the_start, disk_filling))
