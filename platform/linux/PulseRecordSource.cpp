@@ -517,16 +517,25 @@ GstFlowReturn createWhileLost(GstBaseSrc* base, SourceState& state, GstBuffer** 
 
 enum class Awaited { read, silence, serverEnded };
 
+// The timing answers a read must wait for before it is stamped: when the block lags far, an
+// answer to a question asked from now on; one already on its way may tell of the time before
+// the tool stood still.
+unsigned answersWanted(GstBaseSrc* base, SourceState& state) {
+  const std::int64_t lag =
+      state.timeline.lagAt(static_cast<std::int64_t>(runningTime(GST_ELEMENT(base))));
+  const unsigned wanted =
+      lag > kLagToWaitNs ? state.timingAnswers + (state.timingAsked ? 2 : 1) : 0;
+  if (lag > kLagToAskNs) askTiming(state);
+  return wanted;
+}
+
 // Waits for a whole read from the server, or, before the stream's first audio, until silence is
 // due in its stead.
 Awaited awaitRead(GstBaseSrc* base, SourceState& state, size_t& readable) {
-  // An answer to a question asked from now on, when the block lags far: one already on its way
-  // may tell of the time before the tool stood still.
-  const std::int64_t lag =
-      state.timeline.lagAt(static_cast<std::int64_t>(runningTime(GST_ELEMENT(base))));
-  const unsigned answersWanted =
-      lag > kLagToWaitNs ? state.timingAnswers + (state.timingAsked ? 2 : 1) : 0;
-  if (lag > kLagToAskNs || (!state.writeLagBaseUs && !state.timeline.broken())) askTiming(state);
+  // The first answer on a stream is the measure later ones are taken against: asked at once.
+  if (!state.writeLagBaseUs && !state.timeline.broken()) askTiming(state);
+  // The lag is judged once the read is there: the tool may have stood still while it waited.
+  std::optional<unsigned> wanted;
   size_t seen = 0;
   for (;;) {
     if (state.flushing) return Awaited::read;
@@ -539,10 +548,10 @@ Awaited awaitRead(GstBaseSrc* base, SourceState& state, size_t& readable) {
       state.dataAt = Clock::now();
     }
     if (readable == 0 && !state.heard && Clock::now() >= state.silenceDue) return Awaited::silence;
-    if (state.timingAnswers < answersWanted) {
+    if (readable >= state.readBytes) {
+      if (!wanted) wanted = answersWanted(base, state);
+      if (state.timingAnswers >= *wanted) return Awaited::read;
       askTiming(state);
-    } else if (readable >= state.readBytes) {
-      return Awaited::read;
     }
     switch (turnLoop(state, !state.restoring && pa_stream_is_suspended(state.stream) == 0)) {
       case Turn::failed:
