@@ -15,7 +15,6 @@ namespace capture {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using platform::posix::StreamFile;
 
 // A regular file is written a batch at a time, which costs a fraction of the wake-ups and
@@ -95,11 +94,13 @@ struct PcmStreams::Source {
   std::uint64_t stretchFrames = 0;  // at stretchRate
   std::int64_t dataEnd = 0;         // the frame after the source's own last one
   std::uint64_t length = 0;         // frames of the stream so far, silence included
+  // Since when the source has been found far behind another without delivering.
+  std::optional<Clock::time_point> behindSince;
 };
 
 PcmStreams::PcmStreams(const PcmPaths& paths, bool withMicrophone, Warn warn,
-                       std::uint64_t riffSizeLimit)
-    : warn_(std::move(warn)), riffSizeLimit_(riffSizeLimit) {
+                       std::uint64_t riffSizeLimit, Now now)
+    : warn_(std::move(warn)), riffSizeLimit_(riffSizeLimit), now_(now) {
   const std::optional<std::filesystem::path>* requested[] = {&paths.system, &paths.microphone};
   for (std::size_t index = 0; index < 2; ++index) {
     if (index == 1 && !withMicrophone) break;
@@ -155,8 +156,10 @@ void PcmStreams::add(platform::StreamOutputType type, const platform::SampleBuff
   }
   if (frames == 0) return;
 
+  const Clock::time_point now = now_();
   std::lock_guard guard(mutex_);
   if (finishing_) return;
+  source.behindSince.reset();
   if (!origin_ && presented) origin_ = *presented;
   const double expected =
       source.stretchStart
@@ -193,7 +196,7 @@ void PcmStreams::add(platform::StreamOutputType type, const platform::SampleBuff
   } else {
     place(source, first, stereo);
   }
-  fillBehind(source);
+  fillBehind(source, now);
 }
 
 // Queues `frames` to start at frame `at` of the source's stream: silence fills a gap before
@@ -223,13 +226,15 @@ void PcmStreams::pushSilence(Source& source, std::uint64_t frames) {
   }
 }
 
-// A stream whose source has fallen far behind another's gets silence, so that a parent reading
-// it live is not kept waiting by a source that delivers nothing.
-void PcmStreams::fillBehind(const Source& ahead) {
+// A stream whose source has fallen far behind another's, and delivers nothing, gets silence, so
+// that a parent reading it live is not kept waiting.
+void PcmStreams::fillBehind(const Source& ahead, Clock::time_point now) {
   const auto lag = static_cast<std::uint64_t>(kLiveLagSeconds * kRate);
   for (auto& source : sources_) {
     if (!source || source.get() == &ahead || !source->output) continue;
-    if (ahead.length > source->length + lag) {
+    if (ahead.length <= source->length + lag) continue;
+    if (!source->behindSince) source->behindSince = now;
+    if (now - *source->behindSince >= kLiveLagGrace) {
       pushSilence(*source, ahead.length - lag - source->length);
     }
   }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -34,8 +35,9 @@ struct PcmPaths {
 //
 // Alignment: frame 0 of every stream is the first frame any source delivered, and each buffer
 // lies at its presentation time after it: gaps (a late first buffer, a source lost, a device
-// that delivers nothing) become silence, also while recording when a source falls more than
-// kLiveLagSeconds behind the other, and at the end every stream is padded to the longest.
+// that delivers nothing) become silence, also while recording when a source has fallen more
+// than kLiveLagSeconds behind the other and stayed there for kLiveLagGrace, and at the end
+// every stream is padded to the longest.
 //
 // Threads: add() runs on the platform's sample threads; finish() and the destructor on the main
 // queue. Each stream has a writer thread of its own, started by the constructor and joined by
@@ -46,6 +48,8 @@ struct PcmPaths {
 class PcmStreams {
  public:
   using Warn = std::function<void(const events::EventRecord&)>;
+  using Clock = std::chrono::steady_clock;
+  using Now = Clock::time_point (*)();
   struct OpenFailure {
     std::filesystem::path path;
     int error;  // errno
@@ -59,10 +63,15 @@ class PcmStreams {
   // How long a reader may take what is left after the stop before it is given up.
   static constexpr std::chrono::milliseconds kDrainTime{2000};
   static constexpr double kLiveLagSeconds = 2.0;
+  // A source that catches up on a backlog (after the tool itself stood still) delivers within
+  // milliseconds of the other; only one that stays behind this long is filled, or its backlog
+  // would fall on time already filled and be lost.
+  static constexpr std::chrono::milliseconds kLiveLagGrace{500};
 
   // Opens every path of a captured source; throws OpenFailure for the first that cannot be.
   PcmStreams(const PcmPaths& paths, bool withMicrophone, Warn warn,
-             std::uint64_t riffSizeLimit = std::numeric_limits<std::uint32_t>::max());
+             std::uint64_t riffSizeLimit = std::numeric_limits<std::uint32_t>::max(),
+             Now now = &Clock::now);
   ~PcmStreams();
   PcmStreams(const PcmStreams&) = delete;
   PcmStreams& operator=(const PcmStreams&) = delete;
@@ -82,7 +91,7 @@ class PcmStreams {
 
   void place(Source& source, std::int64_t at, std::span<const float> frames);
   void pushSilence(Source& source, std::uint64_t frames);
-  void fillBehind(const Source& ahead);
+  void fillBehind(const Source& ahead, Clock::time_point now);
   void runWriter(Output& output);
   bool writeChunk(Output& output, std::unique_lock<std::mutex>& lock, std::vector<float>& chunk);
   void updateHeader(Output& output);
@@ -90,6 +99,7 @@ class PcmStreams {
 
   const Warn warn_;
   const std::uint64_t riffSizeLimit_;
+  const Now now_;
   std::array<std::unique_ptr<Source>, 2> sources_;  // system, microphone; null when not captured
   int outputs_ = 0;
 

@@ -64,8 +64,8 @@ class PcmStreamsTest : public ::testing::Test {
   void open(PcmPaths paths, bool withMicrophone = true,
             std::uint64_t riffSizeLimit = kRiffSizeLimit) {
     streams = std::make_unique<PcmStreams>(
-        paths, withMicrophone, [this](const auto& record) { warnings.emit(record); },
-        riffSizeLimit);
+        paths, withMicrophone, [this](const auto& record) { warnings.emit(record); }, riffSizeLimit,
+        [] { return clock; });
   }
 
   // `count` buffers of 0.1 s of system audio, one after the other from `at` seconds.
@@ -80,6 +80,8 @@ class PcmStreamsTest : public ::testing::Test {
         runOnMainQueue(platform, streams->finish(platform.dispatch().mainQueue()))));
   }
 
+  // What the streams take for the present; it stands still unless a test moves it.
+  static inline PcmStreams::Clock::time_point clock;
   test_support::ScriptedPlatform platform;
   TestFolder folder;
   test_support::RecordedEvents warnings;
@@ -105,21 +107,35 @@ TEST_F(PcmStreamsTest, BuffersLieAtTheirTimesGapsAreSilenceAndStreamsEndTogether
   EXPECT_EQ(warnings.records(), std::vector<nlohmann::json>{});
 }
 
-TEST_F(PcmStreamsTest, ASourceThatFallsFarBehindIsFilledWithSilenceWhileRecording) {
+TEST_F(PcmStreamsTest, ASourceFarBehindIsFilledWithSilenceOnlyWhileItDeliversNothing) {
   const fs::path microphone = folder / "microphone.f32";
   open({std::nullopt, microphone});
-  streams->add(StreamOutputType::microphone, constant(0.25F, 4800, 10.0));
-  // Only the system audio comes on, for 3 s; the microphone's stream is written up to 2 s
-  // behind it without waiting for the stop.
-  addSystem(30, 10.0);
-  EXPECT_TRUE(eventually([&] { return fs::file_size(microphone) == 8U * kRate; }))
+  const auto addMicrophone = [&](int count, double at) {
+    for (int i = 0; i < count; ++i) {
+      streams->add(StreamOutputType::microphone, constant(0.25F, 4800, at + 0.1 * i));
+    }
+  };
+  addSystem(1, 10.0);
+  addMicrophone(1, 10.0);
+  // The tool stood still; the system's backlog of 3 s comes first, the microphone's 10 ms
+  // later: it is all kept.
+  clock += std::chrono::seconds(3);
+  addSystem(30, 10.1);
+  clock += std::chrono::milliseconds(10);
+  addMicrophone(30, 10.1);
+  // Then only the system audio comes on, for 3 s; the microphone's stream is written up to 2 s
+  // behind it, once it has stayed that far behind for the grace, without waiting for the stop.
+  for (int i = 0; i < 30; ++i) {
+    clock += std::chrono::milliseconds(100);
+    addSystem(1, 13.1 + 0.1 * i);
+  }
+  EXPECT_TRUE(eventually([&] { return fs::file_size(microphone) == 8U * (4 * kRate + 4800); }))
       << fs::file_size(microphone);
   // Audio that comes for time already filled is left out; what follows keeps its place.
-  streams->add(StreamOutputType::microphone, constant(0.25F, 4800, 10.9));
-  streams->add(StreamOutputType::microphone, constant(0.25F, 4800, 11.0));
+  addMicrophone(2, 14.0);
   finish();
   EXPECT_EQ(runsOf(floatsOf(microphone)),
-            (Runs{{0.25F, 4800}, {0.0F, 43200}, {0.25F, 4800}, {0.0F, 91200}}));
+            (Runs{{0.25F, 3 * kRate + 4800}, {0.0F, kRate}, {0.25F, 4800}, {0.0F, kRate + 43200}}));
 }
 
 // A file is written a batch at a time; what comes after the writer has gone idle, short of a
