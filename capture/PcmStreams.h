@@ -55,10 +55,11 @@ class PcmStreams {
     int error;  // errno
   };
 
-  // What waits for a reader that does not keep up, per stream: 5 s (1.9 MB, allocated as it is
-  // first needed), more than the pause of a parent that handles a few seconds of audio at a time
-  // in its reading thread; a pipe alone holds a sixth of a second.
-  static constexpr double kQueueSeconds = 5.0;
+  // What waits to be written, per stream: 15 s (5.8 MB, its pages taken as they are first
+  // needed). That is the 10 s a sound server holds for the tool, which come at once after the
+  // tool itself stood still, and 5 s more for a parent that handles a few seconds of audio at a
+  // time in its reading thread; a pipe alone holds a sixth of a second.
+  static constexpr double kQueueSeconds = 15.0;
   static constexpr std::uint32_t kRate = 48000;
   // How long a reader may take what is left after the stop before it is given up.
   static constexpr std::chrono::milliseconds kDrainTime{2000};

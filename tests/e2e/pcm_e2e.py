@@ -20,9 +20,9 @@ from e2e_support import (MICROPHONE_RMS, MICROPHONE_TONE, MIXED_RMS, SYSTEM_TONE
 
 RATE = 48000
 FRAME = 8  # bytes: two 32-bit floats
-# The tool keeps 5 s for a reader that does not read, and the pipe holds a sixth of a second.
-QUEUE_SECONDS = 5.0
-STALL = 8.0
+# The tool keeps 15 s for a reader that does not read, and the pipe holds a sixth of a second.
+QUEUE_SECONDS = 15.0
+STALL = 18.0
 
 
 def tone_rms(values, frequency):

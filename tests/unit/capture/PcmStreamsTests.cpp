@@ -138,6 +138,17 @@ TEST_F(PcmStreamsTest, ASourceFarBehindIsFilledWithSilenceOnlyWhileItDeliversNot
             (Runs{{0.25F, 3 * kRate + 4800}, {0.0F, kRate}, {0.25F, 4800}, {0.0F, kRate + 43200}}));
 }
 
+// What a sound server held while the tool stood still comes in one buffer; the writer has had
+// no chance to take any of it yet.
+TEST_F(PcmStreamsTest, TenSecondsThatComeAtOnceAreKeptWhole) {
+  const fs::path system = folder / "system.f32";
+  open({system, std::nullopt}, false);
+  streams->add(StreamOutputType::audio, constant(0.5F, 10 * kRate, 10.0));
+  finish();
+  EXPECT_EQ(runsOf(floatsOf(system)), (Runs{{0.5F, 10 * kRate}}));
+  EXPECT_EQ(warnings.records(), std::vector<nlohmann::json>{});
+}
+
 // A file is written a batch at a time; what comes after the writer has gone idle, short of a
 // batch (the last of a source that stops), is written within the batch wait, not at the stop.
 TEST_F(PcmStreamsTest, LessThanABatchIsWrittenSoonAfterTheWriterWentIdle) {
