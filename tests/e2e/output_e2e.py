@@ -23,8 +23,8 @@ import time
 from e2e_support import (END_SLACK, MIXED_RMS, SAMPLES_PER_SECOND, WAV_HEADER, Run, boxes,
                          check_error, check_final, check_movie, check_stop_error, decoded_audio,
                          interrupt, near, off_windows, probe_streams, record, recording,
-                         refuse_system_call, relayed_env, run_suite, sanitized, streams,
-                         top_level_boxes, window_levels)
+                         refuse_system_call, relayed_env, run_suite, sanitized, stereo,
+                         streams, top_level_boxes, window_levels)
 
 # A kill loses the fragment being written (up to 0.2 s) and what the encoders still hold;
 # measured 0.1-0.3 s, with room for a busy machine and a sanitizer build.
@@ -333,13 +333,16 @@ def silent_stretches(levels):
 
 def tool_stopped(f, binary, server, root):
     """SIGSTOP while the server holds what comes meanwhile (3 s) and past it (15 s): the backlog
-    is in the movie where it belongs, what was lost is one silent stretch, the movie lasts as
-    long as the recording, and the missed level records do not come in a burst."""
+    is in the movie and in each source's stream where it belongs, what was lost is one silent
+    stretch, the same in both streams, the movie lasts as long as the recording, and the missed
+    level records do not come in a burst."""
     for stopped in (3, 15):
         lost = server.lost_when_unread(stopped)
         f.group = f"stopped for {stopped} s"
         path = os.path.join(root, f"stopped-{stopped}.mov")
-        run = recording(f, binary, server, path)
+        pcm = {source: f"{path}.{source}.f32" for source in ("system", "microphone")}
+        run = recording(f, binary, server, path,
+                        ["--system-pcm", pcm["system"], "--microphone-pcm", pcm["microphone"]])
         # Half-way between two level ticks: a tick written just before the stop would otherwise
         # reach the parent with the one after it.
         time.sleep(1.5)
@@ -376,6 +379,17 @@ def tool_stopped(f, binary, server, root):
                     for index in range(first - 10, last + 11)}
         bad = [window for window in off_windows(levels, MIXED_RMS) if window[0] not in near_gap]
         f.check(not bad, f"{len(bad)} windows off: {bad[:8]}")
+        # Both sources catch up at once: neither stream may be filled meanwhile, overrun, or
+        # take its backlog before its loss while the other takes it after.
+        system, microphone = (silent_stretches(window_levels(stereo(pcm[source])))
+                              for source in ("system", "microphone"))
+        aligned = len(system) == len(microphone) and all(
+            abs(a - b) <= 2 for ours, theirs in zip(system, microphone)
+            for a, b in zip(ours, theirs))
+        f.check(aligned and len(system) == (1 if lost else 0)
+                and all(abs((last + 1 - first) / 10 - lost) < 1.5 for first, last in system),
+                f"silent stretches of the streams: system {system}, microphone {microphone}, "
+                f"expected {'one of about ' + str(lost) + ' s' if lost else 'none'}")
 
 
 def movie_ends_with_its_audio(f, binary, server, root):
