@@ -83,6 +83,7 @@ class CaptureSession final : public platform::StreamOutput,
   void streamSourceWasLost(platform::StreamOutputType source,
                            const platform::PlatformError& error) override;
   void streamSourceWasRestored(platform::StreamOutputType source, double gapSeconds) override;
+  void streamSourceDidDropAudio(platform::StreamOutputType source, double droppedSeconds) override;
   void recordingOutputDidStartRecording() override;
   void recordingOutputDidFinishRecording() override;
   void recordingOutputDidFailWithError(const platform::PlatformError& error) override;

@@ -46,6 +46,12 @@ events::EventRecord sourceRestoredWarning(std::string_view source, double gapSec
   return record;
 }
 
+events::EventRecord audioDroppedWarning(std::string_view source, double droppedSeconds) {
+  events::EventRecord record = warningRecord("audio_dropped");
+  record.set("source", std::string(source)).set("droppedSeconds", seconds(droppedSeconds));
+  return record;
+}
+
 events::EventRecord recordingFailedWarning(const platform::PlatformError& error) {
   events::EventRecord record = warningRecord("recording_failed");
   return events::setErrorKeys(record, error);

@@ -20,6 +20,7 @@ events::EventRecord warningRecord(std::string_view code);
 events::EventRecord sourceLostWarning(std::string_view source,
                                       const platform::PlatformError& error);
 events::EventRecord sourceRestoredWarning(std::string_view source, double gapSeconds);
+events::EventRecord audioDroppedWarning(std::string_view source, double droppedSeconds);
 events::EventRecord recordingFailedWarning(const platform::PlatformError& error);
 events::EventRecord recordingStalledWarning();
 events::EventRecord recordingResumedWarning(double stalledSeconds);

@@ -104,6 +104,11 @@ class StreamDelegate {
   virtual void streamSourceWasLost(StreamOutputType source, const PlatformError& error) = 0;
   // Runs on a service thread: the source delivers again, after `gapSeconds` without.
   virtual void streamSourceWasRestored(StreamOutputType source, double gapSeconds) = 0;
+  // Runs on a service thread: the platform dropped `droppedSeconds` of the source's audio that
+  // the tool did not take in time (it stood still, or was starved, for longer than the platform
+  // holds); the movie's timeline has silence there. Only a platform that can tell calls it; for
+  // a lost source, before its restoration, since its gap covers the drop.
+  virtual void streamSourceDidDropAudio(StreamOutputType source, double droppedSeconds) = 0;
 };
 
 class RecordingOutputDelegate {

@@ -46,6 +46,33 @@ TEST_F(Warnings, EachLossIsToldOnceAndEachRecoveryOnlyAfterALoss) {
                                         restored("system", 0.25)}));
 }
 
+// Audio the server dropped leaves silence the parent would otherwise find only in the movie;
+// within a loss it is part of the gap the recovery tells.
+TEST_F(Warnings, DroppedAudioIsToldOutsideALossOfThatSource) {
+  const auto dropped = [](const std::string& source, double seconds) {
+    return json{{"event", "warning"},
+                {"code", "audio_dropped"},
+                {"source", source},
+                {"droppedSeconds", seconds}};
+  };
+  for (const bool microphone : {true, false}) {
+    SCOPED_TRACE(microphone ? "with the microphone" : "without it");
+    makeSession(microphone);
+    startOrFail();
+    auto& service = platform.capture;
+    const auto records = printedRecords([&] {
+      service.sourceDropsAudio(StreamOutputType::microphone, 4.5);
+      service.sourceIsLost(StreamOutputType::audio, scriptedError(8, "Server"));
+      service.sourceDropsAudio(StreamOutputType::audio, 1.9);
+      service.sourceIsRestored(StreamOutputType::audio, 3.0);
+      service.sourceDropsAudio(StreamOutputType::audio, 5.25);
+    });
+    std::vector<json> expected{lost("system", 8), restored("system", 3.0), dropped("system", 5.25)};
+    if (microphone) expected.insert(expected.begin(), dropped("microphone", 4.5));
+    EXPECT_EQ(records, expected);
+  }
+}
+
 // A stream that stops takes every captured source with it: the parent hears of each not yet
 // lost at once, and the stop still fails with the stream's error.
 TEST_F(Warnings, AStoppedStreamLosesEveryCapturedSourceNotLostAlready) {

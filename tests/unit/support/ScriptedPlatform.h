@@ -124,6 +124,10 @@ class ScriptedCapture final : public platform::ScreenCaptureService, public plat
     if (auto delegate = locked(streamDelegate_))
       delegate->streamSourceWasRestored(source, gapSeconds);
   }
+  void sourceDropsAudio(platform::StreamOutputType source, double droppedSeconds) {
+    if (auto delegate = locked(streamDelegate_))
+      delegate->streamSourceDidDropAudio(source, droppedSeconds);
+  }
 
   // --- the service and its stream ---
   std::string errorTypeName() const override { return "ScriptedError"; }
@@ -220,7 +224,7 @@ class ScriptedDispatch final : public platform::Dispatch {
   // Queues, timers and delayed work then throw std::system_error, as when no thread can be made.
   bool refuseQueues = false;
   bool refuseTimers = false;
-  std::atomic<bool> refuseDelays = false;  // also while running
+  std::atomic<bool> refuseDelays = false;                 // also while running
   std::vector<std::chrono::nanoseconds> requestedDelays;  // main queue only
   std::atomic<int> delaysScheduled = 0;                   // for other threads to wait on
   std::vector<std::shared_ptr<ManualTimer>> timers;
