@@ -28,6 +28,8 @@ WARNINGS = {
     "source_lost": lambda e: f"{e['source']} audio is lost ({e['errorName']} {e['domain']} "
                              f"{e['errorCode']}); it records nothing until it is back",
     "source_restored": lambda e: f"{e['source']} audio is back after {e['gapSeconds']:.1f} s",
+    "audio_dropped": lambda e: f"{e['droppedSeconds']:.1f} s of {e['source']} audio were "
+                               "dropped while the tool stood still: the recording has a gap",
     "recording_failed": lambda e: f"the movie can no longer be written ({e['errorName']} "
                                   f"{e['domain']} {e['errorCode']}); stop and record elsewhere",
     "recording_stalled": lambda e: "the movie is not being saved: its folder does not answer",

@@ -304,6 +304,10 @@ void onSourceMessage(const Bridge& bridge, GstMessage* message) {
     bridge->lostSources.erase(*source);
     if (bridge->phase == Phase::running) followDevices(bridge);
     if (delegate) delegate->streamSourceWasRestored(*source, gapSeconds);
+  } else if (gst_structure_has_name(structure, kSourceDroppedMessage)) {
+    double droppedSeconds = 0;
+    gst_structure_get_double(structure, "dropped-seconds", &droppedSeconds);
+    if (delegate) delegate->streamSourceDidDropAudio(*source, droppedSeconds);
   }
 }
 

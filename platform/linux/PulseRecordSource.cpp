@@ -21,6 +21,9 @@
 // stall:   a running stream that hands over nothing for seconds has a server or device that
 //          hangs: it posts "lost" with a read error, stays connected, and its first audio posts
 //          "restored" with the time without; what the server held meanwhile is placed as usual.
+// drop:    what the server dropped for a tool that did not read in time (stopped, starved) is
+//          read from its timing answers, skipped on the timeline and posted as "dropped" with
+//          the block after it.
 // unheard: the mixer waits for every source, so a stream that has handed over nothing since
 //          the start (a suspended or hung input) would hold up the start; from the stall limit
 //          on, until its first audio, it is given silence as a gap every retry interval.
@@ -108,6 +111,7 @@ struct SourceState {
   std::uint64_t bytesTaken = 0;  // since the stream connected
   unsigned timingAnswers = 0;
   bool timingAsked = false;
+  std::int64_t droppedNs = 0;     // what the server lost, told with the block after it
   std::uint64_t placedUntil = 0;  // running time at the end of the last block
   bool lost = false;              // the server ended the recording; silence meanwhile
   bool restoring = false;         // told lost, and the first audio since not yet told
@@ -242,7 +246,10 @@ void onTimingAnswer(pa_stream*, int success, void* data) {
         usec(timing->read_index) - usec(static_cast<std::int64_t>(state.bytesTaken));
     lostUs += lossSince(state.readSkipBaseUs, readSkip);
   }
-  if (lostUs > 0) state.timeline.skip(lostUs * 1000);
+  if (lostUs > 0) {
+    state.timeline.skip(lostUs * 1000);
+    state.droppedNs += lostUs * 1000;
+  }
 }
 
 void askTiming(SourceState& state) {
@@ -314,6 +321,7 @@ void dropStream(SourceState& state) {
   state.readSkipBaseUs.reset();
   state.bytesTaken = 0;
   state.timingAsked = false;
+  state.droppedNs = 0;
 }
 
 void dropContext(SourceState& state) {
@@ -602,6 +610,12 @@ GstFlowReturn onCreate(GstBaseSrc* base, guint64, guint, GstBuffer** out) {
   const GstClockTime now = runningTime(GST_ELEMENT(base));
   stamp(state, buffer, bytes / pa_frame_size(&state.format), now);
   countRead(state);
+  // Before a recovery, whose gap covers a drop while the source was told lost.
+  if (state.droppedNs > 0) {
+    post(base, gst_structure_new(kSourceDroppedMessage, "dropped-seconds", G_TYPE_DOUBLE,
+                                 static_cast<double>(state.droppedNs) / GST_SECOND, nullptr));
+    state.droppedNs = 0;
+  }
   if (state.restoring) {
     state.restoring = false;
     post(base, gst_structure_new(kSourceRestoredMessage, "gap-seconds", G_TYPE_DOUBLE,

@@ -31,9 +31,12 @@ struct RecordSourceSettings {
 GstElement* makePulseRecordSource(const std::string& name, RecordSourceSettings settings);
 
 // Element messages a source posts on the bus: the server ended its recording, which goes on
-// with silence ("error": a GError), and it records again ("gap-seconds": the time without).
+// with silence ("error": a GError), it records again ("gap-seconds": the time without), and
+// the server dropped audio the source did not read in time, which is silence before the block
+// just handed over ("dropped-seconds").
 inline constexpr const char* kSourceLostMessage = "record-source-lost";
 inline constexpr const char* kSourceRestoredMessage = "record-source-restored";
+inline constexpr const char* kSourceDroppedMessage = "record-source-dropped";
 
 // The server's index of the source's record stream, once the source is PAUSED; it changes when
 // the source records again after a loss.

@@ -349,11 +349,25 @@ def tool_stopped(f, binary, server, root):
         run.process.send_signal(signal.SIGSTOP)
         time.sleep(stopped)
         run.process.send_signal(signal.SIGCONT)
+        resumed = time.monotonic()
         time.sleep(2)
         span = time.monotonic() - run.ready
         check_final(f, run, interrupt(run), f"stopped for {stopped} s")
-        # A tool that stood still has not lost its server.
-        f.check(not run.of_kind("warning"), f"warnings {run.of_kind('warning')}")
+        # A tool that stood still has not lost its server, and tells at once what the server
+        # dropped meanwhile, for each source.
+        dropped = {}
+        for warning in run.of_kind("warning"):
+            if warning.get("code") == "audio_dropped":
+                source = warning.get("source")
+                dropped[source] = dropped.get(source, 0) + warning.get("droppedSeconds", 0)
+        told = run.arrivals("warning")
+        f.check(len(told) >= len(dropped) == (2 if lost else 0)
+                and len(told) == len(run.arrivals("warning", code="audio_dropped"))
+                and (len(told) == len(dropped) or sanitized(binary))
+                and all(abs(seconds - lost) < 1.5 for seconds in dropped.values())
+                and all(at - resumed < 1.5 for at in told),
+                f"warnings {run.of_kind('warning')} {[round(at - resumed, 2) for at in told]} s "
+                f"after the tool ran again, expected one audio_dropped of about {lost} s a source")
         # The level ticks missed meanwhile come as one, then one a second again: half a second
         # apart at least, less what reading the pipe may add to one arrival.
         arrivals = run.arrivals("level")
