@@ -265,6 +265,7 @@ class SmokeDryRun(unittest.TestCase):
             self.assertIn(check, passed)
         informed = "\n".join(self.lines(output, "INFO"))
         self.assertIn("killed after 3 s: AVFoundation cannot read the movie", informed)
+        self.assertIn("stood still for 15 s: the movie lasts 5.02 s", informed)
         self.assertIn("input volume 0: the tool warned microphone_silent", informed)
         self.assertIn("Microphone", "\n".join(output))
         self.assert_left_clean()
