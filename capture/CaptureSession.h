@@ -33,7 +33,8 @@ namespace capture {
 // outlive the session (level ticks, the time-out) hold it weakly; the service holds its
 // delegates weakly. Records go to the sink the session is made with; the warnings of a running
 // recording go out on `sampleQueue_`, in order with the level records, until the stop has
-// decided its outcome. The disk watch reads the storage on a queue of its own, as that may block.
+// decided its outcome. The disk watch reads the storage, and the stop flushes the movie to it, on
+// a queue of their own, as either may block.
 class CaptureSession final : public platform::StreamOutput,
                              public platform::StreamDelegate,
                              public platform::RecordingOutputDelegate,
@@ -65,9 +66,10 @@ class CaptureSession final : public platform::StreamOutput,
     return recordedMicrophone_;
   }
 
-  // Stops the level timer and the stream, waits for the file, and yields the "final" record;
-  // throws the stored failure, the tool's "not finished" error, or its "movie gone" error when the
-  // output path no longer names the file that was started. Not to be run twice at once.
+  // Stops the level timer and the stream, waits for the file, flushes it to its storage, and
+  // yields the "final" record; throws the stored failure, the tool's "not finished" error, its
+  // "movie gone" error when the output path no longer names the file that was started, or its
+  // "not on storage" error. Not to be run twice at once.
   platform::Task<events::EventRecord> stop();
 
   // Whether the recording output reported the file's end within `seconds`.
@@ -118,6 +120,8 @@ class CaptureSession final : public platform::StreamOutput,
   void storeFailure(const platform::PlatformError& error, FailureReport report);
   std::optional<platform::PlatformError> storedFailure();
   bool movieGone();
+  // The movie's error when the system could not flush it to its storage.
+  platform::Task<std::optional<platform::PlatformError>> flushMovie();
   bool isCaptured(platform::StreamOutputType source) const;
   void reportSourceLost(platform::StreamOutputType source, const platform::PlatformError& error);
 
@@ -136,7 +140,8 @@ class CaptureSession final : public platform::StreamOutput,
   std::unique_ptr<platform::RepeatingTimer> levelTimer_;        // main queue only
   bool warningsClosed_ = false;                                 // sample queue only
 
-  std::shared_ptr<platform::Queue> diskQueue_;           // made by start(); main queue only
+  // Made by start(); main queue only. Reads the disk's space, and flushes the movie at the stop.
+  std::shared_ptr<platform::Queue> diskQueue_;
   std::unique_ptr<platform::RepeatingTimer> diskTimer_;  // main queue only
   DiskSpaceWatch diskSpace_;                             // disk queue only
 

@@ -19,6 +19,7 @@ using platform::StreamOutputType;
 
 constexpr double kFinishWaitSeconds = 15.0;
 constexpr std::chrono::seconds kStopWait{15};
+constexpr std::chrono::seconds kFlushWait{15};
 
 using platform::toolError;
 using platform::ToolErrorCode;
@@ -56,6 +57,9 @@ platform::Task<events::EventRecord> CaptureSession::stop() {
   if (!finished) throw toolError(errorTypeName, ToolErrorCode::recordingNotFinished);
   // Deleted or renamed away while recording: the complete movie is nowhere the parent looks.
   if (movieGone()) throw toolError(errorTypeName, ToolErrorCode::movieGone);
+  // "final" promises a movie the machine keeps should it stop right after, and one whose writes
+  // did not fail where the system tells only when asked to flush them (a network file system).
+  if (const auto notFlushed = co_await flushMovie()) throw *notFlushed;
 
   const LevelReading system = systemStats_.snapshot(false);
   const LevelReading microphone = microphoneStats_.snapshot(false);
@@ -154,6 +158,26 @@ bool CaptureSession::movieGone() {
     started = startedMovie_;
   }
   return started && identityOf(outputURL_) != started;
+}
+
+// On the disk queue, which a disk reading on a storage that hangs may hold: the wait is bounded.
+// The job holds the queue, so that a flush that hangs leaves its thread to end on its own rather
+// than holding up the session's end, and with it the tool's exit.
+platform::Task<std::optional<platform::PlatformError>> CaptureSession::flushMovie() {
+  const platform::PlatformError notFlushed =
+      toolError(platform_.screenCapture().errorTypeName(), ToolErrorCode::movieNotOnStorage);
+  platform::StorageSpace& storage = platform_.storage();  // outlives the session
+  // Made apart from the co_await, as in stop().
+  auto flushing = completionWithin(
+      kFlushWait, "flushMovie", platform_.dispatch(),
+      [queue = diskQueue_, &storage, path = outputURL_,
+       notFlushed](platform::ErrorCompletion done) {
+        queue->post([queue, &storage, path, notFlushed, done = std::move(done)] {
+          done(storage.flush(path) ? std::nullopt : std::optional(notFlushed));
+        });
+      },
+      notFlushed);
+  co_return co_await flushing;
 }
 
 std::optional<platform::PlatformError> CaptureSession::storedFailure() {

@@ -42,6 +42,8 @@ enum class ToolErrorCode : std::int64_t {
   outputsShareFile = 13,
   // The platform never answered a call of the probe or the start.
   platformUnanswered = 14,
+  // At the stop the system could not, or not in time, put the finished movie on its storage.
+  movieNotOnStorage = 15,
 };
 
 struct ToolErrorEntry {
@@ -71,6 +73,8 @@ inline constexpr std::array kToolErrors{
                    "A per-source audio path cannot be opened."},
     ToolErrorEntry{ToolErrorCode::outputsShareFile, "Two outputs name the same file."},
     ToolErrorEntry{ToolErrorCode::platformUnanswered, "The platform did not answer in time."},
+    ToolErrorEntry{ToolErrorCode::movieNotOnStorage,
+                   "The finished movie could not be written to its storage."},
 };
 
 constexpr std::string_view descriptionOf(ToolErrorCode code) {

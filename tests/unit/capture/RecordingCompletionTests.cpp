@@ -141,6 +141,37 @@ TEST(RecordingCompletion, AMovieNoLongerAtItsPathFailsTheStop) {
   }
 }
 
+// "final" promises a movie on its storage: one the system could not flush there, or not within
+// the wait, fails the stop rather than being lost with the machine or a write error told late.
+TEST(RecordingCompletion, TheMovieIsFlushedToItsStorageBeforeTheFinalRecord) {
+  using Flush = test_support::ScriptedStorage::Flush;
+  const struct {
+    const char* what;
+    Flush flush;
+    std::optional<platform::PlatformError> error;
+  } cases[] = {
+      {"flushed", Flush::succeeds, {}},
+      {"a write error told only now", Flush::fails, ownError(15)},
+      {"a storage that hangs", Flush::hangs, ownError(15)},
+  };
+  for (const auto& [what, flush, error] : cases) {
+    SCOPED_TRACE(what);
+    ScriptedSession scripted;
+    scripted.platform.scriptedDispatch.delayScale = 0.002;
+    scripted.platform.disk.setFlush(flush);
+    scripted.makeSession(false);
+    scripted.startOrFail();
+    EXPECT_TRUE(outcomeIs(scripted.run(scripted.session->stop()), error ? *error : kSuccess));
+    EXPECT_EQ(scripted.platform.disk.flushed(),
+              std::vector<std::filesystem::path>{"/tmp/recording.mov"});
+    // The session goes while a flush may still hang, its disk watch with it (the scripted timer
+    // would keep the queue): the tool's exit does not wait for the storage.
+    scripted.platform.scriptedDispatch.timers.clear();
+    scripted.session.reset();
+    scripted.platform.disk.release();
+  }
+}
+
 using RecordingCompletionRace = SessionFixture;
 
 TEST_F(RecordingCompletionRace, FinishAfterTheTimeoutResumedButBeforeTheFlagIsReadCounts) {

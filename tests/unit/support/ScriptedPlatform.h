@@ -197,10 +197,43 @@ class ScriptedStorage final : public platform::StorageSpace {
     std::lock_guard guard(lock_);
     return reading_;
   }
+  // How a flush ends; `hangs` blocks the disk queue until release().
+  enum class Flush { succeeds, fails, hangs };
+  void setFlush(Flush flush) {
+    std::lock_guard guard(lock_);
+    flush_ = flush;
+  }
+  // Ends a hung flush and waits until it has left this object.
+  void release() {
+    std::unique_lock guard(lock_);
+    released_ = true;
+    changed_.notify_all();
+    changed_.wait(guard, [&] { return hung_ == 0; });
+  }
+  bool flush(const std::filesystem::path& file) override {
+    std::unique_lock guard(lock_);
+    flushed_.push_back(file);
+    if (flush_ == Flush::hangs) {
+      ++hung_;
+      changed_.wait(guard, [&] { return released_; });
+      --hung_;
+      changed_.notify_all();
+    }
+    return flush_ == Flush::succeeds;
+  }
+  std::vector<std::filesystem::path> flushed() {
+    std::lock_guard guard(lock_);
+    return flushed_;
+  }
 
  private:
-  std::mutex lock_;                                  // read on the session's disk queue
+  std::mutex lock_;  // read and flushed on the session's disk queue
+  std::condition_variable changed_;
   std::optional<platform::StorageReading> reading_;  // guarded by lock_
+  Flush flush_ = Flush::succeeds;                    // guarded by lock_
+  bool released_ = false;                            // guarded by lock_
+  int hung_ = 0;                                     // guarded by lock_
+  std::vector<std::filesystem::path> flushed_;       // guarded by lock_
 };
 
 // A timer that fires only when the test says so, and only while active and not cancelled.
