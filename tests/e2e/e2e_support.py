@@ -505,6 +505,22 @@ def refuse_system_call(number, error):
     return install
 
 
+# Set in a script that runs in a mount namespace of its own (in_own_mount_namespace).
+NAMESPACE_MARK = "TESSALOQUIN_E2E_MOUNT_NAMESPACE"
+
+
+def in_own_mount_namespace():
+    """Re-runs this script in a mount namespace of its own (of a user namespace of its own when
+    not root), so that a mount needs no cleaning up; goes on here when none can be had."""
+    if os.environ.get(NAMESPACE_MARK) or not shutil.which("unshare"):
+        return
+    flags = ["-m"] if os.geteuid() == 0 else ["-Urm"]
+    if subprocess.run(["unshare"] + flags + ["true"], capture_output=True).returncode != 0:
+        return
+    os.environ[NAMESPACE_MARK] = "1"
+    os.execvp("unshare", ["unshare"] + flags + [sys.executable] + sys.argv)
+
+
 def sanitized(binary):
     """Whether `binary` is an AddressSanitizer build: slower, with shadow memory mapped first."""
     with open(binary, "rb") as executable:

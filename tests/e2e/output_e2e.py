@@ -6,6 +6,7 @@ Usage: output_e2e.py PATH-TO-tessaloquin-audio-capture
 """
 
 import contextlib
+import ctypes
 import errno
 import fcntl
 import json
@@ -13,16 +14,19 @@ import math
 import os
 import platform
 import re
+import shutil
 import signal
 import socket
 import struct
 import subprocess
+import tempfile
 import threading
 import time
 
 from e2e_support import (END_SLACK, MIXED_RMS, SAMPLES_PER_SECOND, WAV_HEADER, Run, boxes,
                          check_error, check_final, check_movie, check_stop_error, decoded_audio,
-                         interrupt, near, off_windows, probe_streams, record, recording,
+                         in_own_mount_namespace, interrupt, near, off_windows, probe_streams,
+                         record, recording,
                          refuse_system_call, relayed_env, run_suite, sanitized, stereo,
                          streams, top_level_boxes, window_levels)
 
@@ -237,6 +241,70 @@ def movie_gone_at_the_stop(f, binary, server, root):
     check_stop_error(f, run, interrupt(run), domain="TessaloquinAudioCapture", errorCode=10)
 
 
+def pages_not_on_storage(path):
+    """How many pages of the file the system still holds unwritten (dirty or being written), by
+    cachestat(2); None on a kernel without it (before Linux 6.5)."""
+    class Range(ctypes.Structure):
+        _fields_ = [("offset", ctypes.c_uint64), ("length", ctypes.c_uint64)]
+
+    class Stat(ctypes.Structure):
+        _fields_ = [(name, ctypes.c_uint64)
+                    for name in ("cache", "dirty", "writeback", "evicted", "recently_evicted")]
+
+    whole, counts = Range(0, 0), Stat()
+    descriptor = os.open(path, os.O_RDONLY)
+    try:
+        if ctypes.CDLL(None, use_errno=True).syscall(451, descriptor, ctypes.byref(whole),
+                                                      ctypes.byref(counts), 0) != 0:
+            return None
+    finally:
+        os.close(descriptor)
+    return counts.dirty + counts.writeback
+
+
+def movie_on_storage_at_final(f, binary, server, root):
+    """When "final" comes, the movie is on the disk: a machine that stops right after keeps it,
+    and a write that failed has been told.
+    On an ext4 disk of its own that leaves the writing to the system's schedule: tmpfs keeps all
+    in memory, and ext4 by default begins writing a file that was emptied when it is closed."""
+    image, disk = os.path.join(root, "disk.img"), os.path.join(root, "disk")
+    os.mkdir(disk)
+    mounted = subprocess.run(["mkfs.ext4", "-q", image, "16M"], capture_output=True).returncode == 0
+    mounted = mounted and subprocess.run(["mount", "-o", "loop,noauto_da_alloc", image, disk],
+                                         capture_output=True).returncode == 0
+    if not mounted:
+        print("movie on storage at final: no disk of its own here, recorded in /var/tmp")
+        disk = tempfile.mkdtemp(dir="/var/tmp")
+    try:
+        path = os.path.join(disk, "kept.mov")
+        run = recording(f, binary, server, path)
+        time.sleep(2)
+        run.process.send_signal(signal.SIGINT)
+        final = run.wait_for("final")
+        unwritten = pages_not_on_storage(path) if final else None
+        check_final(f, run, run.finish(), "kept")
+        if final and unwritten is None:
+            print("movie on storage at final: not checked, the kernel has no cachestat(2)")
+        f.check(not unwritten, f"{unwritten} pages of the movie not yet on the disk at final")
+        # A file system that tells of a failed write only when asked to flush it (NFS, sshfs):
+        # the stop fails rather than saying the movie is complete.
+        f.group = "a write error told at the flush"
+        fsync = {"x86_64": 74, "aarch64": 82}.get(platform.machine())
+        if fsync is None:
+            print(f"SKIP a write error told at the flush: fsync's number on {platform.machine()}")
+            return
+        run = Run(binary, ["--output", os.path.join(disk, "unflushed.mov")], server.env,
+                  preexec_fn=refuse_system_call(fsync, errno.EIO))
+        if run.wait_for("ready") is not None:
+            time.sleep(1)
+        check_stop_error(f, run, interrupt(run), domain="TessaloquinAudioCapture", errorCode=15)
+    finally:
+        if mounted:
+            subprocess.run(["umount", "-l", disk], capture_output=True)
+        else:
+            shutil.rmtree(disk, ignore_errors=True)
+
+
 def file_size_limit(f, binary, server, root):
     """Past RLIMIT_FSIZE writes fail like on a full disk: the stop reports it, no SIGXFSZ."""
     run = Run("prlimit", ["--fsize=20000", binary, "--output", os.path.join(root, "limited.mov")],
@@ -424,9 +492,10 @@ def movie_ends_with_its_audio(f, binary, server, root):
 
 
 if __name__ == "__main__":
+    in_own_mount_namespace()
     run_suite("output e2e", (two_recorders, file_system_without_locks, fifo_without_reader,
                              stalled_output, reader_that_never_reads, deleted_working_folder,
                              output_is_standard_output, outputs_sharing_a_file,
-                             file_size_limit, movie_gone_at_the_stop,
+                             file_size_limit, movie_gone_at_the_stop, movie_on_storage_at_final,
                              killed, tool_stopped, movie_ends_with_its_audio,
                              server_silent_while_the_sources_open))

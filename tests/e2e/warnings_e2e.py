@@ -9,14 +9,13 @@ no namespace can be had, the disk case is skipped with a message.
 """
 
 import os
-import shutil
 import subprocess
-import sys
 import threading
 import time
 
-from e2e_support import (MICROPHONE_RMS, SYSTEM_RMS, Run, check_final, check_stop_error, interrupt,
-                         metered, movie_audio_seconds, pactl, recording, run_suite)
+from e2e_support import (MICROPHONE_RMS, SYSTEM_RMS, Run, check_final, check_stop_error,
+                         in_own_mount_namespace, interrupt, metered, movie_audio_seconds, pactl,
+                         recording, run_suite)
 
 # Five seconds of digital silence, and the time a mute takes to reach the recording.
 SILENT_WITHIN = 6.5
@@ -30,7 +29,6 @@ FAILED_WITHIN = 1.0
 # The movie grows by about 17.5 kB a second: this much space fills 6-8 s into the recording,
 # after the disk watch has had two readings to take the rate from.
 SPACE_LEFT = 120 * 1024
-NAMESPACE_MARK = "TESSALOQUIN_E2E_MOUNT_NAMESPACE"
 
 
 def told(f, run, code, since, earliest, latest):
@@ -161,18 +159,6 @@ def disk_filling(f, binary, server, root):
                                             for key in ("errorName", "domain", "errorCode")})
     finally:
         subprocess.run(["umount", "-l", disk], capture_output=True)
-
-
-def in_own_mount_namespace():
-    """Re-runs this script in a mount namespace of its own (of a user namespace of its own when
-    not root), so that a mount needs no cleaning up; goes on here when none can be had."""
-    if os.environ.get(NAMESPACE_MARK) or not shutil.which("unshare"):
-        return
-    flags = ["-m"] if os.geteuid() == 0 else ["-Urm"]
-    if subprocess.run(["unshare"] + flags + ["true"], capture_output=True).returncode != 0:
-        return
-    os.environ[NAMESPACE_MARK] = "1"
-    os.execvp("unshare", ["unshare"] + flags + [sys.executable] + sys.argv)
 
 
 if __name__ == "__main__":
