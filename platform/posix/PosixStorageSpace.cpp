@@ -19,7 +19,7 @@ bool synced(int descriptor) {
 #ifdef __APPLE__
     // fsync leaves the data in the drive's cache; a file system without the full flush gets fsync.
     result = ::fcntl(descriptor, F_FULLFSYNC);
-    if (result != 0 && errno == ENOTSUP) result = ::fsync(descriptor);
+    if (result != 0 && (errno == ENOTSUP || errno == EINVAL)) result = ::fsync(descriptor);
 #else
     result = ::fsync(descriptor);
 #endif
