@@ -108,6 +108,7 @@ class CaptureSession final : public platform::StreamOutput,
   void emitLevel();
   void startDiskWatch();
   void checkDiskSpace();
+  void checkMovieAtItsPath();
   void watchMicrophoneSilence(const AddedSamples& added, const platform::SampleLayout& layout);
   void countMicrophoneSilence(std::chrono::nanoseconds length, double peak);
   // Any thread: sends a warning unless the stop has decided; never waits.
@@ -144,6 +145,7 @@ class CaptureSession final : public platform::StreamOutput,
   std::shared_ptr<platform::Queue> diskQueue_;
   std::unique_ptr<platform::RepeatingTimer> diskTimer_;  // main queue only
   DiskSpaceWatch diskSpace_;                             // disk queue only
+  bool movieToldGone_ = false;                           // disk queue only
 
   // Fed by the microphone's sample path and by the level tick, which counts the seconds it
   // delivered nothing; never held while calling out.

@@ -77,4 +77,8 @@ events::EventRecord diskLowWarning(std::uint64_t secondsLeft) {
   return record;
 }
 
+events::EventRecord movieGoneWarning(bool gone) {
+  return warningRecord(gone ? "movie_gone" : "movie_returned");
+}
+
 }  // namespace capture

@@ -26,5 +26,8 @@ events::EventRecord recordingStalledWarning();
 events::EventRecord recordingResumedWarning(double stalledSeconds);
 events::EventRecord microphoneSilenceWarning(bool silent);
 events::EventRecord diskLowWarning(std::uint64_t secondsLeft);
+// "movie_gone" when the path no longer names the movie being written, "movie_returned" when it
+// does again.
+events::EventRecord movieGoneWarning(bool gone);
 
 }  // namespace capture

@@ -13,7 +13,8 @@
 // microphone that delivers nothing while the system audio comes leaves silence in the movie as
 // surely as a muted one. Its stretch starts afresh with each loss and recovery of the
 // microphone, whose silence while lost is the tool's.
-// Disk: read every few seconds on a queue of its own, since a file system can hang.
+// Disk: read every few seconds on a queue of its own, since a file system can hang; so is
+// whether the movie is still at its path, which a stop would otherwise find out only at its end.
 #include <chrono>
 
 #include "capture/CaptureSession.h"
@@ -126,7 +127,10 @@ void CaptureSession::startDiskWatch() {
   auto timer = platform_.dispatch().makeRepeatingTimer(diskQueue_);
   timer->schedule(kFirstDiskReading, kDiskReadingInterval);
   timer->setEventHandler([weakSelf = weak_from_this()] {
-    if (auto self = weakSelf.lock()) self->checkDiskSpace();
+    if (auto self = weakSelf.lock()) {
+      self->checkMovieAtItsPath();
+      self->checkDiskSpace();
+    }
   });
   diskTimer_ = std::move(timer);
   diskTimer_->activate();
@@ -139,6 +143,13 @@ void CaptureSession::checkDiskSpace() {
       std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
   const auto secondsLeft = diskSpace_.read(now, reading->fileBytes, reading->availableBytes);
   if (secondsLeft) warn(diskLowWarning(*secondsLeft));
+}
+
+void CaptureSession::checkMovieAtItsPath() {
+  const bool gone = movieGone();
+  if (gone == movieToldGone_) return;
+  movieToldGone_ = gone;
+  warn(movieGoneWarning(gone));
 }
 
 }  // namespace capture

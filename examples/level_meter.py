@@ -36,6 +36,9 @@ WARNINGS = {
     "recording_resumed": lambda e: f"the movie is saved again after {e['gapSeconds']:.1f} s",
     "microphone_silent": lambda e: "the microphone has been silent for 5 s: is it muted?",
     "microphone_audible": lambda e: "the microphone is audible again",
+    "movie_gone": lambda e: "the movie is no longer at its path (deleted or moved): stop, and "
+                            "record anew or put it back",
+    "movie_returned": lambda e: "the movie is at its path again",
     "disk_low": lambda e: f"the disk is full in about {e['secondsLeft']} s at this rate; free "
                           "space or stop",
 }

@@ -23,12 +23,11 @@ import tempfile
 import threading
 import time
 
-from e2e_support import (END_SLACK, MIXED_RMS, SAMPLES_PER_SECOND, WAV_HEADER, Run, boxes,
-                         check_error, check_final, check_movie, check_stop_error, decoded_audio,
-                         in_own_mount_namespace, interrupt, near, off_windows, probe_streams,
-                         record, recording,
-                         refuse_system_call, relayed_env, run_suite, sanitized, stereo,
-                         streams, top_level_boxes, window_levels)
+from e2e_support import (END_SLACK, MIXED_RMS, SAMPLES_PER_SECOND, SYSTEM_RMS, WAV_HEADER, Run,
+                         boxes, check_error, check_final, check_movie, check_stop_error,
+                         decoded_audio, in_own_mount_namespace, interrupt, near, off_windows,
+                         probe_streams, record, recording, refuse_system_call, relayed_env,
+                         run_suite, sanitized, stereo, streams, top_level_boxes, window_levels)
 
 # A kill loses the fragment being written (up to 0.2 s) and what the encoders still hold;
 # measured 0.1-0.3 s, with room for a busy machine and a sanitizer build.
@@ -231,14 +230,37 @@ def outputs_sharing_a_file(f, binary, server, root):
         f.check(kept.read() == "earlier\n", "the earlier file was overwritten")
 
 
-def movie_gone_at_the_stop(f, binary, server, root):
-    """Deleted while recording: the stop fails, rather than a final for a movie that is not at
-    its path."""
+def movie_gone_while_recording(f, binary, server, root):
+    """A movie renamed away is told at once, and its return too, and the stop then keeps it; one
+    deleted is told at once, rather than at the stop of a recording that was lost long before, and
+    the stop fails."""
+    path = os.path.join(root, "moved.mov")
+    run = recording(f, binary, server, path, ["--microphone", "off"])
+    time.sleep(1)
+    moved = time.monotonic()
+    os.rename(path, path + ".away")
+    told = run.wait_for("warning", timeout=10, code="movie_gone")
+    f.check(told is not None and told - moved < 3, f"renamed away: told {told and told - moved} s"
+            " after")
+    back = time.monotonic()
+    os.rename(path + ".away", path)
+    told = run.wait_for("warning", timeout=10, code="movie_returned")
+    f.check(told is not None and told - back < 3, f"renamed back: told {told and told - back} s"
+            " after")
+    interrupted = time.monotonic()
+    check_final(f, run, interrupt(run), "renamed away and back")
+    check_movie(f, path, interrupted - run.ready, SYSTEM_RMS)
+
     path = os.path.join(root, "deleted.mov")
     run = recording(f, binary, server, path, ["--microphone", "off"])
     time.sleep(1)
+    deleted = time.monotonic()
     os.remove(path)
+    told = run.wait_for("warning", timeout=10, code="movie_gone")
+    f.check(told is not None and told - deleted < 3, f"deleted: told {told and told - deleted} s"
+            " after")
     check_stop_error(f, run, interrupt(run), domain="TessaloquinAudioCapture", errorCode=10)
+    f.check(run.kinds().count("warning") == 1, f"deleted: warnings {run.of_kind('warning')}")
 
 
 def pages_not_on_storage(path):
@@ -497,6 +519,6 @@ if __name__ == "__main__":
     run_suite("output e2e", (two_recorders, file_system_without_locks, fifo_without_reader,
                              stalled_output, reader_that_never_reads, deleted_working_folder,
                              output_is_standard_output, outputs_sharing_a_file,
-                             file_size_limit, movie_gone_at_the_stop, movie_on_storage_at_final,
+                             file_size_limit, movie_gone_while_recording, movie_on_storage_at_final,
                              killed, tool_stopped, movie_ends_with_its_audio,
                              server_silent_while_the_sources_open))

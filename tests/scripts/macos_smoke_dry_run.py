@@ -95,6 +95,7 @@ def wav(path, seconds, amplitude):
 
 emit('{"event":"ready"%s}' % (',"microphone":"Fake Mic"' if microphone else ""))
 tone = False
+gone = False
 deadline = time.monotonic() + 20
 parent = os.getppid()
 while not stop and time.monotonic() < deadline:
@@ -102,6 +103,9 @@ while not stop and time.monotonic() < deadline:
     if os.getppid() != parent and os.environ.get("FAKE_PARENT_WATCH") != "none":
         break
     tone = tone or tone_playing()
+    if not os.path.exists(movie) and not gone and os.environ.get("FAKE_MOVIE_WATCH") != "none":
+        gone = True
+        emit('{"event":"warning","code":"movie_gone"}')
 os.unlink(movie + ".lock")
 if not os.path.exists(movie):
     error("stop", 10)
@@ -260,7 +264,7 @@ class SmokeDryRun(unittest.TestCase):
                       "parent exited: the recording stopped itself", "orphan: a video track",
                       "standard descriptors closed: status 0",
                       "missing folder: refused at the start, status 1",
-                      "movie deleted while recording",
+                      "movie deleted while recording: told within 5 s, the stop fails",
                       "SIGINT within 50 ms of spawn: ended at once, or ready, then final"):
             self.assertIn(check, passed)
         informed = "\n".join(self.lines(output, "INFO"))
@@ -274,7 +278,8 @@ class SmokeDryRun(unittest.TestCase):
         status, output = self.smoke(FAKE_MOVIE="novideo", FAKE_AFPLAY="broken",
                                     FAKE_SYSTEM_SECONDS="4.8", FAKE_WRITER="keeps-earlier",
                                     FAKE_PARENT_WATCH="none", FAKE_DESCRIPTORS="unguarded",
-                                    FAKE_FOLDER="unchecked", FAKE_EARLY_SIGINT="lost")
+                                    FAKE_FOLDER="unchecked", FAKE_EARLY_SIGINT="lost",
+                                    FAKE_MOVIE_WATCH="none")
         self.assertEqual(status, 1)
         failed = "\n".join(self.lines(output, "FAIL"))
         self.assertIn("with-microphone: no video track: does the H.264 writer refuse the "
@@ -287,6 +292,7 @@ class SmokeDryRun(unittest.TestCase):
         self.assertIn("standard descriptors closed: exit status 0, or records in", failed)
         self.assertIn("missing folder: exit status 0", failed)
         self.assertIn("SIGINT within 50 ms of spawn: 0.001 s: exit status 137", failed)
+        self.assertIn("movie deleted while recording: told within 5 s: no", failed)
         self.assertNotIn("microphone WAV", failed)
         self.assert_left_clean()
 

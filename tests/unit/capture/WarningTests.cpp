@@ -1,3 +1,5 @@
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <semaphore>
 #include <thread>
@@ -130,6 +132,29 @@ TEST_F(Warnings, DiskSpaceForLessThanFiveMinutesIsTold) {
   EXPECT_EQ(records[0]["code"], "disk_low");
   EXPECT_TRUE(records[0]["secondsLeft"].is_number_unsigned()) << records[0];
   EXPECT_LT(records[0]["secondsLeft"].get<int>(), 300);
+}
+
+// A movie moved or deleted while recording is lost to the parent at the stop; told at once, the
+// parent can stop and record anew, or put it back.
+TEST_F(Warnings, AMovieNoLongerAtItsPathIsToldAtOnceAndItsReturnToo) {
+  const TestFolder folder;
+  std::ofstream(folder / "take.mov") << "movie";  // what the recording output would have begun
+  makeSession(false, std::nullopt, {}, folder / "take.mov");
+  startOrFail();
+  const auto warning = [](const char* code) { return json{{"event", "warning"}, {"code", code}}; };
+  auto records = printedRecords([&] {
+    diskTimer().fire();
+    std::filesystem::rename(folder / "take.mov", folder / "moved.mov");
+    diskTimer().fire();
+    diskTimer().fire();
+    std::filesystem::rename(folder / "moved.mov", folder / "take.mov");
+    diskTimer().fire();
+    std::filesystem::remove(folder / "take.mov");
+    diskTimer().fire();
+  });
+  EXPECT_EQ(records, (std::vector<json>{warning("movie_gone"), warning("movie_returned"),
+                                        warning("movie_gone")}));
+  EXPECT_TRUE(outcomeIs(run(session->stop()), ownError(10)));
 }
 
 // "final" or the stop's error is the last record: what the platform reports once the stop has
