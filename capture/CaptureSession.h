@@ -109,6 +109,7 @@ class CaptureSession final : public platform::StreamOutput,
   void startDiskWatch();
   void checkDiskSpace();
   void checkMovieAtItsPath();
+  void flushWhileRecording();
   void watchMicrophoneSilence(const AddedSamples& added, const platform::SampleLayout& layout);
   void countMicrophoneSilence(std::chrono::nanoseconds length, double peak);
   // Any thread: sends a warning unless the stop has decided; never waits.
@@ -141,11 +142,14 @@ class CaptureSession final : public platform::StreamOutput,
   std::unique_ptr<platform::RepeatingTimer> levelTimer_;        // main queue only
   bool warningsClosed_ = false;                                 // sample queue only
 
-  // Made by start(); main queue only. Reads the disk's space, and flushes the movie at the stop.
+  // Made by start(); main queue only. Reads the disk's space and flushes the movie, while
+  // recording and at the stop.
   std::shared_ptr<platform::Queue> diskQueue_;
   std::unique_ptr<platform::RepeatingTimer> diskTimer_;  // main queue only
   DiskSpaceWatch diskSpace_;                             // disk queue only
   bool movieToldGone_ = false;                           // disk queue only
+  int readingsSinceFlush_ = 0;                           // disk queue only
+  bool flushFailed_ = false;                             // disk queue only
 
   // Fed by the microphone's sample path and by the level tick, which counts the seconds it
   // delivered nothing; never held while calling out.

@@ -20,6 +20,10 @@ using platform::StreamOutputType;
 constexpr double kFinishWaitSeconds = 15.0;
 constexpr std::chrono::seconds kStopWait{15};
 constexpr std::chrono::seconds kFlushWait{15};
+// Disk readings (2 s apart) from one flush of the movie to the next while recording: a machine
+// that stops then loses about 6 s of it, not the 30 s or more the system may hold back, and the
+// flushes come about as often as a journalling file system commits anyway.
+constexpr int kReadingsPerFlush = 3;
 
 using platform::toolError;
 using platform::ToolErrorCode;
@@ -178,6 +182,19 @@ platform::Task<std::optional<platform::PlatformError>> CaptureSession::flushMovi
       },
       notFlushed);
   co_return co_await flushing;
+}
+
+// A write error the system tells only when flushed is told to one flush alone, so it is kept for
+// the stop, whose own flush would not hear of it again.
+void CaptureSession::flushWhileRecording() {
+  if (++readingsSinceFlush_ < kReadingsPerFlush || flushFailed_ || movieToldGone_) return;
+  readingsSinceFlush_ = 0;
+  if (platform_.storage().flush(outputURL_)) return;
+  flushFailed_ = true;
+  const platform::PlatformError error =
+      toolError(platform_.screenCapture().errorTypeName(), ToolErrorCode::movieNotOnStorage);
+  storeFailure(error, FailureReport::callback);
+  warn(recordingFailedWarning(error));
 }
 
 std::optional<platform::PlatformError> CaptureSession::storedFailure() {

@@ -130,6 +130,7 @@ void CaptureSession::startDiskWatch() {
     if (auto self = weakSelf.lock()) {
       self->checkMovieAtItsPath();
       self->checkDiskSpace();
+      self->flushWhileRecording();
     }
   });
   diskTimer_ = std::move(timer);

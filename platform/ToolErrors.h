@@ -42,7 +42,8 @@ enum class ToolErrorCode : std::int64_t {
   outputsShareFile = 13,
   // The platform never answered a call of the probe or the start.
   platformUnanswered = 14,
-  // At the stop the system could not, or not in time, put the finished movie on its storage.
+  // The system could not, or not in time, put the movie on its storage: while recording, or at
+  // the stop.
   movieNotOnStorage = 15,
 };
 
@@ -74,7 +75,7 @@ inline constexpr std::array kToolErrors{
     ToolErrorEntry{ToolErrorCode::outputsShareFile, "Two outputs name the same file."},
     ToolErrorEntry{ToolErrorCode::platformUnanswered, "The platform did not answer in time."},
     ToolErrorEntry{ToolErrorCode::movieNotOnStorage,
-                   "The finished movie could not be written to its storage."},
+                   "The movie could not be written to its storage."},
 };
 
 constexpr std::string_view descriptionOf(ToolErrorCode code) {

@@ -285,10 +285,12 @@ def pages_not_on_storage(path):
 
 
 def movie_on_storage_at_final(f, binary, server, root):
-    """When "final" comes, the movie is on the disk: a machine that stops right after keeps it,
-    and a write that failed has been told.
-    On an ext4 disk of its own that leaves the writing to the system's schedule: tmpfs keeps all
-    in memory, and ext4 by default begins writing a file that was emptied when it is closed."""
+    """While recording, the system holds only the movie's last few seconds back from the disk, and
+    when "final" comes, none: a machine that stops keeps the movie up to then, and a write that
+    failed has been told.
+    On an ext4 disk of its own that leaves the writing to the system's schedule (which holds
+    writes back for 30 s): tmpfs keeps all in memory, and ext4 by default begins writing a file
+    that was emptied when it is closed."""
     image, disk = os.path.join(root, "disk.img"), os.path.join(root, "disk")
     os.mkdir(disk)
     mounted = subprocess.run(["mkfs.ext4", "-q", image, "16M"], capture_output=True).returncode == 0
@@ -300,16 +302,28 @@ def movie_on_storage_at_final(f, binary, server, root):
     try:
         path = os.path.join(disk, "kept.mov")
         run = recording(f, binary, server, path)
-        time.sleep(2)
+        readings = []  # (seconds after ready, the movie's size, its pages not on the disk)
+        while time.monotonic() - run.ready < 16:
+            time.sleep(0.25)
+            readings.append((time.monotonic() - run.ready, os.path.getsize(path),
+                             pages_not_on_storage(path)))
         run.process.send_signal(signal.SIGINT)
         final = run.wait_for("final")
         unwritten = pages_not_on_storage(path) if final else None
         check_final(f, run, run.finish(), "kept")
         if final and unwritten is None:
-            print("movie on storage at final: not checked, the kernel has no cachestat(2)")
+            print("movie on storage: not checked, the kernel has no cachestat(2)")
+            return
         f.check(not unwritten, f"{unwritten} pages of the movie not yet on the disk at final")
+        # Flushed every 6 s: what is held back at any time grew in the last 8 s at most.
+        held_too_long = [
+            (round(at, 1), held, grown) for at, size, held in readings if at >= 9
+            for grown in [size - max(earlier for then, earlier, _ in readings if then <= at - 8)]
+            if held > grown // 4096 + 2]
+        f.check(not held_too_long, "pages held back longer than 8 s (seconds after ready, pages,"
+                f" bytes grown in 8 s): {held_too_long[:4]}")
         # A file system that tells of a failed write only when asked to flush it (NFS, sshfs):
-        # the stop fails rather than saying the movie is complete.
+        # told within seconds, and the stop fails rather than saying the movie is complete.
         f.group = "a write error told at the flush"
         fsync = {"x86_64": 74, "aarch64": 82}.get(platform.machine())
         if fsync is None:
@@ -317,8 +331,11 @@ def movie_on_storage_at_final(f, binary, server, root):
             return
         run = Run(binary, ["--output", os.path.join(disk, "unflushed.mov")], server.env,
                   preexec_fn=refuse_system_call(fsync, errno.EIO))
-        if run.wait_for("ready") is not None:
-            time.sleep(1)
+        ready = run.wait_for("ready")
+        told = run.wait_for("warning", timeout=10, code="recording_failed",
+                            domain="TessaloquinAudioCapture", errorCode=15)
+        f.check(ready and told and told - ready < 8, f"recording_failed {told and told - ready}"
+                " s after ready")
         check_stop_error(f, run, interrupt(run), domain="TessaloquinAudioCapture", errorCode=15)
     finally:
         if mounted:

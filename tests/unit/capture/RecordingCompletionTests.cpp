@@ -172,6 +172,31 @@ TEST(RecordingCompletion, TheMovieIsFlushedToItsStorageBeforeTheFinalRecord) {
   }
 }
 
+// A machine that stops mid-recording keeps the movie up to a few seconds before; a write error
+// that only a flush tells is told at once, and to the stop, whose own flush would not hear it.
+TEST(RecordingCompletion, WhileRecordingTheMovieIsFlushedEveryFewSeconds) {
+  using Flush = test_support::ScriptedStorage::Flush;
+  for (const Flush flush : {Flush::succeeds, Flush::fails}) {
+    const bool fails = flush == Flush::fails;
+    SCOPED_TRACE(fails ? "fails" : "succeeds");
+    ScriptedSession scripted;
+    scripted.platform.disk.setFlush(flush);
+    scripted.makeSession(false);
+    scripted.startOrFail();
+    const auto records = scripted.printedRecords([&] {
+      for (int reading = 0; reading < 7; ++reading) scripted.diskTimer().fire();
+    });
+    const nlohmann::json failed = {{"event", "warning"},
+                                   {"code", "recording_failed"},
+                                   {"errorName", "ScriptedError"},
+                                   {"domain", "TessaloquinAudioCapture"},
+                                   {"errorCode", 15}};
+    EXPECT_EQ(records, fails ? std::vector{failed} : std::vector<nlohmann::json>{});
+    EXPECT_EQ(scripted.platform.disk.flushed().size(), fails ? 1U : 2U);
+    EXPECT_TRUE(outcomeIs(scripted.run(scripted.session->stop()), fails ? ownError(15) : kSuccess));
+  }
+}
+
 using RecordingCompletionRace = SessionFixture;
 
 TEST_F(RecordingCompletionRace, FinishAfterTheTimeoutResumedButBeforeTheFlagIsReadCounts) {

@@ -197,7 +197,8 @@ class ScriptedStorage final : public platform::StorageSpace {
     std::lock_guard guard(lock_);
     return reading_;
   }
-  // How a flush ends; `hangs` blocks the disk queue until release().
+  // How a flush ends; `fails` fails the next one only, as a system tells a write error once;
+  // `hangs` blocks the disk queue until release().
   enum class Flush { succeeds, fails, hangs };
   void setFlush(Flush flush) {
     std::lock_guard guard(lock_);
@@ -219,7 +220,9 @@ class ScriptedStorage final : public platform::StorageSpace {
       --hung_;
       changed_.notify_all();
     }
-    return flush_ == Flush::succeeds;
+    if (flush_ != Flush::fails) return flush_ == Flush::succeeds;
+    flush_ = Flush::succeeds;
+    return false;
   }
   std::vector<std::filesystem::path> flushed() {
     std::lock_guard guard(lock_);
