@@ -145,11 +145,11 @@ void CaptureSession::recordingOutputDidResumeWriting(double stalledSeconds) {
   warn(recordingResumedWarning(stalledSeconds));
 }
 
-// The one rule for the failure stop() throws. A failure the platform calls back with replaces
-// the stored one: the later callback tells how the recording ended (a stream that stopped, then
-// a file that could not be finished, ends with the file's). The stop's own error only fills an
-// empty slot: a stop that fails after a reported failure fails because of it. A platform
-// reports each fault once, so a replacement is always a new fault.
+// The one rule for the failure stop() throws. A failure the platform calls back with (or a flush
+// while recording finds) replaces the stored one: the later callback tells how the recording
+// ended (a stream that stopped, then a file that could not be finished, ends with the file's). The
+// stop's own error only fills an empty slot: a stop that fails after a reported failure fails
+// because of it. A platform reports each fault once, so a replacement is always a new fault.
 void CaptureSession::storeFailure(const platform::PlatformError& error, FailureReport report) {
   std::lock_guard guard(finishLock_);
   if (report == FailureReport::callback || !recordingFailure_) recordingFailure_ = error;
