@@ -33,8 +33,8 @@ namespace capture {
 // outlive the session (level ticks, the time-out) hold it weakly; the service holds its
 // delegates weakly. Records go to the sink the session is made with; the warnings of a running
 // recording go out on `sampleQueue_`, in order with the level records, until the stop has
-// decided its outcome. The disk watch reads the storage, and the stop flushes the movie to it, on
-// a queue of their own, as either may block.
+// decided its outcome. The disk watch reads the storage and checks and flushes the movie while
+// recording, and the stop flushes the movie too, on a queue of their own, as any may block.
 class CaptureSession final : public platform::StreamOutput,
                              public platform::StreamDelegate,
                              public platform::RecordingOutputDelegate,
