@@ -94,6 +94,10 @@ def wav(path, seconds, amplitude):
         out.write(b"RIFF" + struct.pack("<I", len(body)) + body)
 
 emit('{"event":"ready"%s}' % (',"microphone":"Fake Mic"' if microphone else ""))
+refused = os.environ.get("FAKE_FLUSH") == "refused" and movie.endswith("flushed.mov")
+if refused:
+    emit('{"event":"warning","code":"recording_failed","errorName":"NSError",'
+         '"domain":"TessaloquinAudioCapture","errorCode":15}')
 tone = False
 gone = False
 deadline = time.monotonic() + 20
@@ -109,6 +113,8 @@ while not stop and time.monotonic() < deadline:
 os.unlink(movie + ".lock")
 if not os.path.exists(movie):
     error("stop", 10)
+if refused:
+    error("stop", 15)
 muted = open(os.path.join(state, "input-volume")).read().strip() == "0"
 system_rms = 0.25 if tone else 0.0
 microphone_rms = (0.0 if muted else 0.01) if microphone else 0.0
@@ -265,6 +271,7 @@ class SmokeDryRun(unittest.TestCase):
                       "standard descriptors closed: status 0",
                       "missing folder: refused at the start, status 1",
                       "movie deleted while recording: told within 5 s, the stop fails",
+                      "flushed while recording: 8 s, no recording_failed, final last",
                       "SIGINT within 50 ms of spawn: ended at once, or ready, then final"):
             self.assertIn(check, passed)
         informed = "\n".join(self.lines(output, "INFO"))
@@ -279,7 +286,7 @@ class SmokeDryRun(unittest.TestCase):
                                     FAKE_SYSTEM_SECONDS="4.8", FAKE_WRITER="keeps-earlier",
                                     FAKE_PARENT_WATCH="none", FAKE_DESCRIPTORS="unguarded",
                                     FAKE_FOLDER="unchecked", FAKE_EARLY_SIGINT="lost",
-                                    FAKE_MOVIE_WATCH="none")
+                                    FAKE_MOVIE_WATCH="none", FAKE_FLUSH="refused")
         self.assertEqual(status, 1)
         failed = "\n".join(self.lines(output, "FAIL"))
         self.assertIn("with-microphone: no video track: does the H.264 writer refuse the "
@@ -293,6 +300,7 @@ class SmokeDryRun(unittest.TestCase):
         self.assertIn("missing folder: exit status 0", failed)
         self.assertIn("SIGINT within 50 ms of spawn: 0.001 s: exit status 137", failed)
         self.assertIn("movie deleted while recording: told within 5 s: no", failed)
+        self.assertIn("flushed while recording: exit status 1", failed)
         self.assertNotIn("microphone WAV", failed)
         self.assert_left_clean()
 
