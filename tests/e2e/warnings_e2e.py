@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """End-to-end checks of the warnings a parent hears while recording: a muted microphone and a
-disk that fills under the movie.
+disk that fills under the movie, or under each source's own file.
 
 Usage: warnings_e2e.py PATH-TO-tessaloquin-audio-capture
 
@@ -8,6 +8,7 @@ The suite runs in a mount namespace of its own, where the filling disk is a smal
 no namespace can be had, the disk case is skipped with a message.
 """
 
+import contextlib
 import os
 import subprocess
 import threading
@@ -118,15 +119,27 @@ def free_bytes(path):
     return space.f_bavail * space.f_frsize
 
 
-def disk_filling(f, binary, server, root):
-    disk = os.path.join(root, "disk")
+@contextlib.contextmanager
+def small_disk(root, size):
+    """A tmpfs of `size` under `root`, or None where none can be mounted."""
+    disk = os.path.join(root, "disk-" + size)
     os.mkdir(disk)
-    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", disk],
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", disk],
                              capture_output=True, text=True)
     if mounted.returncode != 0:
-        print(f"SKIP disk filling: no tmpfs can be mounted here: {mounted.stderr.strip()}")
+        print(f"SKIP: no tmpfs can be mounted here: {mounted.stderr.strip()}")
+        yield None
         return
     try:
+        yield disk
+    finally:
+        subprocess.run(["umount", "-l", disk], capture_output=True)
+
+
+def disk_filling(f, binary, server, root):
+    with small_disk(root, "1m") as disk:
+        if disk is None:
+            return
         with open(os.path.join(disk, "filler"), "wb") as filler:
             filler.write(b"\0" * (free_bytes(disk) - SPACE_LEFT))
         run = recording(f, binary, server, os.path.join(disk, "filling.mov"))
@@ -157,10 +170,27 @@ def disk_filling(f, binary, server, root):
         failure = next((w for w in warnings if w["code"] == "recording_failed"), {})
         check_stop_error(f, run, status, **{key: failure.get(key)
                                             for key in ("errorName", "domain", "errorCode")})
-    finally:
-        subprocess.run(["umount", "-l", disk], capture_output=True)
+
+
+def disk_filled_by_each_source(f, binary, server, root):
+    """Each source's own WAV beside the movie fills the disk forty times as fast as the movie
+    alone: the time left is told at their rate, not in hours."""
+    with small_disk(root, "64m") as disk:
+        if disk is None:
+            return
+        run = recording(f, binary, server, os.path.join(disk, "beside.mov"),
+                        ["--system-pcm", os.path.join(disk, "system.wav"),
+                         "--microphone-pcm", os.path.join(disk, "microphone.wav")])
+        told = run.wait_for("warning", 8, code="disk_low")
+        # 2 x 384,000 bytes a second fill the 64 MiB in about 87 s.
+        left = next((warning["secondsLeft"] for warning in run.of_kind("warning")
+                     if warning["code"] == "disk_low"), None)
+        f.check(told and told - run.ready < 6 and left is not None and 50 <= left <= 100,
+                f"disk_low {told and told - run.ready} s after ready, {left} s left")
+        check_final(f, run, interrupt(run), "filled by each source")
 
 
 if __name__ == "__main__":
     in_own_mount_namespace()
-    run_suite("warnings e2e", (microphone_muted, microphone_unheard_at_the_start, disk_filling))
+    run_suite("warnings e2e", (microphone_muted, microphone_unheard_at_the_start, disk_filling,
+                               disk_filled_by_each_source))
