@@ -107,6 +107,7 @@ class CaptureSession final : public platform::StreamOutput,
   void startLevelTimer();
   void emitLevel();
   void startDiskWatch();
+  std::optional<platform::StorageReading> readRecordingStorage();
   void checkDiskSpace();
   void checkMovieAtItsPath();
   void flushWhileRecording();

@@ -1,6 +1,5 @@
 #include "capture/DiskSpaceWatch.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace capture {
@@ -11,22 +10,16 @@ constexpr double kLowSeconds = 300.0;
 
 }  // namespace
 
-std::optional<std::uint64_t> DiskSpaceWatch::read(double seconds, std::uint64_t movieBytes,
+std::optional<std::uint64_t> DiskSpaceWatch::read(double seconds, std::uint64_t writtenBytes,
                                                   std::uint64_t availableBytes) {
   if (!first_) {
-    first_ = Reading{seconds, movieBytes, availableBytes};
+    first_ = Reading{seconds, writtenBytes};
     return std::nullopt;
   }
-  if (seconds <= first_->seconds) return std::nullopt;
-  // Each a growth since the first reading, none when it shrank (a movie replaced by a smaller
-  // file, space freed).
-  const auto growth = [](std::uint64_t from, std::uint64_t to) {
-    return to > from ? static_cast<double>(to - from) : 0.0;
-  };
-  const double bytesPerSecond = std::max(growth(first_->movieBytes, movieBytes),
-                                         growth(availableBytes, first_->availableBytes)) /
-                                (seconds - first_->seconds);
-  if (bytesPerSecond <= 0) return std::nullopt;
+  // Files that have not grown yet, or were replaced by smaller ones, give no rate.
+  if (seconds <= first_->seconds || writtenBytes <= first_->writtenBytes) return std::nullopt;
+  const double bytesPerSecond =
+      static_cast<double>(writtenBytes - first_->writtenBytes) / (seconds - first_->seconds);
   const double secondsLeft = static_cast<double>(availableBytes) / bytesPerSecond;
   if (secondsLeft >= kLowSeconds) {
     warned_ = false;

@@ -137,8 +137,23 @@ void CaptureSession::startDiskWatch() {
   diskTimer_->activate();
 }
 
+// The movie's size, with each source's own file on the movie's file system: such a file grows
+// twenty times as fast as the movie, and the disk they share fills at their rate.
+std::optional<platform::StorageReading> CaptureSession::readRecordingStorage() {
+  std::optional<platform::StorageReading> reading = platform_.storage().read(outputURL_);
+  const std::optional<FileIdentity> movie = identityOf(outputURL_);
+  if (!reading || !movie) return reading;
+  for (const auto& path :
+       {pcmPaths_.system, captureMicrophone_ ? pcmPaths_.microphone : std::nullopt}) {
+    const std::optional<FileIdentity> file = path ? identityOf(*path) : std::nullopt;
+    if (!file || file->device != movie->device) continue;
+    if (const auto own = platform_.storage().read(*path)) reading->fileBytes += own->fileBytes;
+  }
+  return reading;
+}
+
 void CaptureSession::checkDiskSpace() {
-  const std::optional<platform::StorageReading> reading = platform_.storage().read(outputURL_);
+  const std::optional<platform::StorageReading> reading = readRecordingStorage();
   if (!reading) return;
   const double now =
       std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();

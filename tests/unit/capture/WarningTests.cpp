@@ -12,6 +12,7 @@ namespace {
 using nlohmann::json;
 using platform::StreamOutputType;
 using test_support::scriptedError;
+namespace fs = std::filesystem;
 
 using Warnings = SessionFixture;
 
@@ -132,6 +133,33 @@ TEST_F(Warnings, DiskSpaceForLessThanFiveMinutesIsTold) {
   EXPECT_EQ(records[0]["code"], "disk_low");
   EXPECT_TRUE(records[0]["secondsLeft"].is_number_unsigned()) << records[0];
   EXPECT_LT(records[0]["secondsLeft"].get<int>(), 300);
+}
+
+// Each source's own file grows twenty times as fast as the movie: on the movie's disk, it fills
+// the disk at its rate, and the time left is told by it; on another device, or unused, it is not.
+TEST(DiskLow, TheSourcesOwnFilesBesideTheMovieCountTowardsTheSpaceLeft) {
+  const TestFolder folder;
+  std::ofstream(folder / "take.mov") << "movie";  // what the recording output would have begun
+  for (const bool microphone : {true, false}) {
+    SCOPED_TRACE(microphone ? "with the microphone" : "without");
+    ScriptedSession scripted;
+    scripted.makeSession(microphone, std::nullopt, {"/dev/null", folder / "microphone.wav"},
+                         folder / "take.mov");
+    scripted.startOrFail();
+    scripted.platform.disk.set({{1'000, 1'000'000'000}});
+    const auto records = scripted.printedRecords([&] {
+      scripted.diskTimer().fire();
+      for (const auto& source : {fs::path("/dev/null"), folder / "microphone.wav"}) {
+        scripted.platform.disk.setFileBytes(source, 50'000'000);  // the movie stays as it was
+      }
+      scripted.diskTimer().fire();
+    });
+    std::vector<std::string> codes;
+    for (const auto& record : records) codes.push_back(record["code"]);
+    EXPECT_EQ(codes,
+              microphone ? std::vector<std::string>{"disk_low"} : std::vector<std::string>{});
+    EXPECT_TRUE(outcomeIs(scripted.run(scripted.session->stop()), kSuccess));
+  }
 }
 
 // A movie moved or deleted while recording is lost to the parent at the stop; told at once, the

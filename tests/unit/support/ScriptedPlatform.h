@@ -186,16 +186,25 @@ class ScriptedAudioDevices final : public platform::AudioDeviceDiscovery {
   }
 };
 
-// The movie's size and the space left, as the test sets them; none: the storage cannot be read.
+// A file's size and the space left, as the test sets them; none: the storage cannot be read.
 class ScriptedStorage final : public platform::StorageSpace {
  public:
   void set(std::optional<platform::StorageReading> reading) {
     std::lock_guard guard(lock_);
     reading_ = reading;
   }
-  std::optional<platform::StorageReading> read(const std::filesystem::path&) override {
+  // `file` then reads as this size, with the space of set()'s reading.
+  void setFileBytes(const std::filesystem::path& file, std::uint64_t bytes) {
     std::lock_guard guard(lock_);
-    return reading_;
+    fileBytes_[file] = bytes;
+  }
+  std::optional<platform::StorageReading> read(const std::filesystem::path& file) override {
+    std::lock_guard guard(lock_);
+    std::optional<platform::StorageReading> reading = reading_;
+    if (const auto own = fileBytes_.find(file); reading && own != fileBytes_.end()) {
+      reading->fileBytes = own->second;
+    }
+    return reading;
   }
   // How a flush ends; `fails` fails the next one only, as a system tells a write error once;
   // `hangs` blocks the disk queue until release().
@@ -232,11 +241,12 @@ class ScriptedStorage final : public platform::StorageSpace {
  private:
   std::mutex lock_;  // read and flushed on the session's disk queue
   std::condition_variable changed_;
-  std::optional<platform::StorageReading> reading_;  // guarded by lock_
-  Flush flush_ = Flush::succeeds;                    // guarded by lock_
-  bool released_ = false;                            // guarded by lock_
-  int hung_ = 0;                                     // guarded by lock_
-  std::vector<std::filesystem::path> flushed_;       // guarded by lock_
+  std::optional<platform::StorageReading> reading_;           // guarded by lock_
+  std::map<std::filesystem::path, std::uint64_t> fileBytes_;  // guarded by lock_
+  Flush flush_ = Flush::succeeds;                             // guarded by lock_
+  bool released_ = false;                                     // guarded by lock_
+  int hung_ = 0;                                              // guarded by lock_
+  std::vector<std::filesystem::path> flushed_;                // guarded by lock_
 };
 
 // A timer that fires only when the test says so, and only while active and not cancelled.
