@@ -170,14 +170,14 @@ TEST_F(Warnings, AMovieNoLongerAtItsPathIsToldAtOnceAndItsReturnToo) {
   makeSession(false, std::nullopt, {}, folder / "take.mov");
   startOrFail();
   const auto warning = [](const char* code) { return json{{"event", "warning"}, {"code", code}}; };
-  auto records = printedRecords([&] {
+  const auto records = printedRecords([&] {
     diskTimer().fire();
-    std::filesystem::rename(folder / "take.mov", folder / "moved.mov");
+    fs::rename(folder / "take.mov", folder / "moved.mov");
     diskTimer().fire();
     diskTimer().fire();
-    std::filesystem::rename(folder / "moved.mov", folder / "take.mov");
+    fs::rename(folder / "moved.mov", folder / "take.mov");
     diskTimer().fire();
-    std::filesystem::remove(folder / "take.mov");
+    fs::remove(folder / "take.mov");
     diskTimer().fire();
   });
   EXPECT_EQ(records, (std::vector<json>{warning("movie_gone"), warning("movie_returned"),
