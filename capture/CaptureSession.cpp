@@ -107,10 +107,12 @@ platform::Task<void> CaptureSession::start() {
 
 // Before anything is asked of the platform, so that a path that cannot be written fails the start
 // at once. Without a path nothing is made, and capture runs as it would without the feature.
+std::optional<std::filesystem::path> CaptureSession::microphonePcmPath() const {
+  return captureMicrophone_ ? pcmPaths_.microphone : std::nullopt;
+}
+
 void CaptureSession::openPcmStreams() {
-  const std::optional<std::filesystem::path> none;
-  const std::optional<std::filesystem::path>& microphone =
-      captureMicrophone_ ? pcmPaths_.microphone : none;
+  const std::optional<std::filesystem::path> microphone = microphonePcmPath();
   if (!pcmPaths_.system && !microphone) return;
   const std::string errorType = platform_.screenCapture().errorTypeName();
   // Checked before opening, which would truncate the records, the movie or the other stream:

@@ -104,6 +104,8 @@ class CaptureSession final : public platform::StreamOutput,
  private:
   platform::StreamConfiguration streamConfiguration();
   void openPcmStreams();
+  // The microphone's own stream path; none when the microphone is not recorded.
+  std::optional<std::filesystem::path> microphonePcmPath() const;
   void startLevelTimer();
   void emitLevel();
   void startDiskWatch();
@@ -125,6 +127,8 @@ class CaptureSession final : public platform::StreamOutput,
   bool movieGone();
   // The movie's error when the system could not flush it to its storage.
   platform::Task<std::optional<platform::PlatformError>> flushMovie();
+  // What a flush of the movie that failed, or did not end in time, gives.
+  platform::PlatformError notOnStorageError() const;
   bool isCaptured(platform::StreamOutputType source) const;
   void reportSourceLost(platform::StreamOutputType source, const platform::PlatformError& error);
 

@@ -167,9 +167,12 @@ bool CaptureSession::movieGone() {
 // On the disk queue, which a disk reading on a storage that hangs may hold: the wait is bounded.
 // The job holds the queue, so that a flush that hangs leaves its thread to end on its own rather
 // than holding up the session's end, and with it the tool's exit.
+platform::PlatformError CaptureSession::notOnStorageError() const {
+  return toolError(platform_.screenCapture().errorTypeName(), ToolErrorCode::movieNotOnStorage);
+}
+
 platform::Task<std::optional<platform::PlatformError>> CaptureSession::flushMovie() {
-  const platform::PlatformError notFlushed =
-      toolError(platform_.screenCapture().errorTypeName(), ToolErrorCode::movieNotOnStorage);
+  const platform::PlatformError notFlushed = notOnStorageError();
   platform::StorageSpace& storage = platform_.storage();  // outlives the session
   // Made apart from the co_await, as in stop().
   auto flushing = completionWithin(
@@ -191,8 +194,7 @@ void CaptureSession::flushWhileRecording() {
   readingsSinceFlush_ = 0;
   if (platform_.storage().flush(outputURL_)) return;
   flushFailed_ = true;
-  const platform::PlatformError error =
-      toolError(platform_.screenCapture().errorTypeName(), ToolErrorCode::movieNotOnStorage);
+  const platform::PlatformError error = notOnStorageError();
   storeFailure(error, FailureReport::callback);
   warn(recordingFailedWarning(error));
 }

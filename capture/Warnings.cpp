@@ -143,8 +143,7 @@ std::optional<platform::StorageReading> CaptureSession::readRecordingStorage() {
   std::optional<platform::StorageReading> reading = platform_.storage().read(outputURL_);
   const std::optional<FileIdentity> movie = identityOf(outputURL_);
   if (!reading || !movie) return reading;
-  for (const auto& path :
-       {pcmPaths_.system, captureMicrophone_ ? pcmPaths_.microphone : std::nullopt}) {
+  for (const auto& path : {pcmPaths_.system, microphonePcmPath()}) {
     const std::optional<FileIdentity> file = path ? identityOf(*path) : std::nullopt;
     if (!file || file->device != movie->device) continue;
     if (const auto own = platform_.storage().read(*path)) reading->fileBytes += own->fileBytes;
