@@ -8,18 +8,20 @@
 //          system stream: server info, then the default output's monitor, then the stream, which
 //          is moved when it is elsewhere. A change of the microphone's stream re-checks whether
 //          its source is a monitor and says so when that changes. Either stream found muted is
-//          unmuted.
+//          unmuted, and one found at another volume than the source's is put back to it.
 // finish:  destruction clears the callbacks, disconnects (cancelling pending requests, whose
 //          callbacks then never run) and frees the adapter.
 //
 // Threads: every callback runs on the loop thread; the state is touched there only, so there
-// is no lock. Requests are fire and forget: a refused move or unmute leaves the stream as it is.
+// is no lock. Requests are fire and forget: a refused move, unmute or volume leaves the stream as
+// it is.
 #include "platform/linux/DeviceFollower.h"
 
 #include <pulse/context.h>
 #include <pulse/glib-mainloop.h>
 #include <pulse/introspect.h>
 #include <pulse/subscribe.h>
+#include <pulse/volume.h>
 
 #include "platform/linux/PulseClient.h"
 
@@ -39,18 +41,23 @@ namespace {
 
 using State = DeviceFollower::State;
 
-// The tool records: a mute on its stream is a leftover the server restored from an earlier
-// recording, or a mixer's, and would empty the recording without a word.
-void keepUnmuted(pa_context* context, const pa_source_output_info& info) {
+// The tool records the source as it is: a mute or a volume on its stream is a leftover the
+// server restored from an earlier recording, or a mixer's, and would empty or quieten the
+// recording without a word.
+void keepAtSourceLevel(pa_context* context, const pa_source_output_info& info) {
   if (info.mute) {
     release(pa_context_set_source_output_mute(context, info.index, 0, nullptr, nullptr));
+  }
+  if (info.has_volume && info.volume_writable &&
+      !pa_cvolume_channels_equal_to(&info.volume, PA_VOLUME_NORM)) {
+    recordAtSourceVolume(context, info.index, info.volume.channels);
   }
 }
 
 void onSystemStream(pa_context* context, const pa_source_output_info* info, int eol, void* data) {
   auto* state = static_cast<State*>(data);
   if (eol || !info) return;
-  keepUnmuted(context, *info);
+  keepAtSourceLevel(context, *info);
   if (state->defaultMonitor == PA_INVALID_INDEX) return;
   if (info->source == state->defaultMonitor) return;
   release(pa_context_move_source_output_by_index(context, info->index, state->defaultMonitor,
@@ -88,7 +95,7 @@ void onMicrophoneSource(pa_context*, const pa_source_info* info, int eol, void* 
 void onMicrophoneStream(pa_context* context, const pa_source_output_info* info, int eol,
                         void* data) {
   if (eol || !info) return;
-  keepUnmuted(context, *info);
+  keepAtSourceLevel(context, *info);
   release(pa_context_get_source_info_by_index(context, info->source, onMicrophoneSource, data));
 }
 

@@ -22,8 +22,8 @@ struct RecordStreams {
 //   input went away and the fallback is a monitor), `microphoneOnMonitor` hears it, and again,
 //   with false, when the server moves it onto an input, so that the capture can record silence
 //   meanwhile and say the microphone is lost and when it is back;
-// - neither stream stays muted: servers keep a stream's mute for the application and restore
-//   it on its later streams, which would record silence.
+// - neither stream stays muted or turned down: servers keep a stream's mute and volume for the
+//   application and restore them on its later streams, which would record silence, or nearly.
 // Following is best effort: when the server cannot be reached the capture itself reports it.
 //
 // Made and destroyed on the loop thread, whose GLib context runs every PulseAudio callback;

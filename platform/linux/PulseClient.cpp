@@ -4,8 +4,10 @@
 #include "platform/linux/PulseClient.h"
 
 #include <pulse/context.h>
+#include <pulse/introspect.h>
 #include <pulse/operation.h>
 #include <pulse/proplist.h>
+#include <pulse/volume.h>
 
 namespace platform::linux_gst {
 
@@ -24,6 +26,12 @@ bool connectPulseContext(pa_context* context) {
 
 void release(pa_operation* operation) {
   if (operation) pa_operation_unref(operation);
+}
+
+void recordAtSourceVolume(pa_context* context, std::uint32_t stream, std::uint8_t channels) {
+  pa_cvolume unity;
+  pa_cvolume_reset(&unity, channels);
+  release(pa_context_set_source_output_volume(context, stream, &unity, nullptr, nullptr));
 }
 
 }  // namespace platform::linux_gst

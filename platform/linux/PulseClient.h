@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 struct pa_context;
 struct pa_mainloop_api;
 struct pa_operation;
@@ -19,5 +21,9 @@ bool connectPulseContext(pa_context* context);
 
 // Drops a request whose callback needs nothing more of it; the context keeps it running.
 void release(pa_operation* operation);
+
+// Asks the server to record the tool's stream at its source's own volume, whatever volume the
+// server restored for the tool or a mixer set; fire and forget.
+void recordAtSourceVolume(pa_context* context, std::uint32_t stream, std::uint8_t channels);
 
 }  // namespace platform::linux_gst

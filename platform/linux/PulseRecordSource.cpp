@@ -339,6 +339,8 @@ void disconnect(SourceState& state) {
 void takeStream(SourceState& state) {
   state.index = pa_stream_get_index(state.stream);
   takeReadSize(state);
+  // Before the uncork, so that no audio comes at a volume kept from an earlier recording.
+  recordAtSourceVolume(state.context, state.index, state.format.channels);
 }
 
 gboolean onStart(GstBaseSrc* base) {

@@ -299,10 +299,36 @@ def server_killed(f, binary, server, root):
         check_movie_around_the_kill(f, run, path, interrupted, killed_at, interrupted - EDGE)
 
 
-def mute_kept_for_the_tool(f, binary, server, root):
-    """Servers keep the mute of an application's streams and apply it to its later ones, as on
-    every desktop: a mixer's mute of the tool's streams is undone at once and leaves no later
-    recording silent."""
+def keep_for_the_tool(server, volume, mute):
+    """Has the server keep a volume and mute for the tool's streams, as an earlier recording
+    left them: those of a stream of the tool's name, set while it runs."""
+    reader = subprocess.Popen(["parec", "--property=application.name=tessaloquin-audio-capture",
+                               "-d", "usb_microphone"], env=server.env, stdout=subprocess.DEVNULL)
+    try:
+        wait_until(lambda: tool_streams(server), 5, interval=0.05)
+        for index in tool_streams(server):
+            pactl(server, "set-source-output-volume", index, volume)
+            pactl(server, "set-source-output-mute", index, mute)
+        time.sleep(0.5)
+    finally:
+        reader.kill()
+        reader.wait()
+
+
+def first_audio_whole(samples):
+    """The 10-ms windows of the movie's first 0.3 s of sound, after its first window, which
+    the sound may begin in."""
+    width = SAMPLES_PER_SECOND // 100
+    levels = [rms(samples[index * width:(index + 1) * width])
+              for index in range(len(samples) // width)]
+    first = next((index for index, level in enumerate(levels) if level > 1e-4), len(levels))
+    return levels[first + 1:first + 31]
+
+
+def mute_and_volume_kept_for_the_tool(f, binary, server, root):
+    """Servers keep the mute and volume of an application's streams and apply them to its later
+    ones, as on every desktop: a mixer's mute or volume on the tool's streams is undone at once,
+    and one kept from before leaves no recording silent or quiet, not even its first moments."""
     server.keep_stream_mutes()
     if not server.tones:
         server.play_tones()
@@ -310,18 +336,24 @@ def mute_kept_for_the_tool(f, binary, server, root):
     time.sleep(1)
     for index in tool_streams(server):
         pactl(server, "set-source-output-mute", index, "1")
+        pactl(server, "set-source-output-volume", index, "10%")
     muted = time.monotonic()
     run.wait_for("level", after=muted + 1.2, count=2)
     check_final(f, run, interrupt(run), "muted")
-    later = recording(f, binary, server, os.path.join(root, "later.mov"))
+    keep_for_the_tool(server, "10%", "1")
+    path = os.path.join(root, "later.mov")
+    later = recording(f, binary, server, path)
     later.wait_for("level", count=3)
     check_final(f, later, interrupt(later), "later")
-    for label, each, since in (("muted by a mixer", run, muted + 1.2),
+    for label, each, since in (("muted and turned down by a mixer", run, muted + 1.2),
                                ("the next recording", later, later.ready + 1.2)):
         levels = levels_between(each, since)
         f.check(len(levels) >= 2 and all(metered(level, "system", SYSTEM_RMS) and
                                          metered(level, "microphone", MICROPHONE_RMS)
                                          for level in levels), f"{label}: {levels}")
+    start = first_audio_whole(decoded_audio(path))
+    f.check(len(start) == 30 and min(start) > 0.05,
+            f"the next recording's first sound, 10 ms at a time: {[f'{v:.2g}' for v in start]}")
 
 
 def server_frozen(f, binary, server, root):
@@ -372,5 +404,5 @@ def server_frozen(f, binary, server, root):
 if __name__ == "__main__":
     run_suite("server e2e", (output_switched, microphone_unloaded, default_input_changed,
                              server_restarted, server_killed, server_frozen,
-                             mute_kept_for_the_tool), tones=False,
+                             mute_and_volume_kept_for_the_tool), tones=False,
               fresh_server=True)
