@@ -86,6 +86,7 @@ class CaptureSession final : public platform::StreamOutput,
                            const platform::PlatformError& error) override;
   void streamSourceWasRestored(platform::StreamOutputType source, double gapSeconds) override;
   void streamSourceDidDropAudio(platform::StreamOutputType source, double droppedSeconds) override;
+  void streamSoundPlaysUnrecorded(const std::optional<std::string>& outputName) override;
   void recordingOutputDidStartRecording() override;
   void recordingOutputDidFinishRecording() override;
   void recordingOutputDidFailWithError(const platform::PlatformError& error) override;
@@ -183,6 +184,8 @@ class CaptureSession final : public platform::StreamOutput,
   std::mutex sourceLock_;
   // Reported lost and not restored since; guarded by sourceLock_.
   std::set<platform::StreamOutputType> lostSources_;
+  // The output last told as playing unrecorded sound; guarded by sourceLock_.
+  std::optional<std::string> unrecordedOutput_;
 };
 
 }  // namespace capture

@@ -52,6 +52,13 @@ events::EventRecord audioDroppedWarning(std::string_view source, double droppedS
   return record;
 }
 
+events::EventRecord unrecordedAudioWarning(const std::optional<std::string>& outputName) {
+  if (!outputName) return warningRecord("audio_elsewhere_ended");
+  events::EventRecord record = warningRecord("audio_elsewhere");
+  record.set("output", *outputName);
+  return record;
+}
+
 events::EventRecord recordingFailedWarning(const platform::PlatformError& error) {
   events::EventRecord record = warningRecord("recording_failed");
   return events::setErrorKeys(record, error);

@@ -21,6 +21,9 @@ events::EventRecord sourceLostWarning(std::string_view source,
                                       const platform::PlatformError& error);
 events::EventRecord sourceRestoredWarning(std::string_view source, double gapSeconds);
 events::EventRecord audioDroppedWarning(std::string_view source, double droppedSeconds);
+// "audio_elsewhere" with the output where sound plays that is not recorded; "audio_elsewhere_ended"
+// when there is none any more.
+events::EventRecord unrecordedAudioWarning(const std::optional<std::string>& outputName);
 events::EventRecord recordingFailedWarning(const platform::PlatformError& error);
 events::EventRecord recordingStalledWarning();
 events::EventRecord recordingResumedWarning(double stalledSeconds);

@@ -1,14 +1,15 @@
 // What the parent hears at once while recording, as "warning" records: a source that stops
-// delivering and comes back, audio dropped while the tool stood still, a movie that can no
-// longer be written, a microphone that delivers only digital silence, a disk that will be full
-// within minutes.
+// delivering and comes back, audio dropped while the tool stood still, sound that plays where
+// the system audio is not recorded, a movie that can no longer be written, a microphone that
+// delivers only digital silence, a disk that will be full within minutes.
 //
 // Every warning is posted to the sample queue and written there, so that it keeps its place
 // among the level records and never makes the noticing thread wait; stop() closes the warnings
 // on that queue once it has decided, so that "final" or the stop's error comes last.
 // Losses: the platform reports each as it notices it, and a stream that stops takes every
 // captured source with it; each source is told lost once per loss, under sourceLock_. Audio
-// the platform dropped is told once per drop, outside a loss.
+// the platform dropped is told once per drop, outside a loss. Sound played unrecorded is told
+// when its output changes, under the same lock: the platform may tell a finding twice.
 // Silence: watched on the microphone's sample path, which only counts, and by the level tick: a
 // microphone that delivers nothing while the system audio comes leaves silence in the movie as
 // surely as a muted one. Its stretch starts afresh with each loss and recovery of the
@@ -85,6 +86,15 @@ void CaptureSession::streamSourceDidDropAudio(StreamOutputType source, double dr
     if (lostSources_.contains(source)) return;
   }
   warn(audioDroppedWarning(*sourceName(source), droppedSeconds));
+}
+
+void CaptureSession::streamSoundPlaysUnrecorded(const std::optional<std::string>& outputName) {
+  {
+    std::lock_guard guard(sourceLock_);
+    if (outputName == unrecordedOutput_) return;
+    unrecordedOutput_ = outputName;
+  }
+  warn(unrecordedAudioWarning(outputName));
 }
 
 void CaptureSession::watchMicrophoneSilence(const AddedSamples& added,

@@ -30,6 +30,9 @@ WARNINGS = {
     "source_restored": lambda e: f"{e['source']} audio is back after {e['gapSeconds']:.1f} s",
     "audio_dropped": lambda e: f"{e['droppedSeconds']:.1f} s of {e['source']} audio were "
                                "dropped while the tool stood still: the recording has a gap",
+    "audio_elsewhere": lambda e: f"sound plays on {e['output']}, which is not recorded: make it "
+                                 "the default output, or set the application to play there",
+    "audio_elsewhere_ended": lambda e: "no sound plays unrecorded any more",
     "recording_failed": lambda e: f"the movie can no longer be written ({e['errorName']} "
                                   f"{e['domain']} {e['errorCode']}); stop and record elsewhere",
     "recording_stalled": lambda e: "the movie is not being saved: its folder does not answer",

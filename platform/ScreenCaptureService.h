@@ -109,6 +109,11 @@ class StreamDelegate {
   // holds); the movie's timeline has silence there. Only a platform that can tell calls it; for
   // a lost source, before its restoration, since its gap covers the drop.
   virtual void streamSourceDidDropAudio(StreamOutputType source, double droppedSeconds) = 0;
+  // Runs on a service thread: an application plays sound on an output that the system audio is
+  // not recorded from (one set to another device than the default), `outputName` being that
+  // output's display name; with none, nothing plays unrecorded any more. Only a platform that
+  // records one output can tell; it may say none when nothing was told.
+  virtual void streamSoundPlaysUnrecorded(const std::optional<std::string>& outputName) = 0;
 };
 
 class RecordingOutputDelegate {

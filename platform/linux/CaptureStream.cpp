@@ -264,6 +264,9 @@ void followDevices(const Bridge& bridge) {
       bridge->loop, bridge->pipeline->recordStreams(),
       [weakBridge = std::weak_ptr<StreamBridge>(bridge)](bool onMonitor) {
         if (auto bridge = weakBridge.lock()) onMicrophoneOnMonitor(bridge, onMonitor);
+      },
+      [weakDelegate = bridge->delegate](const std::optional<std::string>& outputName) {
+        if (auto delegate = weakDelegate.lock()) delegate->streamSoundPlaysUnrecorded(outputName);
       });
 }
 

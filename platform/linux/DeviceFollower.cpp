@@ -2,13 +2,15 @@
 //
 // create:  the capture makes the follower on the loop thread once its pipeline is PLAYING; it
 //          connects a context of its own through PulseAudio's GLib adapter on the loop context.
-// start:   when the context is ready it subscribes to server and source-output events and checks
-//          both streams once (the default output may have changed since the content query).
+// start:   when the context is ready it subscribes to server, source-output and sink-input
+//          events, checks both streams once (the default output may have changed since the
+//          content query) and has the playback survey read where sound plays.
 // events:  a server event (default output changed) or a move of the system stream re-checks the
 //          system stream: server info, then the default output's monitor, then the stream, which
 //          is moved when it is elsewhere. A change of the microphone's stream re-checks whether
 //          its source is a monitor and says so when that changes. Either stream found muted is
-//          unmuted, and one found at another volume than the source's is put back to it.
+//          unmuted, and one found at another volume than the source's is put back to it. Every
+//          event asks the survey to read again (PlaybackSurvey.h).
 // finish:  destruction clears the callbacks, disconnects (cancelling pending requests, whose
 //          callbacks then never run) and frees the adapter.
 //
@@ -27,10 +29,29 @@
 
 namespace platform::linux_gst {
 
+namespace {
+
+std::vector<std::uint32_t> recordStreamIndexes(const RecordStreams& streams) {
+  std::vector<std::uint32_t> indexes;
+  for (const auto& stream : {streams.system, streams.microphone}) {
+    if (stream) indexes.push_back(*stream);
+  }
+  return indexes;
+}
+
+}  // namespace
+
 // Loop thread only.
 struct DeviceFollower::State {
+  State(RecordStreams streams, std::function<void(bool)> microphoneOnMonitor,
+        PlaybackSurvey::Tell unrecordedOutput)
+      : streams(streams),
+        tellMicrophoneOnMonitor(std::move(microphoneOnMonitor)),
+        survey(recordStreamIndexes(streams), std::move(unrecordedOutput)) {}
+
   RecordStreams streams;                                        // set once at creation
   std::function<void(bool onMonitor)> tellMicrophoneOnMonitor;  // set once at creation
+  PlaybackSurvey survey;
   pa_glib_mainloop* pulseLoop = nullptr;
   pa_context* context = nullptr;
   std::uint32_t defaultMonitor = PA_INVALID_INDEX;  // of the default output, as last read
@@ -105,9 +126,12 @@ void keepMicrophoneOffMonitors(State* state) {
                                             onMicrophoneStream, state));
 }
 
-void onEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t index, void* data) {
+void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
+             void* data) {
   auto* state = static_cast<State*>(data);
   const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+  // Any change of what plays or records may move sound out of the recording, or back.
+  state->survey.request(context);
   if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) return;
   if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
     followDefaultOutput(state);
@@ -124,19 +148,20 @@ void onContextState(pa_context* context, void* data) {
   release(
       pa_context_subscribe(context,
                            static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
-                                                               PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT),
+                                                               PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT |
+                                                               PA_SUBSCRIPTION_MASK_SINK_INPUT),
                            nullptr, nullptr));
   followDefaultOutput(state);
   keepMicrophoneOffMonitors(state);
+  state->survey.request(context);
 }
 
 }  // namespace
 
 DeviceFollower::DeviceFollower(GLibLoopThread& loop, RecordStreams streams,
-                               std::function<void(bool onMonitor)> microphoneOnMonitor)
-    : state_(new State) {
-  state_->streams = streams;
-  state_->tellMicrophoneOnMonitor = std::move(microphoneOnMonitor);
+                               std::function<void(bool onMonitor)> microphoneOnMonitor,
+                               PlaybackSurvey::Tell unrecordedOutput)
+    : state_(new State(streams, std::move(microphoneOnMonitor), std::move(unrecordedOutput))) {
   state_->pulseLoop = pa_glib_mainloop_new(loop.context());
   state_->context = newPulseContext(pa_glib_mainloop_get_api(state_->pulseLoop));
   // Without a context (the system refused libpulse its memory) nothing is followed.

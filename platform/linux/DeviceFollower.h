@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/linux/GLibLoopThread.h"
+#include "platform/linux/PlaybackSurvey.h"
 
 namespace platform::linux_gst {
 
@@ -23,16 +24,21 @@ struct RecordStreams {
 //   with false, when the server moves it onto an input, so that the capture can record silence
 //   meanwhile and say the microphone is lost and when it is back;
 // - neither stream stays muted or turned down: servers keep a stream's mute and volume for the
-//   application and restore them on its later streams, which would record silence, or nearly.
+//   application and restore them on its later streams, which would record silence, or nearly;
+// - sound that an application plays where neither stream hears it (on another output than the
+//   default) is told to `unrecordedOutput`, with that output's description, and when none
+//   plays there any more, with none (PlaybackSurvey.h).
 // Following is best effort: when the server cannot be reached the capture itself reports it.
 //
 // Made and destroyed on the loop thread, whose GLib context runs every PulseAudio callback;
 // destruction disconnects and detaches them, and must not happen from within one of them.
 class DeviceFollower {
  public:
-  // `microphoneOnMonitor` runs on the loop thread, from a PulseAudio callback.
+  // `microphoneOnMonitor` and `unrecordedOutput` run on the loop thread, from a PulseAudio
+  // callback.
   DeviceFollower(GLibLoopThread& loop, RecordStreams streams,
-                 std::function<void(bool onMonitor)> microphoneOnMonitor);
+                 std::function<void(bool onMonitor)> microphoneOnMonitor,
+                 PlaybackSurvey::Tell unrecordedOutput);
   ~DeviceFollower();
   DeviceFollower(const DeviceFollower&) = delete;
   DeviceFollower& operator=(const DeviceFollower&) = delete;

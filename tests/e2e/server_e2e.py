@@ -12,11 +12,12 @@ import subprocess
 import threading
 import time
 
-from e2e_support import (MICROPHONE_NAME, MICROPHONE_RMS, MIXED_RMS, SAMPLES_PER_SECOND,
-                         SYSTEM_RMS, SYSTEM_TONE, add_output, check_final, check_stop_error,
-                         decoded_audio, interrupt, left, longest_silence, metered,
-                         movie_audio_seconds, near, off_windows, pactl, play_tone, probe_streams,
-                         recording, rms, run_suite, stereo, wait_until, window_levels)
+from e2e_support import (MICROPHONE_NAME, MICROPHONE_RMS, MICROPHONE_TONE, MIXED_RMS,
+                         SAMPLES_PER_SECOND, SYSTEM_RMS, SYSTEM_TONE, add_output, check_final,
+                         check_stop_error, decoded_audio, interrupt, left, longest_silence,
+                         metered, movie_audio_seconds, near, off_windows, pactl, play_tone,
+                         probe_streams, recording, rms, run_suite, stereo, wait_until,
+                         window_levels)
 
 # What a switch of output may cost the system audio.
 MAX_GAP = 0.1
@@ -299,6 +300,49 @@ def server_killed(f, binary, server, root):
         check_movie_around_the_kill(f, run, path, interrupted, killed_at, interrupted - EDGE)
 
 
+def playing_on(server, sink):
+    """Whether a stream plays on the output named `sink`."""
+    sinks = dict(reversed(line.split()[:2])
+                 for line in pactl(server, "list", "short", "sinks").splitlines())
+    return any(line.split()[1] == sinks.get(sink)
+               for line in pactl(server, "list", "short", "sink-inputs").splitlines())
+
+
+def sound_elsewhere(f, binary, server, root):
+    """An application set to play on another output than the default (a meeting on a headset
+    beside the speakers) is not in the movie: the parent hears so at once, with the output's
+    name, and again when it stops. Sound that reaches the recorded output through a virtual one,
+    or that feeds a virtual microphone, is not told."""
+    pactl(server, "load-module", "module-remap-sink", "sink_name=virtual", "master=speakers",
+          "sink_properties=device.description=Virtual")
+    add_output(server, "headset", "Headset")
+    play_tone(server, SYSTEM_TONE, "virtual")
+    play_tone(server, MICROPHONE_TONE, "microphone_feed")
+    server.wait_for_players(2)
+    run = recording(f, binary, server, os.path.join(root, "elsewhere.mov"),
+                    ["--microphone", "off"])
+    time.sleep(2)
+    f.check("warning" not in run.kinds(), f"with sound on the recorded output only: {run.events}")
+    player = play_tone(server, MICROPHONE_TONE, "headset")
+    wait_until(lambda: playing_on(server, "headset"), 5, interval=0.02)
+    played = time.monotonic()
+    told = run.wait_for("warning", 3, code="audio_elsewhere")
+    f.check(told is not None and told - played < MAX_WARNING_DELAY,
+            f"told {told and told - played} s after the headset played")
+    player.kill()
+    player.wait()
+    stopped = time.monotonic()
+    ended = run.wait_for("warning", 3, code="audio_elsewhere_ended")
+    f.check(ended is not None and ended - stopped < MAX_WARNING_DELAY,
+            f"the end told {ended and ended - stopped} s after the headset stopped")
+    time.sleep(0.5)
+    check_final(f, run, interrupt(run), "elsewhere")
+    warnings = [{key: value for key, value in event.items() if key != "event"}
+                for event in run.of_kind("warning")]
+    f.check(warnings == [{"code": "audio_elsewhere", "output": "Headset"},
+                         {"code": "audio_elsewhere_ended"}], f"warnings {warnings}")
+
+
 def keep_for_the_tool(server, volume, mute):
     """Has the server keep a volume and mute for the tool's streams, as an earlier recording
     left them: those of a stream of the tool's name, set while it runs."""
@@ -404,5 +448,5 @@ def server_frozen(f, binary, server, root):
 if __name__ == "__main__":
     run_suite("server e2e", (output_switched, microphone_unloaded, default_input_changed,
                              server_restarted, server_killed, server_frozen,
-                             mute_and_volume_kept_for_the_tool), tones=False,
+                             mute_and_volume_kept_for_the_tool, sound_elsewhere), tones=False,
               fresh_server=True)

@@ -69,6 +69,7 @@ struct Faulty : platform::StreamOutput,
   void streamSourceWasLost(platform::StreamOutputType, const platform::PlatformError&) override {}
   void streamSourceWasRestored(platform::StreamOutputType, double) override {}
   void streamSourceDidDropAudio(platform::StreamOutputType, double) override {}
+  void streamSoundPlaysUnrecorded(const std::optional<std::string>&) override {}
   void recordingOutputDidStartRecording() override { throw std::runtime_error("start"); }
   void recordingOutputDidFinishRecording() override { throw std::bad_alloc(); }
   void recordingOutputDidFailWithError(const platform::PlatformError& error) override {

@@ -76,6 +76,26 @@ TEST_F(Warnings, DroppedAudioIsToldOutsideALossOfThatSource) {
   }
 }
 
+// The parent hears where sound plays unrecorded once for each output and once when it ends,
+// however often the platform reads the same; a first reading of none tells nothing.
+TEST_F(Warnings, SoundPlayedUnrecordedIsToldOnceForEachOutputAndAtItsEnd) {
+  makeSession(true);
+  startOrFail();
+  auto& service = platform.capture;
+  const auto records = printedRecords([&] {
+    for (const char* output : {"", "Headset", "Headset", "Speakers", "", ""}) {
+      service.soundPlaysUnrecorded(*output ? std::optional<std::string>(output) : std::nullopt);
+    }
+  });
+  const auto elsewhere = [](const std::string& output) {
+    return json{{"event", "warning"}, {"code", "audio_elsewhere"}, {"output", output}};
+  };
+  EXPECT_EQ(records,
+            (std::vector<json>{elsewhere("Headset"),
+                               elsewhere("Speakers"),
+                               {{"event", "warning"}, {"code", "audio_elsewhere_ended"}}}));
+}
+
 // A stream that stops takes every captured source with it: the parent hears of each not yet
 // lost at once, and the stop still fails with the stream's error.
 TEST_F(Warnings, AStoppedStreamLosesEveryCapturedSourceNotLostAlready) {

@@ -128,6 +128,9 @@ class ScriptedCapture final : public platform::ScreenCaptureService, public plat
     if (auto delegate = locked(streamDelegate_))
       delegate->streamSourceDidDropAudio(source, droppedSeconds);
   }
+  void soundPlaysUnrecorded(const std::optional<std::string>& outputName) {
+    if (auto delegate = locked(streamDelegate_)) delegate->streamSoundPlaysUnrecorded(outputName);
+  }
 
   // --- the service and its stream ---
   std::string errorTypeName() const override { return "ScriptedError"; }

@@ -1,0 +1,118 @@
+// Reading the server's routing: a quarter of a second after a change, three lists in turn
+// (outputs, record streams, playing streams), each request made from the previous one's
+// last callback, on the loop thread; a change during a reading asks for one more.
+#include "platform/linux/PlaybackSurvey.h"
+
+#include <pulse/context.h>
+#include <pulse/introspect.h>
+#include <pulse/rtclock.h>
+#include <pulse/timeval.h>
+
+#include "platform/linux/PulseClient.h"
+
+namespace platform::linux_gst {
+
+namespace {
+
+// A change moves several streams, one request each (a new default output moves the players and
+// the system stream): read once they are all done, not between them.
+constexpr pa_usec_t kSettleUs = 250 * PA_USEC_PER_MSEC;
+
+// Whether a list callback ends the list (`eol` > 0, or < 0 on an error) rather than holds an
+// entry; on an error the reading ends without a finding.
+template <typename Info>
+bool endsList(pa_context* context, const Info* info, int eol, PlaybackSurvey& survey,
+              void (PlaybackSurvey::*next)(pa_context*)) {
+  if (eol < 0 || (!eol && !info)) {
+    survey.finish(context, false);
+    return true;
+  }
+  if (eol > 0) {
+    (survey.*next)(context);
+    return true;
+  }
+  return false;
+}
+
+void onSink(pa_context* context, const pa_sink_info* info, int eol, void* data) {
+  auto& survey = *static_cast<PlaybackSurvey*>(data);
+  if (endsList(context, info, eol, survey, &PlaybackSurvey::readSourceOutputs)) return;
+  survey.routing.sinks.push_back({info->index, info->owner_module, info->monitor_source,
+                                  info->description ? info->description : info->name});
+}
+
+void onSourceOutput(pa_context* context, const pa_source_output_info* info, int eol, void* data) {
+  auto& survey = *static_cast<PlaybackSurvey*>(data);
+  if (endsList(context, info, eol, survey, &PlaybackSurvey::readSinkInputs)) return;
+  survey.routing.sourceOutputs.push_back(
+      {info->index, info->source, info->client, info->owner_module});
+}
+
+void onSinkInput(pa_context* context, const pa_sink_input_info* info, int eol, void* data) {
+  auto& survey = *static_cast<PlaybackSurvey*>(data);
+  if (endsList(context, info, eol, survey, &PlaybackSurvey::conclude)) return;
+  survey.routing.sinkInputs.push_back(
+      {info->sink, info->client, info->owner_module, info->corked != 0});
+}
+
+// A request the context refuses ends the reading; the next change asks again.
+void issue(PlaybackSurvey& survey, pa_context* context, pa_operation* operation) {
+  if (operation) {
+    release(operation);
+  } else {
+    survey.finish(context, false);
+  }
+}
+
+void onSettled(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* data) {
+  api->time_free(event);
+  static_cast<PlaybackSurvey*>(data)->readSinks();
+}
+
+}  // namespace
+
+void PlaybackSurvey::request(pa_context* context) {
+  context_ = context;
+  if (reading_) {
+    readAgain_ = true;
+    return;
+  }
+  if (settling_) return;
+  settling_ = pa_context_rttime_new(context, pa_rtclock_now() + kSettleUs, onSettled, this);
+}
+
+void PlaybackSurvey::readSinks() {
+  settling_ = false;
+  reading_ = true;
+  routing = {};
+  issue(*this, context_, pa_context_get_sink_info_list(context_, onSink, this));
+}
+
+void PlaybackSurvey::readSourceOutputs(pa_context* context) {
+  issue(*this, context, pa_context_get_source_output_info_list(context, onSourceOutput, this));
+}
+
+void PlaybackSurvey::readSinkInputs(pa_context* context) {
+  issue(*this, context, pa_context_get_sink_input_info_list(context, onSinkInput, this));
+}
+
+void PlaybackSurvey::conclude(pa_context* context) {
+  finish(context, true);
+}
+
+void PlaybackSurvey::finish(pa_context* context, bool complete) {
+  reading_ = false;
+  if (complete) {
+    auto found = unrecordedOutput(routing, recordStreams_);
+    if (!told_ || *told_ != found) {
+      told_ = found;
+      tell_(found);
+    }
+  }
+  if (readAgain_) {
+    readAgain_ = false;
+    request(context);
+  }
+}
+
+}  // namespace platform::linux_gst

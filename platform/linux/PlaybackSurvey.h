@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/UnrecordedOutput.h"
+
+struct pa_context;
+
+namespace platform::linux_gst {
+
+// Reads the sound server's routing, one reading at a time, and tells what it finds of sound
+// that plays where the tool does not record (UnrecordedOutput.h): after the first reading, and
+// after each later one whose finding differs.
+//
+// Loop thread only: requests and their callbacks run there. The owner disconnects the context
+// before destroying the survey, so that no callback of a reading under way runs after it.
+class PlaybackSurvey {
+ public:
+  using Tell = std::function<void(const std::optional<std::string>& unrecordedOutput)>;
+
+  PlaybackSurvey(std::vector<std::uint32_t> recordStreams, Tell tell)
+      : recordStreams_(std::move(recordStreams)), tell_(std::move(tell)) {}
+
+  // Reads the routing once the server has settled, and again after the reading under way: what
+  // that one read may be older than the change that asks.
+  void request(pa_context* context);
+
+  // The steps of a reading, for the server's callbacks.
+  void readSinks();
+  void readSourceOutputs(pa_context* context);
+  void readSinkInputs(pa_context* context);
+  void conclude(pa_context* context);
+  // Ends the reading, with a finding when it is `complete`, and begins the one asked meanwhile.
+  void finish(pa_context* context, bool complete);
+
+  ServerRouting routing;  // of the reading under way
+
+ private:
+  const std::vector<std::uint32_t> recordStreams_;
+  const Tell tell_;
+  pa_context* context_ = nullptr;  // the one requests come from
+  bool settling_ = false;
+  bool reading_ = false;
+  bool readAgain_ = false;
+  std::optional<std::optional<std::string>> told_;
+};
+
+}  // namespace platform::linux_gst
