@@ -78,7 +78,8 @@ void PlaybackSurvey::request(pa_context* context) {
     return;
   }
   if (settling_) return;
-  settling_ = pa_context_rttime_new(context, pa_rtclock_now() + kSettleUs, onSettled, this);
+  settling_ =
+      pa_context_rttime_new(context, pa_rtclock_now() + kSettleUs, onSettled, this) != nullptr;
 }
 
 void PlaybackSurvey::readSinks() {

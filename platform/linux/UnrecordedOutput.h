@@ -43,7 +43,8 @@ struct ServerRouting {
 // module makes a source of (the feed of a virtual microphone, a remapped input) is no output
 // that anyone listens to, so sound there is not told, recorded as the microphone or not.
 // Streams of modules (a loopback, a combined output's) and paused streams are not an
-// application playing.
+// application playing, and an application that records a heard output's monitor plays heard
+// sound on (an equaliser such as EasyEffects, whose own output is the default).
 std::optional<std::string> unrecordedOutput(const ServerRouting& routing,
                                             const std::vector<std::uint32_t>& recordStreams);
 

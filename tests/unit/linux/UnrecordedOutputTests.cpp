@@ -58,8 +58,9 @@ TEST(UnrecordedOutput, AnApplicationPlayingOnAnotherOutputIsFound) {
 }
 
 // Virtual outputs pass their sound on: one that plays into the recorded output, however many
-// steps away, is heard, and sound fed to a virtual microphone is none that anyone listens to.
-TEST(UnrecordedOutput, VirtualOutputsAndMicrophoneFeedsAreNotTold) {
+// steps away, is heard, and so is what an equaliser records from the recorded output and plays
+// on; sound fed to a virtual microphone is none that anyone listens to.
+TEST(UnrecordedOutput, VirtualOutputsRelaysAndMicrophoneFeedsAreNotTold) {
   ServerRouting routing = twoOutputs();
   // "Outer" plays into "Inner", which plays into the speakers.
   routing.sinks.push_back({2, 22, 12, "Inner"});
@@ -82,6 +83,15 @@ TEST(UnrecordedOutput, VirtualOutputsAndMicrophoneFeedsAreNotTold) {
   EXPECT_EQ(unrecorded(cancelled), std::nullopt);
   cancelled.sinkInputs.push_back(application(0));
   EXPECT_EQ(unrecorded(cancelled), "Speakers");
+
+  // An equaliser as the default output: an application whose own output the tool records, and
+  // which plays what it records there on the speakers.
+  ServerRouting equalised = twoOutputs();
+  equalised.sinks.push_back({2, 27, 12, "Equaliser"});
+  equalised.sourceOutputs[0].source = 12;
+  equalised.sourceOutputs.push_back({61, 12, 9, kProtocol});
+  equalised.sinkInputs = {application(2), {0, 9, kProtocol, false}};
+  EXPECT_EQ(unrecorded(equalised), std::nullopt);
 }
 
 }  // namespace
