@@ -21,46 +21,45 @@ constexpr pa_usec_t kSettleUs = 250 * PA_USEC_PER_MSEC;
 // Whether a list callback ends the list (`eol` > 0, or < 0 on an error) rather than holds an
 // entry; on an error the reading ends without a finding.
 template <typename Info>
-bool endsList(pa_context* context, const Info* info, int eol, PlaybackSurvey& survey,
-              void (PlaybackSurvey::*next)(pa_context*)) {
+bool endsList(const Info* info, int eol, PlaybackSurvey& survey, void (PlaybackSurvey::*next)()) {
   if (eol < 0 || (!eol && !info)) {
-    survey.finish(context, false);
+    survey.finish(false);
     return true;
   }
   if (eol > 0) {
-    (survey.*next)(context);
+    (survey.*next)();
     return true;
   }
   return false;
 }
 
-void onSink(pa_context* context, const pa_sink_info* info, int eol, void* data) {
+void onSink(pa_context*, const pa_sink_info* info, int eol, void* data) {
   auto& survey = *static_cast<PlaybackSurvey*>(data);
-  if (endsList(context, info, eol, survey, &PlaybackSurvey::readSourceOutputs)) return;
+  if (endsList(info, eol, survey, &PlaybackSurvey::readSourceOutputs)) return;
   survey.routing.sinks.push_back({info->index, info->owner_module, info->monitor_source,
                                   info->description ? info->description : info->name});
 }
 
-void onSourceOutput(pa_context* context, const pa_source_output_info* info, int eol, void* data) {
+void onSourceOutput(pa_context*, const pa_source_output_info* info, int eol, void* data) {
   auto& survey = *static_cast<PlaybackSurvey*>(data);
-  if (endsList(context, info, eol, survey, &PlaybackSurvey::readSinkInputs)) return;
+  if (endsList(info, eol, survey, &PlaybackSurvey::readSinkInputs)) return;
   survey.routing.sourceOutputs.push_back(
       {info->index, info->source, info->client, info->owner_module});
 }
 
-void onSinkInput(pa_context* context, const pa_sink_input_info* info, int eol, void* data) {
+void onSinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* data) {
   auto& survey = *static_cast<PlaybackSurvey*>(data);
-  if (endsList(context, info, eol, survey, &PlaybackSurvey::conclude)) return;
+  if (endsList(info, eol, survey, &PlaybackSurvey::conclude)) return;
   survey.routing.sinkInputs.push_back(
       {info->sink, info->client, info->owner_module, info->corked != 0});
 }
 
 // A request the context refuses ends the reading; the next change asks again.
-void issue(PlaybackSurvey& survey, pa_context* context, pa_operation* operation) {
+void issue(PlaybackSurvey& survey, pa_operation* operation) {
   if (operation) {
     release(operation);
   } else {
-    survey.finish(context, false);
+    survey.finish(false);
   }
 }
 
@@ -86,22 +85,22 @@ void PlaybackSurvey::readSinks() {
   settling_ = false;
   reading_ = true;
   routing = {};
-  issue(*this, context_, pa_context_get_sink_info_list(context_, onSink, this));
+  issue(*this, pa_context_get_sink_info_list(context_, onSink, this));
 }
 
-void PlaybackSurvey::readSourceOutputs(pa_context* context) {
-  issue(*this, context, pa_context_get_source_output_info_list(context, onSourceOutput, this));
+void PlaybackSurvey::readSourceOutputs() {
+  issue(*this, pa_context_get_source_output_info_list(context_, onSourceOutput, this));
 }
 
-void PlaybackSurvey::readSinkInputs(pa_context* context) {
-  issue(*this, context, pa_context_get_sink_input_info_list(context, onSinkInput, this));
+void PlaybackSurvey::readSinkInputs() {
+  issue(*this, pa_context_get_sink_input_info_list(context_, onSinkInput, this));
 }
 
-void PlaybackSurvey::conclude(pa_context* context) {
-  finish(context, true);
+void PlaybackSurvey::conclude() {
+  finish(true);
 }
 
-void PlaybackSurvey::finish(pa_context* context, bool complete) {
+void PlaybackSurvey::finish(bool complete) {
   reading_ = false;
   if (complete) {
     auto found = unrecordedOutput(routing, recordStreams_);
@@ -112,7 +111,7 @@ void PlaybackSurvey::finish(pa_context* context, bool complete) {
   }
   if (readAgain_) {
     readAgain_ = false;
-    request(context);
+    request(context_);
   }
 }
 

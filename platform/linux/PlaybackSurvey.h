@@ -16,8 +16,9 @@ namespace platform::linux_gst {
 // that plays where the tool does not record (UnrecordedOutput.h): after the first reading, and
 // after each later one whose finding differs.
 //
-// Loop thread only: requests and their callbacks run there. The owner disconnects the context
-// before destroying the survey, so that no callback of a reading under way runs after it.
+// Loop thread only: requests, the wait for the server to settle and the server's callbacks run
+// there. The owner disconnects the context and frees its loop before destroying the survey, so
+// that no callback of a reading under way, nor the wait, runs after it.
 class PlaybackSurvey {
  public:
   using Tell = std::function<void(const std::optional<std::string>& unrecordedOutput)>;
@@ -31,18 +32,18 @@ class PlaybackSurvey {
 
   // The steps of a reading, for the server's callbacks.
   void readSinks();
-  void readSourceOutputs(pa_context* context);
-  void readSinkInputs(pa_context* context);
-  void conclude(pa_context* context);
+  void readSourceOutputs();
+  void readSinkInputs();
+  void conclude();
   // Ends the reading, with a finding when it is `complete`, and begins the one asked meanwhile.
-  void finish(pa_context* context, bool complete);
+  void finish(bool complete);
 
   ServerRouting routing;  // of the reading under way
 
  private:
   const std::vector<std::uint32_t> recordStreams_;
   const Tell tell_;
-  pa_context* context_ = nullptr;  // the one requests come from
+  pa_context* context_ = nullptr;  // the one requests come from, one per survey
   bool settling_ = false;
   bool reading_ = false;
   bool readAgain_ = false;

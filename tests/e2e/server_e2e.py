@@ -39,13 +39,18 @@ def levels_between(run, start, end=float("inf")):
     return [level for at, level in run.events if level.get("event") == "level" and start < at < end]
 
 
+def players_and_outputs(server):
+    """The output index of each playing stream, and the index of each output by its name."""
+    sinks = dict(reversed(line.split()[:2])
+                 for line in pactl(server, "list", "short", "sinks").splitlines())
+    return ([line.split()[1] for line in
+             pactl(server, "list", "short", "sink-inputs").splitlines()], sinks)
+
+
 def switch_output(f, server, name):
     """Makes `name` the default output; the player follows it, as the server moves it."""
     pactl(server, "set-default-sink", name)
-    sinks = dict(reversed(line.split()[:2])
-                 for line in pactl(server, "list", "short", "sinks").splitlines())
-    players = [line.split()[1] for line in
-               pactl(server, "list", "short", "sink-inputs").splitlines()]
+    players, sinks = players_and_outputs(server)
     f.check(players == [sinks[name]], f"the player stayed off {name}: {players}")
     return time.monotonic()
 
@@ -305,10 +310,8 @@ def server_killed(f, binary, server, root):
 
 def playing_on(server, sink):
     """Whether a stream plays on the output named `sink`."""
-    sinks = dict(reversed(line.split()[:2])
-                 for line in pactl(server, "list", "short", "sinks").splitlines())
-    return any(line.split()[1] == sinks.get(sink)
-               for line in pactl(server, "list", "short", "sink-inputs").splitlines())
+    players, sinks = players_and_outputs(server)
+    return sinks.get(sink) in players
 
 
 def sound_elsewhere(f, binary, server, root):
