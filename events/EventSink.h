@@ -15,7 +15,9 @@ class EventSink {
  public:
   virtual ~EventSink() = default;
   virtual void emit(const EventRecord& record) = 0;
-  // Returns once every record emitted before has been written or dropped.
+  // Returns once every record emitted before has been written or dropped, or once the reader
+  // has taken none for seconds while records wait: a parent that does not read must not keep
+  // the process from ending.
   virtual void flush() = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -10,6 +11,12 @@
 
 namespace events {
 namespace {
+
+// A parent that has taken no record for this long while the tool ends is not reading: one that
+// waits for the exit before it reads, or that never reads. The exit goes ahead without the rest,
+// where waiting would keep the parent's wait from ever returning; a parent that reads at all
+// takes a record in milliseconds.
+constexpr std::chrono::seconds kReaderPatience{5};
 
 class StandardOutputSink final : public EventSink {
  public:
@@ -23,7 +30,7 @@ class StandardOutputSink final : public EventSink {
     } catch (...) {
     }
   }
-  void flush() override { writer_.drain(); }
+  void flush() override { writer_.drain(kReaderPatience); }
 
  private:
   LineWriter writer_{STDOUT_FILENO};

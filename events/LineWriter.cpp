@@ -82,10 +82,13 @@ void LineWriter::write(std::string line) {
   state_->changed.notify_all();
 }
 
-void LineWriter::drain() {
+void LineWriter::drain(std::chrono::milliseconds patience) {
   std::unique_lock lock(state_->mutex);
   const std::uint64_t target = state_->handedOver;
-  state_->changed.wait(lock, [&] { return state_->done >= target; });
+  while (state_->done < target) {
+    const std::uint64_t seen = state_->done;
+    if (!state_->changed.wait_for(lock, patience, [&] { return state_->done != seen; })) return;
+  }
 }
 
 void LineWriter::serve(std::shared_ptr<State> state) {

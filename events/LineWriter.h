@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -22,8 +23,10 @@ class LineWriter {
 
   // Any thread; never waits for the descriptor while a writer thread runs.
   void write(std::string line);
-  // Any thread: returns once every line handed over before the call is written or dropped.
-  void drain();
+  // Any thread: returns once every line handed over before the call is written or dropped, or
+  // once the descriptor has taken no line for `patience` while lines wait (a reader that stopped
+  // reading); those lines stay pending.
+  void drain(std::chrono::milliseconds patience);
 
  private:
   struct State;

@@ -290,8 +290,36 @@ def module_from_another_build(f, binary, server, root):
         check_error(f, run, run.finish(), stage, "TessaloquinAudioCapture.Linux", 12)
 
 
+def parent_never_reading(f, binary, server, root):
+    """A parent that never reads, or reads only once the tool has exited (it waits for the exit
+    first, as a naive subprocess call does): the tool still exits after the stop, 5 s after the
+    last record the parent took, with a complete movie, where it used to wait for ever."""
+    read_end, write_end = os.pipe()
+    fcntl.fcntl(write_end, fcntl.F_SETPIPE_SZ, 4096)
+    os.set_blocking(write_end, False)
+    with contextlib.suppress(BlockingIOError):
+        while True:
+            os.write(write_end, b"\n" * 4096)
+    os.set_blocking(write_end, True)
+    path = os.path.join(root, "never-read.mov")
+    try:
+        process = subprocess.Popen([binary, "--output", path, "--microphone", "off"],
+                                   env=server.env, stdout=write_end)
+        spawned = time.monotonic()
+        os.close(write_end)
+        time.sleep(3)
+        process.send_signal(signal.SIGINT)
+        interrupted = time.monotonic()
+        status = wait_or_kill(process, 15)
+        took = time.monotonic() - interrupted
+        f.check(status == 0 and 4.5 < took < 8, f"status {status} {took:.1f} s after SIGINT")
+        check_movie(f, path, interrupted - spawned - 0.2, SYSTEM_RMS)
+    finally:
+        os.close(read_end)
+
+
 if __name__ == "__main__":
     run_suite("process_e2e", (early_sigint, immediate_sigints, closed_pipe, parent_exits,
                               pid_namespace_init, worker_thread_parent, quiet_libraries,
                               few_descriptors, small_address_space, module_from_another_build,
-                              parent_not_reading))
+                              parent_not_reading, parent_never_reading))
