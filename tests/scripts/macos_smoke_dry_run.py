@@ -25,9 +25,10 @@ PYTHON = sys.executable
 # --stop-on-sigterm), then writes five seconds' worth of records, the movie and the WAVs. The
 # system audio is the tone while a fake afplay plays, else silence.
 FAKE_TOOL = r'''
-import os, signal, struct, sys, time
+import os, select, signal, struct, sys, time
 state = os.environ["FAKE_STATE"]
 args = sys.argv[1:]
+unread = []  # set once a record waited 0.5 s (a tenth, as sleep) for a reader that never came
 def value(name):
     return args[args.index(name) + 1] if name in args else None
 def emit(line):
@@ -35,6 +36,10 @@ def emit(line):
         if os.environ.get("FAKE_DESCRIPTORS") == "unguarded":
             with open(value("--output"), "a") as taken:
                 taken.write(line + "\n")
+        return
+    if os.environ.get("FAKE_DRAIN") != "unbounded" and (
+            unread or not select.select([], [sys.stdout], [], 0.5)[1]):
+        unread.append(line)
         return
     print(line, flush=True)
 def error(stage, code):
@@ -268,6 +273,7 @@ class SmokeDryRun(unittest.TestCase):
                       "with-microphone: the WAVs are as long as the movie",
                       "sigterm: a video track", "over-earlier: a video track",
                       "parent exited: the recording stopped itself", "orphan: a video track",
+                      "parent never reading: exit status 0 within 15 s of SIGINT",
                       "standard descriptors closed: status 0",
                       "missing folder: refused at the start, status 1",
                       "movie deleted while recording: told within 5 s, the stop fails",
@@ -286,7 +292,8 @@ class SmokeDryRun(unittest.TestCase):
                                     FAKE_SYSTEM_SECONDS="4.8", FAKE_WRITER="keeps-earlier",
                                     FAKE_PARENT_WATCH="none", FAKE_DESCRIPTORS="unguarded",
                                     FAKE_FOLDER="unchecked", FAKE_EARLY_SIGINT="lost",
-                                    FAKE_MOVIE_WATCH="none", FAKE_FLUSH="refused")
+                                    FAKE_MOVIE_WATCH="none", FAKE_FLUSH="refused",
+                                    FAKE_DRAIN="unbounded")
         self.assertEqual(status, 1)
         failed = "\n".join(self.lines(output, "FAIL"))
         self.assertIn("with-microphone: no video track: does the H.264 writer refuse the "
@@ -301,6 +308,7 @@ class SmokeDryRun(unittest.TestCase):
         self.assertIn("SIGINT within 50 ms of spawn: 0.001 s: exit status 137", failed)
         self.assertIn("movie deleted while recording: told within 5 s: no", failed)
         self.assertIn("flushed while recording: exit status 1", failed)
+        self.assertIn("parent never reading: exit status 137", failed)
         self.assertNotIn("microphone WAV", failed)
         self.assert_left_clean()
 
