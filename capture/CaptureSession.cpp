@@ -105,12 +105,12 @@ platform::Task<void> CaptureSession::start() {
   startDiskWatch();
 }
 
-// Before anything is asked of the platform, so that a path that cannot be written fails the start
-// at once. Without a path nothing is made, and capture runs as it would without the feature.
 std::optional<std::filesystem::path> CaptureSession::microphonePcmPath() const {
   return captureMicrophone_ ? pcmPaths_.microphone : std::nullopt;
 }
 
+// Before anything is asked of the platform, so that a path that cannot be written fails the start
+// at once. Without a path nothing is made, and capture runs as it would without the feature.
 void CaptureSession::openPcmStreams() {
   const std::optional<std::filesystem::path> microphone = microphonePcmPath();
   if (!pcmPaths_.system && !microphone) return;

@@ -164,13 +164,13 @@ bool CaptureSession::movieGone() {
   return started && identityOf(outputURL_) != started;
 }
 
-// On the disk queue, which a disk reading on a storage that hangs may hold: the wait is bounded.
-// The job holds the queue, so that a flush that hangs leaves its thread to end on its own rather
-// than holding up the session's end, and with it the tool's exit.
 platform::PlatformError CaptureSession::notOnStorageError() const {
   return toolError(platform_.screenCapture().errorTypeName(), ToolErrorCode::movieNotOnStorage);
 }
 
+// On the disk queue, which a disk reading on a storage that hangs may hold: the wait is bounded.
+// The job holds the queue, so that a flush that hangs leaves its thread to end on its own rather
+// than holding up the session's end, and with it the tool's exit.
 platform::Task<std::optional<platform::PlatformError>> CaptureSession::flushMovie() {
   const platform::PlatformError notFlushed = notOnStorageError();
   platform::StorageSpace& storage = platform_.storage();  // outlives the session

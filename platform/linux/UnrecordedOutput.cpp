@@ -60,13 +60,15 @@ std::optional<std::string> unrecordedOutput(const ServerRouting& routing,
   }
   // Clients that record a heard output's monitor play heard sound on (an equaliser that is the
   // default output and plays on the device).
+  std::set<Index> heardMonitors;
+  for (const auto& sink : routing.sinks) {
+    if (heardSinks.contains(sink.index)) heardMonitors.insert(sink.monitorSource);
+  }
   std::set<Index> relays;
   for (const auto& output : routing.sourceOutputs) {
-    const bool ofHeardMonitor =
-        std::any_of(routing.sinks.begin(), routing.sinks.end(), [&](const auto& sink) {
-          return heardSinks.contains(sink.index) && sink.monitorSource == output.source;
-        });
-    if (ofHeardMonitor && output.client != PA_INVALID_INDEX) relays.insert(output.client);
+    if (heardMonitors.contains(output.source) && output.client != PA_INVALID_INDEX) {
+      relays.insert(output.client);
+    }
   }
   for (const auto& input : routing.sinkInputs) {
     if (input.corked || input.client == PA_INVALID_INDEX || heardSinks.contains(input.sink) ||
