@@ -87,6 +87,7 @@ class CaptureSession final : public platform::StreamOutput,
   void streamSourceWasRestored(platform::StreamOutputType source, double gapSeconds) override;
   void streamSourceDidDropAudio(platform::StreamOutputType source, double droppedSeconds) override;
   void streamSoundPlaysUnrecorded(const std::optional<std::string>& outputName) override;
+  void streamOutputMuted(const std::optional<std::string>& outputName) override;
   void recordingOutputDidStartRecording() override;
   void recordingOutputDidFinishRecording() override;
   void recordingOutputDidFailWithError(const platform::PlatformError& error) override;
@@ -132,6 +133,8 @@ class CaptureSession final : public platform::StreamOutput,
   platform::PlatformError notOnStorageError() const;
   bool isCaptured(platform::StreamOutputType source) const;
   void reportSourceLost(platform::StreamOutputType source, const platform::PlatformError& error);
+  // Whether `now` differs from what `told` holds, which it then holds; under sourceLock_.
+  bool changedFromTold(std::optional<std::string>& told, const std::optional<std::string>& now);
 
   platform::PlatformServices& platform_;  // outlives the session
   events::EventSink& events_;             // outlives the session
@@ -184,8 +187,9 @@ class CaptureSession final : public platform::StreamOutput,
   std::mutex sourceLock_;
   // Reported lost and not restored since; guarded by sourceLock_.
   std::set<platform::StreamOutputType> lostSources_;
-  // The output last told as playing unrecorded sound; guarded by sourceLock_.
+  // The outputs last told as playing unrecorded sound, and as muted; guarded by sourceLock_.
   std::optional<std::string> unrecordedOutput_;
+  std::optional<std::string> mutedOutput_;
 };
 
 }  // namespace capture

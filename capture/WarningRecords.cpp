@@ -38,6 +38,14 @@ double seconds(double measured) {
   return std::isfinite(measured) && measured > 0 ? measured : 0.0;
 }
 
+events::EventRecord outputWarning(const std::optional<std::string>& outputName,
+                                  std::string_view code, std::string_view endCode) {
+  if (!outputName) return warningRecord(endCode);
+  events::EventRecord record = warningRecord(code);
+  record.set("output", *outputName);
+  return record;
+}
+
 }  // namespace
 
 events::EventRecord sourceRestoredWarning(std::string_view source, double gapSeconds) {
@@ -53,10 +61,11 @@ events::EventRecord audioDroppedWarning(std::string_view source, double droppedS
 }
 
 events::EventRecord unrecordedAudioWarning(const std::optional<std::string>& outputName) {
-  if (!outputName) return warningRecord("audio_elsewhere_ended");
-  events::EventRecord record = warningRecord("audio_elsewhere");
-  record.set("output", *outputName);
-  return record;
+  return outputWarning(outputName, "audio_elsewhere", "audio_elsewhere_ended");
+}
+
+events::EventRecord outputMutedWarning(const std::optional<std::string>& outputName) {
+  return outputWarning(outputName, "output_muted", "output_audible");
 }
 
 events::EventRecord recordingFailedWarning(const platform::PlatformError& error) {

@@ -88,13 +88,22 @@ void CaptureSession::streamSourceDidDropAudio(StreamOutputType source, double dr
   warn(audioDroppedWarning(*sourceName(source), droppedSeconds));
 }
 
+// A platform may read the same again, or begin afresh after a server restart: the parent hears
+// only changes.
+bool CaptureSession::changedFromTold(std::optional<std::string>& told,
+                                     const std::optional<std::string>& now) {
+  std::lock_guard guard(sourceLock_);
+  if (now == told) return false;
+  told = now;
+  return true;
+}
+
 void CaptureSession::streamSoundPlaysUnrecorded(const std::optional<std::string>& outputName) {
-  {
-    std::lock_guard guard(sourceLock_);
-    if (outputName == unrecordedOutput_) return;
-    unrecordedOutput_ = outputName;
-  }
-  warn(unrecordedAudioWarning(outputName));
+  if (changedFromTold(unrecordedOutput_, outputName)) warn(unrecordedAudioWarning(outputName));
+}
+
+void CaptureSession::streamOutputMuted(const std::optional<std::string>& outputName) {
+  if (changedFromTold(mutedOutput_, outputName)) warn(outputMutedWarning(outputName));
 }
 
 void CaptureSession::watchMicrophoneSilence(const AddedSamples& added,

@@ -70,6 +70,7 @@ struct Faulty : platform::StreamOutput,
   void streamSourceWasRestored(platform::StreamOutputType, double) override {}
   void streamSourceDidDropAudio(platform::StreamOutputType, double) override {}
   void streamSoundPlaysUnrecorded(const std::optional<std::string>&) override {}
+  void streamOutputMuted(const std::optional<std::string>&) override {}
   void recordingOutputDidStartRecording() override { throw std::runtime_error("start"); }
   void recordingOutputDidFinishRecording() override { throw std::bad_alloc(); }
   void recordingOutputDidFailWithError(const platform::PlatformError& error) override {

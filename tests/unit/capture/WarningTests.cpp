@@ -76,24 +76,37 @@ TEST_F(Warnings, DroppedAudioIsToldOutsideALossOfThatSource) {
   }
 }
 
-// The parent hears where sound plays unrecorded once for each output and once when it ends,
-// however often the platform reads the same; a first reading of none tells nothing.
-TEST_F(Warnings, SoundPlayedUnrecordedIsToldOnceForEachOutputAndAtItsEnd) {
-  makeSession(true);
-  startOrFail();
-  auto& service = platform.capture;
-  const auto records = printedRecords([&] {
-    for (const char* output : {"", "Headset", "Headset", "Speakers", "", ""}) {
-      service.soundPlaysUnrecorded(*output ? std::optional<std::string>(output) : std::nullopt);
-    }
-  });
-  const auto elsewhere = [](const std::string& output) {
-    return json{{"event", "warning"}, {"code", "audio_elsewhere"}, {"output", output}};
+// The parent hears where sound plays unrecorded, and which output is muted, once for each
+// output and once when it ends, however often the platform reads the same; a first reading of
+// none tells nothing.
+TEST_F(Warnings, OutputFindingsAreToldOnceForEachOutputAndAtTheirEnd) {
+  using Report = void (test_support::ScriptedCapture::*)(const std::optional<std::string>&);
+  const struct {
+    Report report;
+    std::string code;
+    std::string endCode;
+  } findings[] = {
+      {&test_support::ScriptedCapture::soundPlaysUnrecorded, "audio_elsewhere",
+       "audio_elsewhere_ended"},
+      {&test_support::ScriptedCapture::outputIsMuted, "output_muted", "output_audible"},
   };
-  EXPECT_EQ(records,
-            (std::vector<json>{elsewhere("Headset"),
-                               elsewhere("Speakers"),
-                               {{"event", "warning"}, {"code", "audio_elsewhere_ended"}}}));
+  for (const auto& finding : findings) {
+    SCOPED_TRACE(finding.code);
+    makeSession(true);
+    startOrFail();
+    auto& service = platform.capture;
+    const auto records = printedRecords([&] {
+      for (const char* output : {"", "Headset", "Headset", "Speakers", "", ""}) {
+        (service.*finding.report)(*output ? std::optional<std::string>(output) : std::nullopt);
+      }
+    });
+    const auto told = [&](const std::string& output) {
+      return json{{"event", "warning"}, {"code", finding.code}, {"output", output}};
+    };
+    EXPECT_EQ(records, (std::vector<json>{told("Headset"),
+                                          told("Speakers"),
+                                          {{"event", "warning"}, {"code", finding.endCode}}}));
+  }
 }
 
 // A stream that stops takes every captured source with it: the parent hears of each not yet

@@ -131,6 +131,9 @@ class ScriptedCapture final : public platform::ScreenCaptureService, public plat
   void soundPlaysUnrecorded(const std::optional<std::string>& outputName) {
     if (auto delegate = locked(streamDelegate_)) delegate->streamSoundPlaysUnrecorded(outputName);
   }
+  void outputIsMuted(const std::optional<std::string>& outputName) {
+    if (auto delegate = locked(streamDelegate_)) delegate->streamOutputMuted(outputName);
+  }
 
   // --- the service and its stream ---
   std::string errorTypeName() const override { return "ScriptedError"; }
