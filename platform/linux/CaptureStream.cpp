@@ -265,8 +265,11 @@ void followDevices(const Bridge& bridge) {
       [weakBridge = std::weak_ptr<StreamBridge>(bridge)](bool onMonitor) {
         if (auto bridge = weakBridge.lock()) onMicrophoneOnMonitor(bridge, onMonitor);
       },
-      [weakDelegate = bridge->delegate](const std::optional<std::string>& outputName) {
-        if (auto delegate = weakDelegate.lock()) delegate->streamSoundPlaysUnrecorded(outputName);
+      [weakDelegate = bridge->delegate](const RoutingFindings& findings) {
+        if (auto delegate = weakDelegate.lock()) {
+          delegate->streamSoundPlaysUnrecorded(findings.unrecordedOutput);
+          delegate->streamOutputMuted(findings.mutedOutput);
+        }
       });
 }
 

@@ -2,9 +2,9 @@
 //
 // create:  the capture makes the follower on the loop thread once its pipeline is PLAYING; it
 //          connects a context of its own through PulseAudio's GLib adapter on the loop context.
-// start:   when the context is ready it subscribes to server, source-output and sink-input
-//          events, checks both streams once (the default output may have changed since the
-//          content query) and has the playback survey read where sound plays.
+// start:   when the context is ready it subscribes to server, source-output, sink and
+//          sink-input events, checks both streams once (the default output may have changed since
+//          the content query) and has the playback survey read where sound plays.
 // events:  a server event (default output changed) or a move of the system stream re-checks the
 //          system stream: server info, then the default output's monitor, then the stream, which
 //          is moved when it is elsewhere. A change of the microphone's stream re-checks whether
@@ -29,25 +29,13 @@
 
 namespace platform::linux_gst {
 
-namespace {
-
-std::vector<std::uint32_t> recordStreamIndexes(const RecordStreams& streams) {
-  std::vector<std::uint32_t> indexes;
-  for (const auto& stream : {streams.system, streams.microphone}) {
-    if (stream) indexes.push_back(*stream);
-  }
-  return indexes;
-}
-
-}  // namespace
-
 // Loop thread only.
 struct DeviceFollower::State {
   State(RecordStreams streams, std::function<void(bool)> microphoneOnMonitor,
-        PlaybackSurvey::Tell unrecordedOutput)
+        PlaybackSurvey::Tell routingFindings)
       : streams(streams),
         tellMicrophoneOnMonitor(std::move(microphoneOnMonitor)),
-        survey(recordStreamIndexes(streams), std::move(unrecordedOutput)) {}
+        survey(streams, std::move(routingFindings)) {}
 
   RecordStreams streams;                                        // set once at creation
   std::function<void(bool onMonitor)> tellMicrophoneOnMonitor;  // set once at creation
@@ -130,7 +118,8 @@ void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32
              void* data) {
   auto* state = static_cast<State*>(data);
   const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
-  // Any change of what plays or records may move sound out of the recording, or back.
+  // Any change of what plays or records, or of an output's mute or volume, may move sound out
+  // of the recording, or back.
   state->survey.request(context);
   if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) return;
   if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
@@ -147,9 +136,9 @@ void onContextState(pa_context* context, void* data) {
   pa_context_set_subscribe_callback(context, onEvent, state);
   release(
       pa_context_subscribe(context,
-                           static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
-                                                               PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT |
-                                                               PA_SUBSCRIPTION_MASK_SINK_INPUT),
+                           static_cast<pa_subscription_mask_t>(
+                               PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT |
+                               PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT),
                            nullptr, nullptr));
   followDefaultOutput(state);
   keepMicrophoneOffMonitors(state);
@@ -160,8 +149,8 @@ void onContextState(pa_context* context, void* data) {
 
 DeviceFollower::DeviceFollower(GLibLoopThread& loop, RecordStreams streams,
                                std::function<void(bool onMonitor)> microphoneOnMonitor,
-                               PlaybackSurvey::Tell unrecordedOutput)
-    : state_(new State(streams, std::move(microphoneOnMonitor), std::move(unrecordedOutput))) {
+                               PlaybackSurvey::Tell routingFindings)
+    : state_(new State(streams, std::move(microphoneOnMonitor), std::move(routingFindings))) {
   state_->pulseLoop = pa_glib_mainloop_new(loop.context());
   state_->context = newPulseContext(pa_glib_mainloop_get_api(state_->pulseLoop));
   // Without a context (the system refused libpulse its memory) nothing is followed.

@@ -9,12 +9,6 @@
 
 namespace platform::linux_gst {
 
-// The sound server's record streams of a running capture, by source-output index.
-struct RecordStreams {
-  std::optional<std::uint32_t> system;      // the output's monitor
-  std::optional<std::uint32_t> microphone;  // none when the microphone is not recorded
-};
-
 // Keeps a running capture's record streams where the user's sound is, through a subscription to
 // the sound server's events:
 // - system audio is the computer's sound, whichever output plays it: when the default output
@@ -26,19 +20,19 @@ struct RecordStreams {
 // - neither stream stays muted or turned down: servers keep a stream's mute and volume for the
 //   application and restore them on its later streams, which would record silence, or nearly;
 // - sound that an application plays where neither stream hears it (on another output than the
-//   default) is told to `unrecordedOutput`, with that output's description, and when none
-//   plays there any more, with none (PlaybackSurvey.h).
+//   default), and an output muted or turned down so far that system audio records next to
+//   nothing, are told to `routingFindings`, and again whenever that changes (PlaybackSurvey.h).
 // Following is best effort: when the server cannot be reached the capture itself reports it.
 //
 // Made and destroyed on the loop thread, whose GLib context runs every PulseAudio callback;
 // destruction disconnects and detaches them, and must not happen from within one of them.
 class DeviceFollower {
  public:
-  // `microphoneOnMonitor` and `unrecordedOutput` run on the loop thread, from a PulseAudio
+  // `microphoneOnMonitor` and `routingFindings` run on the loop thread, from a PulseAudio
   // callback.
   DeviceFollower(GLibLoopThread& loop, RecordStreams streams,
                  std::function<void(bool onMonitor)> microphoneOnMonitor,
-                 PlaybackSurvey::Tell unrecordedOutput);
+                 PlaybackSurvey::Tell routingFindings);
   ~DeviceFollower();
   DeviceFollower(const DeviceFollower&) = delete;
   DeviceFollower& operator=(const DeviceFollower&) = delete;

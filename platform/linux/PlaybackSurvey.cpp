@@ -1,6 +1,6 @@
-// Reading the server's routing: a quarter of a second after a change, three lists in turn
-// (outputs, record streams, playing streams), each request made from the previous one's
-// last callback, on the loop thread; a change during a reading asks for one more.
+// Reading the server's routing: a quarter of a second after a change, the server's name and
+// three lists in turn (outputs, record streams, playing streams), each request made from the
+// previous one's last callback, on the loop thread; a change during a reading asks for one more.
 #include "platform/linux/PlaybackSurvey.h"
 
 #include <pulse/context.h>
@@ -8,7 +8,11 @@
 #include <pulse/rtclock.h>
 #include <pulse/timeval.h>
 
+#include <string_view>
+
+#include "platform/linux/MutedOutput.h"
 #include "platform/linux/PulseClient.h"
+#include "platform/linux/UnrecordedOutput.h"
 
 namespace platform::linux_gst {
 
@@ -33,11 +37,26 @@ bool endsList(const Info* info, int eol, PlaybackSurvey& survey, void (PlaybackS
   return false;
 }
 
+void onServer(pa_context*, const pa_server_info* info, void* data) {
+  auto& survey = *static_cast<PlaybackSurvey*>(data);
+  if (!info) {
+    survey.finish(false);
+    return;
+  }
+  survey.routing.pipeWire =
+      info->server_name &&
+      std::string_view(info->server_name).find("PipeWire") != std::string_view::npos;
+  survey.readSinks();
+}
+
 void onSink(pa_context*, const pa_sink_info* info, int eol, void* data) {
   auto& survey = *static_cast<PlaybackSurvey*>(data);
   if (endsList(info, eol, survey, &PlaybackSurvey::readSourceOutputs)) return;
   survey.routing.sinks.push_back({info->index, info->owner_module, info->monitor_source,
-                                  info->description ? info->description : info->name});
+                                  info->description ? info->description : info->name,
+                                  info->mute != 0, pa_cvolume_max(&info->volume),
+                                  (info->flags & PA_SINK_HW_VOLUME_CTRL) != 0,
+                                  (info->flags & PA_SINK_HW_MUTE_CTRL) != 0});
 }
 
 void onSourceOutput(pa_context*, const pa_source_output_info* info, int eol, void* data) {
@@ -65,7 +84,7 @@ void issue(PlaybackSurvey& survey, pa_operation* operation) {
 
 void onSettled(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* data) {
   api->time_free(event);
-  static_cast<PlaybackSurvey*>(data)->readSinks();
+  static_cast<PlaybackSurvey*>(data)->readServer();
 }
 
 }  // namespace
@@ -81,10 +100,14 @@ void PlaybackSurvey::request(pa_context* context) {
       pa_context_rttime_new(context, pa_rtclock_now() + kSettleUs, onSettled, this) != nullptr;
 }
 
-void PlaybackSurvey::readSinks() {
+void PlaybackSurvey::readServer() {
   settling_ = false;
   reading_ = true;
   routing = {};
+  issue(*this, pa_context_get_server_info(context_, onServer, this));
+}
+
+void PlaybackSurvey::readSinks() {
   issue(*this, pa_context_get_sink_info_list(context_, onSink, this));
 }
 
@@ -103,7 +126,12 @@ void PlaybackSurvey::conclude() {
 void PlaybackSurvey::finish(bool complete) {
   reading_ = false;
   if (complete) {
-    auto found = unrecordedOutput(routing, recordStreams_);
+    std::vector<std::uint32_t> streams;
+    for (const auto& stream : {recordStreams_.system, recordStreams_.microphone}) {
+      if (stream) streams.push_back(*stream);
+    }
+    RoutingFindings found{unrecordedOutput(routing, streams),
+                          mutedOutput(routing, recordStreams_.system)};
     if (!told_ || *told_ != found) {
       told_ = found;
       tell_(found);

@@ -6,31 +6,38 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/UnrecordedOutput.h"
+#include "platform/linux/ServerRouting.h"
 
 struct pa_context;
 
 namespace platform::linux_gst {
 
-// Reads the sound server's routing, one reading at a time, and tells what it finds of sound
-// that plays where the tool does not record (UnrecordedOutput.h): after the first reading, and
-// after each later one whose finding differs.
+// What a reading of the routing finds of sound that does not reach the recording.
+struct RoutingFindings {
+  std::optional<std::string> unrecordedOutput;  // UnrecordedOutput.h
+  std::optional<std::string> mutedOutput;       // MutedOutput.h
+  bool operator==(const RoutingFindings&) const = default;
+};
+
+// Reads the sound server's routing, one reading at a time, and tells its findings: after the
+// first reading, and after each later one whose findings differ.
 //
 // Loop thread only: requests, the wait for the server to settle and the server's callbacks run
 // there. The owner disconnects the context and frees its loop before destroying the survey, so
 // that no callback of a reading under way, nor the wait, runs after it.
 class PlaybackSurvey {
  public:
-  using Tell = std::function<void(const std::optional<std::string>& unrecordedOutput)>;
+  using Tell = std::function<void(const RoutingFindings&)>;
 
-  PlaybackSurvey(std::vector<std::uint32_t> recordStreams, Tell tell)
-      : recordStreams_(std::move(recordStreams)), tell_(std::move(tell)) {}
+  PlaybackSurvey(RecordStreams recordStreams, Tell tell)
+      : recordStreams_(recordStreams), tell_(std::move(tell)) {}
 
   // Reads the routing once the server has settled, and again after the reading under way: what
   // that one read may be older than the change that asks.
   void request(pa_context* context);
 
   // The steps of a reading, for the server's callbacks.
+  void readServer();
   void readSinks();
   void readSourceOutputs();
   void readSinkInputs();
@@ -41,13 +48,13 @@ class PlaybackSurvey {
   ServerRouting routing;  // of the reading under way
 
  private:
-  const std::vector<std::uint32_t> recordStreams_;
+  const RecordStreams recordStreams_;
   const Tell tell_;
   pa_context* context_ = nullptr;  // the one requests come from, one per survey
   bool settling_ = false;
   bool reading_ = false;
   bool readAgain_ = false;
-  std::optional<std::optional<std::string>> told_;
+  std::optional<RoutingFindings> told_;
 };
 
 }  // namespace platform::linux_gst

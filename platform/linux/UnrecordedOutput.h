@@ -5,33 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace platform::linux_gst {
+#include "platform/linux/ServerRouting.h"
 
-// How the sound server routes what plays and what is recorded, as far as finding sound the tool
-// does not record needs. Indexes are the server's, with PA_INVALID_INDEX for none.
-struct ServerRouting {
-  struct Sink {
-    std::uint32_t index;
-    std::uint32_t ownerModule;
-    std::uint32_t monitorSource;
-    std::string description;
-  };
-  struct SourceOutput {
-    std::uint32_t index;
-    std::uint32_t source;
-    std::uint32_t client;
-    std::uint32_t ownerModule;
-  };
-  struct SinkInput {
-    std::uint32_t sink;
-    std::uint32_t client;
-    std::uint32_t ownerModule;
-    bool corked;
-  };
-  std::vector<Sink> sinks;
-  std::vector<SourceOutput> sourceOutputs;
-  std::vector<SinkInput> sinkInputs;
-};
+namespace platform::linux_gst {
 
 // The description of an output on which an application plays sound that none of the tool's
 // record streams (`recordStreams`, source-output indexes) hears; none when every playing

@@ -571,8 +571,8 @@ def pactl(server, *arguments):
 
 
 def add_output(server, name, description, rate=48000, channels=2):
-    """Adds a null output (with its monitor) to the private server."""
-    pactl(server, "load-module", "module-null-sink", f"sink_name={name}", "format=float32le",
+    """Adds a null output (with its monitor) to the private server; returns its module."""
+    return pactl(server, "load-module", "module-null-sink", f"sink_name={name}", "format=float32le",
           f"rate={rate}", f"channels={channels}",
           f"sink_properties=device.description={description}")
 

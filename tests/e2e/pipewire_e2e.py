@@ -62,7 +62,8 @@ if __name__ == "__main__":
     run_suite("pipewire e2e", (run_e2e.recordings, parent_options_e2e.microphones,
                                pcm_e2e.sources_apart_and_aligned, output_e2e.tool_stopped,
                                server_e2e.mute_and_volume_kept_for_the_tool,
-                               server_e2e.sound_elsewhere, streams_ended,
+                               server_e2e.sound_elsewhere, server_e2e.output_muted,
+                               streams_ended,
                                # Last: the tone players, frozen with the server, fall silent later.
                                server_e2e.server_frozen),
               server_type=PipeWireServer)

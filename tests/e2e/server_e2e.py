@@ -414,6 +414,51 @@ def mute_and_volume_kept_for_the_tool(f, binary, server, root):
             f"the next recording's first sound, 10 ms at a time: {[f'{v:.2g}' for v in start]}")
 
 
+def output_muted(f, binary, server, root):
+    """An output muted, or turned down to 10 %, silences its monitor where the server applies
+    the volume itself (every mute on PulseAudio; these null outputs on both servers): the parent
+    hears so at once, with the output's name, from the start too, and again once it is heard.
+    Another output's mute is no one's concern."""
+    if not server.tones:
+        server.play_tones()
+    module = add_output(server, "headphones", "Headphones").strip()
+    try:
+        pactl(server, "set-sink-mute", "headphones", "1")
+        pactl(server, "set-sink-mute", "speakers", "1")
+        run = recording(f, binary, server, os.path.join(root, "output-muted.mov"),
+                        ["--microphone", "off"])
+        told = run.wait_for("warning", MAX_WARNING_DELAY, code="output_muted")
+        f.check(told is not None, "a recording that starts muted is not told so")
+        spans = {}
+        for command, value, code in (("set-sink-mute", "0", "output_audible"),
+                                     ("set-sink-volume", "10%", "output_muted"),
+                                     ("set-sink-volume", "11%", "output_audible")):
+            time.sleep(2.5)
+            pactl(server, command, "speakers", value)
+            changed = time.monotonic()
+            spans[code, value] = changed
+            at = run.wait_for("warning", 3, after=changed, code=code)
+            f.check(at is not None and at - changed < MAX_WARNING_DELAY,
+                    f"{code} told {at and at - changed} s after {command} {value}")
+        time.sleep(1.5)
+        check_final(f, run, interrupt(run), "output muted")
+        warnings = [{key: value for key, value in event.items() if key != "event"}
+                    for event in run.of_kind("warning")]
+        muted = {"code": "output_muted", "output": "Speakers"}
+        f.check(warnings == [muted, {"code": "output_audible"}] * 2, f"warnings {warnings}")
+        # What was told is so: the recording had none of the tone, or next to none.
+        for label, start, end, most in (
+                ("muted", run.ready, spans["output_audible", "0"], 0.0),
+                ("at 10 %", spans["output_muted", "10%"], spans["output_audible", "11%"], 3e-4)):
+            levels = levels_between(run, start + 1.2, end)
+            f.check(levels and all(level["systemRms"] <= most for level in levels),
+                    f"system audio {label}: {[level['systemRms'] for level in levels]}")
+    finally:
+        pactl(server, "set-sink-mute", "speakers", "0")
+        pactl(server, "set-sink-volume", "speakers", "100%")
+        pactl(server, "unload-module", module)
+
+
 def server_frozen(f, binary, server, root):
     """A server that hangs (stopped, as a deadlock would leave it): both sources are told lost
     within seconds, and restored when it runs again, with a movie as long as the recording; a
@@ -462,5 +507,6 @@ def server_frozen(f, binary, server, root):
 if __name__ == "__main__":
     run_suite("server e2e", (output_switched, microphone_unloaded, default_input_changed,
                              server_restarted, server_killed, server_frozen,
-                             mute_and_volume_kept_for_the_tool, sound_elsewhere), tones=False,
+                             mute_and_volume_kept_for_the_tool, sound_elsewhere, output_muted),
+              tones=False,
               fresh_server=True)
