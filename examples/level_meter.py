@@ -33,6 +33,9 @@ WARNINGS = {
     "audio_elsewhere": lambda e: f"sound plays on {e['output']}, which is not recorded: make it "
                                  "the default output, or set the application to play there",
     "audio_elsewhere_ended": lambda e: "no sound plays unrecorded any more",
+    "output_muted": lambda e: f"{e['output']} is muted or nearly: system audio records silence "
+                              "until it is turned up",
+    "output_audible": lambda e: "the output is audible again",
     "recording_failed": lambda e: f"the movie can no longer be written ({e['errorName']} "
                                   f"{e['domain']} {e['errorCode']}); stop and record elsewhere",
     "recording_stalled": lambda e: "the movie is not being saved: its folder does not answer",
