@@ -122,6 +122,10 @@ if refused:
     error("stop", 15)
 muted = open(os.path.join(state, "input-volume")).read().strip() == "0"
 system_rms = 0.25 if tone else 0.0
+# A tool that tells of a muted output where the capture does not hear the mute.
+if open(os.path.join(state, "output-muted")).read().strip() == "true" and \
+        os.environ.get("FAKE_OUTPUT_MUTE") == "told":
+    emit('{"event":"warning","code":"output_muted","output":"Speakers"}')
 microphone_rms = (0.0 if muted else 0.01) if microphone else 0.0
 if microphone and muted:
     emit('{"event":"warning","code":"microphone_silent"}')
@@ -170,17 +174,22 @@ with open(os.path.join(state, "afplay.playing"), "w") as playing:
 time.sleep(10)
 '''
 
-# osascript: the input volume, kept in a file.
+# osascript: the input volume and the output's mute, each kept in a file.
 FAKE_OSASCRIPT = r'''
 import os, sys
-volume = os.path.join(os.environ["FAKE_STATE"], "input-volume")
+state = os.environ["FAKE_STATE"]
 script = sys.argv[2]
-if script == "input volume of (get volume settings)":
-    print(open(volume).read().strip())
-elif script.startswith("set volume input volume "):
-    open(volume, "w").write(script.split()[-1])
-else:
-    sys.exit(1)
+for setting, read, written in (("input-volume", "input volume of (get volume settings)",
+                                "set volume input volume "),
+                               ("output-muted", "output muted of (get volume settings)",
+                                "set volume output muted ")):
+    if script == read:
+        print(open(os.path.join(state, setting)).read().strip())
+        sys.exit(0)
+    if script.startswith(written):
+        open(os.path.join(state, setting), "w").write(script.split()[-1])
+        sys.exit(0)
+sys.exit(1)
 '''
 
 
@@ -198,8 +207,9 @@ class SmokeDryRun(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
         self.state = os.path.join(self.root, "state")
         os.makedirs(self.state)
-        with open(os.path.join(self.state, "input-volume"), "w") as volume:
-            volume.write("50")
+        for setting, value in (("input-volume", "50"), ("output-muted", "false")):
+            with open(os.path.join(self.state, setting), "w") as kept:
+                kept.write(value)
         fakes = os.path.join(self.root, "bin")
         build = os.path.join(self.root, "build")
         python = "#!%s\n" % PYTHON
@@ -251,13 +261,14 @@ class SmokeDryRun(unittest.TestCase):
     def lines(self, output, verdict):
         return [line for line in output if line.startswith(verdict)]
 
-    def input_volume(self):
-        with open(os.path.join(self.state, "input-volume")) as volume:
-            return volume.read().strip()
+    def setting(self, name):
+        with open(os.path.join(self.state, name)) as kept:
+            return kept.read().strip()
 
     def assert_left_clean(self):
         self.assertEqual(self.running_players(), [], "afplay left playing")
-        self.assertEqual(self.input_volume(), "50", "input volume not restored")
+        self.assertEqual(self.setting("input-volume"), "50", "input volume not restored")
+        self.assertEqual(self.setting("output-muted"), "false", "output left muted")
 
     def test_a_working_mac_passes_every_check(self):
         status, output = self.smoke()
@@ -278,6 +289,7 @@ class SmokeDryRun(unittest.TestCase):
                       "missing folder: refused at the start, status 1",
                       "movie deleted while recording: told within 5 s, the stop fails",
                       "flushed while recording: 8 s, no recording_failed, final last",
+                      "output-muted: the tone heard in every level", "output-muted: no output_muted",
                       "SIGINT within 50 ms of spawn: ended at once, or ready, then final"):
             self.assertIn(check, passed)
         informed = "\n".join(self.lines(output, "INFO"))
@@ -293,7 +305,7 @@ class SmokeDryRun(unittest.TestCase):
                                     FAKE_PARENT_WATCH="none", FAKE_DESCRIPTORS="unguarded",
                                     FAKE_FOLDER="unchecked", FAKE_EARLY_SIGINT="lost",
                                     FAKE_MOVIE_WATCH="none", FAKE_FLUSH="refused",
-                                    FAKE_DRAIN="unbounded")
+                                    FAKE_DRAIN="unbounded", FAKE_OUTPUT_MUTE="told")
         self.assertEqual(status, 1)
         failed = "\n".join(self.lines(output, "FAIL"))
         self.assertIn("with-microphone: no video track: does the H.264 writer refuse the "
@@ -309,6 +321,7 @@ class SmokeDryRun(unittest.TestCase):
         self.assertIn("movie deleted while recording: told within 5 s: no", failed)
         self.assertIn("flushed while recording: exit status 1", failed)
         self.assertIn("parent never reading: exit status 137", failed)
+        self.assertIn("output-muted: output_muted told on macOS", failed)
         self.assertNotIn("microphone WAV", failed)
         self.assert_left_clean()
 
@@ -318,7 +331,7 @@ class SmokeDryRun(unittest.TestCase):
         deadline = time.monotonic() + 120
         # Interrupted while the input volume is at 0 and the tone plays.
         while time.monotonic() < deadline and not (
-                self.running_players() and self.input_volume() == "0"):
+                self.running_players() and self.setting("input-volume") == "0"):
             time.sleep(0.02)
         smoke.send_signal(signal.SIGTERM)
         self.assertEqual(smoke.wait(timeout=60), 143)
