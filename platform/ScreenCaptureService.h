@@ -114,10 +114,11 @@ class StreamDelegate {
   // output's display name; with none, nothing plays unrecorded any more. Only a platform that
   // records one output can tell; it may say none when nothing was told.
   virtual void streamSoundPlaysUnrecorded(const std::optional<std::string>& outputName) = 0;
-  // Runs on a service thread: the output whose sound the system audio records, `outputName`, is
-  // muted or turned down so far that its sound reaches the recording silenced, or as good as;
-  // with none, no longer. Only a platform that records an output's sound after its volume
-  // calls it; it may say none when nothing was told.
+  // Runs on a service thread: the output whose sound the system audio records, or the monitor
+  // that records it, is muted or turned down so far that its sound reaches the recording
+  // silenced, or as good as; `outputName` names the one that is, and with none, neither is any
+  // more. Only a platform that records an output's sound after its volume calls it; it may say
+  // none when nothing was told.
   virtual void streamOutputMuted(const std::optional<std::string>& outputName) = 0;
 };
 

@@ -2,9 +2,9 @@
 //
 // create:  the capture makes the follower on the loop thread once its pipeline is PLAYING; it
 //          connects a context of its own through PulseAudio's GLib adapter on the loop context.
-// start:   when the context is ready it subscribes to server, source-output, sink and
-//          sink-input events, checks both streams once (the default output may have changed since
-//          the content query) and has the playback survey read where sound plays.
+// start:   when the context is ready it subscribes to server, source-output, sink, source
+//          and sink-input events, checks both streams once (the default output may have changed
+//          since the content query) and has the playback survey read where sound plays.
 // events:  a server event (default output changed) or a move of the system stream re-checks the
 //          system stream: server info, then the default output's monitor, then the stream, which
 //          is moved when it is elsewhere. A change of the microphone's stream re-checks whether
@@ -118,8 +118,8 @@ void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32
              void* data) {
   auto* state = static_cast<State*>(data);
   const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
-  // Any change of what plays or records, or of an output's mute or volume, may move sound out
-  // of the recording, or back.
+  // Any change of what plays or records, or of a mute or volume, may move sound out of the
+  // recording, or back.
   state->survey.request(context);
   if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) return;
   if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
@@ -134,12 +134,12 @@ void onContextState(pa_context* context, void* data) {
   auto* state = static_cast<State*>(data);
   if (pa_context_get_state(context) != PA_CONTEXT_READY) return;
   pa_context_set_subscribe_callback(context, onEvent, state);
-  release(
-      pa_context_subscribe(context,
-                           static_cast<pa_subscription_mask_t>(
-                               PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT |
-                               PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT),
-                           nullptr, nullptr));
+  release(pa_context_subscribe(context,
+                               static_cast<pa_subscription_mask_t>(
+                                   PA_SUBSCRIPTION_MASK_SERVER |
+                                   PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT | PA_SUBSCRIPTION_MASK_SINK |
+                                   PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK_INPUT),
+                               nullptr, nullptr));
   followDefaultOutput(state);
   keepMicrophoneOffMonitors(state);
   state->survey.request(context);

@@ -13,6 +13,10 @@ bool silencesItsMonitor(const ServerRouting& routing, const ServerRouting::Sink&
   return muted || (!sink.hardwareVolume && sink.volume <= kInaudibleVolume);
 }
 
+bool silenced(const ServerRouting::Monitor& monitor) {
+  return monitor.muted || monitor.volume <= kInaudibleVolume;
+}
+
 template <typename Item, typename Predicate>
 const Item* findIn(const std::vector<Item>& items, Predicate predicate) {
   auto found = std::find_if(items.begin(), items.end(), predicate);
@@ -31,8 +35,12 @@ std::optional<std::string> mutedOutput(const ServerRouting& routing,
   const auto* sink = findIn(routing.sinks, [&](const ServerRouting::Sink& each) {
     return each.monitorSource == stream->source;
   });
-  if (!sink || !silencesItsMonitor(routing, *sink)) return std::nullopt;
-  return sink->description;
+  if (sink && silencesItsMonitor(routing, *sink)) return sink->description;
+  const auto* monitor = findIn(routing.monitors, [&](const ServerRouting::Monitor& each) {
+    return each.index == stream->source;
+  });
+  if (monitor && silenced(*monitor)) return monitor->description;
+  return std::nullopt;
 }
 
 }  // namespace platform::linux_gst

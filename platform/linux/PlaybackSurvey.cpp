@@ -1,6 +1,7 @@
 // Reading the server's routing: a quarter of a second after a change, the server's name and
-// three lists in turn (outputs, record streams, playing streams), each request made from the
-// previous one's last callback, on the loop thread; a change during a reading asks for one more.
+// four lists in turn (outputs, monitors, record streams, playing streams), each request made
+// from the previous one's last callback, on the loop thread; a change during a reading asks for
+// one more.
 #include "platform/linux/PlaybackSurvey.h"
 
 #include <pulse/context.h>
@@ -51,12 +52,21 @@ void onServer(pa_context*, const pa_server_info* info, void* data) {
 
 void onSink(pa_context*, const pa_sink_info* info, int eol, void* data) {
   auto& survey = *static_cast<PlaybackSurvey*>(data);
-  if (endsList(info, eol, survey, &PlaybackSurvey::readSourceOutputs)) return;
+  if (endsList(info, eol, survey, &PlaybackSurvey::readSources)) return;
   survey.routing.sinks.push_back({info->index, info->owner_module, info->monitor_source,
                                   info->description ? info->description : info->name,
                                   info->mute != 0, pa_cvolume_max(&info->volume),
                                   (info->flags & PA_SINK_HW_VOLUME_CTRL) != 0,
                                   (info->flags & PA_SINK_HW_MUTE_CTRL) != 0});
+}
+
+void onSource(pa_context*, const pa_source_info* info, int eol, void* data) {
+  auto& survey = *static_cast<PlaybackSurvey*>(data);
+  if (endsList(info, eol, survey, &PlaybackSurvey::readSourceOutputs)) return;
+  if (info->monitor_of_sink == PA_INVALID_INDEX) return;
+  survey.routing.monitors.push_back({info->index,
+                                     info->description ? info->description : info->name,
+                                     info->mute != 0, pa_cvolume_max(&info->volume)});
 }
 
 void onSourceOutput(pa_context*, const pa_source_output_info* info, int eol, void* data) {
@@ -109,6 +119,10 @@ void PlaybackSurvey::readServer() {
 
 void PlaybackSurvey::readSinks() {
   issue(*this, pa_context_get_sink_info_list(context_, onSink, this));
+}
+
+void PlaybackSurvey::readSources() {
+  issue(*this, pa_context_get_source_info_list(context_, onSource, this));
 }
 
 void PlaybackSurvey::readSourceOutputs() {

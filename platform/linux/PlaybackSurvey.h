@@ -39,6 +39,7 @@ class PlaybackSurvey {
   // The steps of a reading, for the server's callbacks.
   void readServer();
   void readSinks();
+  void readSources();
   void readSourceOutputs();
   void readSinkInputs();
   void conclude();

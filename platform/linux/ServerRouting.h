@@ -28,6 +28,12 @@ struct ServerRouting {
     bool hardwareVolume = false;          // set on the device, not applied by the server
     bool hardwareMute = false;
   };
+  struct Monitor {  // the source that records an output
+    std::uint32_t index;
+    std::string description;
+    bool muted = false;
+    pa_volume_t volume = PA_VOLUME_NORM;  // of its loudest channel
+  };
   struct SourceOutput {
     std::uint32_t index;
     std::uint32_t source;
@@ -41,6 +47,7 @@ struct ServerRouting {
     bool corked;
   };
   std::vector<Sink> sinks;
+  std::vector<Monitor> monitors;
   std::vector<SourceOutput> sourceOutputs;
   std::vector<SinkInput> sinkInputs;
   bool pipeWire = false;  // PipeWire's server, rather than PulseAudio itself

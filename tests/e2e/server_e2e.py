@@ -416,9 +416,9 @@ def mute_and_volume_kept_for_the_tool(f, binary, server, root):
 
 def output_muted(f, binary, server, root):
     """An output muted, or turned down to 10 %, silences its monitor where the server applies
-    the volume itself (every mute on PulseAudio; these null outputs on both servers): the parent
-    hears so at once, with the output's name, from the start too, and again once it is heard.
-    Another output's mute is no one's concern."""
+    the volume itself (every mute on PulseAudio; these null outputs on both servers), and so does
+    a mute of the monitor itself: the parent hears so at once, with the name of what is muted,
+    from the start too, and again once it is heard. Another output's mute is no one's concern."""
     if not server.tones:
         server.play_tones()
     module = add_output(server, "headphones", "Headphones").strip()
@@ -429,14 +429,17 @@ def output_muted(f, binary, server, root):
                         ["--microphone", "off"])
         told = run.wait_for("warning", MAX_WARNING_DELAY, code="output_muted")
         f.check(told is not None, "a recording that starts muted is not told so")
-        spans = {}
-        for command, value, code in (("set-sink-mute", "0", "output_audible"),
-                                     ("set-sink-volume", "10%", "output_muted"),
-                                     ("set-sink-volume", "11%", "output_audible")):
+        changes = []
+        for command, target, value, code in (
+                ("set-sink-mute", "speakers", "0", "output_audible"),
+                ("set-sink-volume", "speakers", "10%", "output_muted"),
+                ("set-sink-volume", "speakers", "11%", "output_audible"),
+                ("set-source-mute", "speakers.monitor", "1", "output_muted"),
+                ("set-source-mute", "speakers.monitor", "0", "output_audible")):
             time.sleep(2.5)
-            pactl(server, command, "speakers", value)
+            pactl(server, command, target, value)
             changed = time.monotonic()
-            spans[code, value] = changed
+            changes.append(changed)
             at = run.wait_for("warning", 3, after=changed, code=code)
             f.check(at is not None and at - changed < MAX_WARNING_DELAY,
                     f"{code} told {at and at - changed} s after {command} {value}")
@@ -444,18 +447,22 @@ def output_muted(f, binary, server, root):
         check_final(f, run, interrupt(run), "output muted")
         warnings = [{key: value for key, value in event.items() if key != "event"}
                     for event in run.of_kind("warning")]
+        audible = {"code": "output_audible"}
         muted = {"code": "output_muted", "output": "Speakers"}
-        f.check(warnings == [muted, {"code": "output_audible"}] * 2, f"warnings {warnings}")
+        monitor = {"code": "output_muted", "output": "Monitor of Speakers"}
+        f.check(warnings == [muted, audible, muted, audible, monitor, audible],
+                f"warnings {warnings}")
         # What was told is so: the recording had none of the tone, or next to none.
-        for label, start, end, most in (
-                ("muted", run.ready, spans["output_audible", "0"], 0.0),
-                ("at 10 %", spans["output_muted", "10%"], spans["output_audible", "11%"], 3e-4)):
+        for label, start, end, most in (("muted", run.ready, changes[0], 0.0),
+                                        ("at 10 %", changes[1], changes[2], 3e-4),
+                                        ("with its monitor muted", changes[3], changes[4], 0.0)):
             levels = levels_between(run, start + 1.2, end)
             f.check(levels and all(level["systemRms"] <= most for level in levels),
                     f"system audio {label}: {[level['systemRms'] for level in levels]}")
     finally:
         pactl(server, "set-sink-mute", "speakers", "0")
         pactl(server, "set-sink-volume", "speakers", "100%")
+        pactl(server, "set-source-mute", "speakers.monitor", "0")
         pactl(server, "unload-module", module)
 
 

@@ -50,5 +50,25 @@ TEST(MutedOutput, TheRecordedOutputIsToldWhereItsMuteOrVolumeReachesItsMonitor) 
   EXPECT_EQ(mutedOutput(routing, std::nullopt), std::nullopt) << "no system stream";
 }
 
+// A monitor muted or turned down by itself, as a mixer that lists it among the inputs can, and
+// as the server then keeps it, is named for what it is; the output comes first.
+TEST(MutedOutput, AMonitorMutedOrTurnedDownItselfIsTold) {
+  ServerRouting routing = speakersAndHeadset();
+  routing.monitors = {{10, "Monitor of Speakers"}, {11, "Monitor of Headset"}};
+  routing.monitors[1].muted = true;
+  EXPECT_EQ(mutedOutput(routing, kSystemStream), std::nullopt) << "another output's monitor";
+
+  auto& monitor = routing.monitors[0];
+  monitor.volume = PA_VOLUME_NORM * 11 / 100;
+  EXPECT_EQ(mutedOutput(routing, kSystemStream), std::nullopt);
+  monitor.volume = PA_VOLUME_NORM / 10;
+  EXPECT_EQ(mutedOutput(routing, kSystemStream), "Monitor of Speakers");
+  monitor.volume = PA_VOLUME_NORM;
+  monitor.muted = true;
+  EXPECT_EQ(mutedOutput(routing, kSystemStream), "Monitor of Speakers");
+  routing.sinks[0].muted = true;
+  EXPECT_EQ(mutedOutput(routing, kSystemStream), "Speakers");
+}
+
 }  // namespace
 }  // namespace platform::linux_gst
