@@ -308,6 +308,12 @@ def server_killed(f, binary, server, root):
         check_movie_around_the_kill(f, run, path, interrupted, killed_at, interrupted - EDGE)
 
 
+def warnings_told(run):
+    """The run's warnings, each as its keys but "event"."""
+    return [{key: value for key, value in event.items() if key != "event"}
+            for event in run.of_kind("warning")]
+
+
 def playing_on(server, sink):
     """Whether a stream plays on the output named `sink`."""
     players, sinks = players_and_outputs(server)
@@ -347,8 +353,7 @@ def sound_elsewhere(f, binary, server, root):
                 f"the end told {ended and ended - stopped} s after the headset stopped")
         time.sleep(0.5)
         check_final(f, run, interrupt(run), "elsewhere")
-        warnings = [{key: value for key, value in event.items() if key != "event"}
-                    for event in run.of_kind("warning")]
+        warnings = warnings_told(run)
         f.check(warnings == [{"code": "audio_elsewhere", "output": "Headset"},
                              {"code": "audio_elsewhere_ended"}], f"warnings {warnings}")
     finally:
@@ -445,8 +450,7 @@ def output_muted(f, binary, server, root):
                     f"{code} told {at and at - changed} s after {command} {value}")
         time.sleep(1.5)
         check_final(f, run, interrupt(run), "output muted")
-        warnings = [{key: value for key, value in event.items() if key != "event"}
-                    for event in run.of_kind("warning")]
+        warnings = warnings_told(run)
         audible = {"code": "output_audible"}
         muted = {"code": "output_muted", "output": "Speakers"}
         monitor = {"code": "output_muted", "output": "Monitor of Speakers"}
