@@ -2,11 +2,13 @@
 
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "capture/AudioStatistics.h"
 #include "capture/DiskSpaceWatch.h"
@@ -111,7 +113,14 @@ class CaptureSession final : public platform::StreamOutput,
   void startLevelTimer();
   void emitLevel();
   void startDiskWatch();
-  std::optional<platform::StorageReading> readRecordingStorage();
+  // The recording's files on one file system, with the space left there. `sourceFile` names the
+  // first source's own file of a file system that is not the movie's.
+  struct DiskUse {
+    platform::StorageReading reading;
+    std::optional<std::uint64_t> device;
+    std::optional<std::filesystem::path> sourceFile;
+  };
+  std::vector<DiskUse> readRecordingDisks();
   void checkDiskSpace();
   void checkMovieAtItsPath();
   void flushWhileRecording();
@@ -155,10 +164,12 @@ class CaptureSession final : public platform::StreamOutput,
   // recording and at the stop.
   std::shared_ptr<platform::Queue> diskQueue_;
   std::unique_ptr<platform::RepeatingTimer> diskTimer_;  // main queue only
-  DiskSpaceWatch diskSpace_;                             // disk queue only
-  bool movieToldGone_ = false;                           // disk queue only
-  int readingsSinceFlush_ = 0;                           // disk queue only
-  bool flushFailed_ = false;                             // disk queue only
+  // One for each file system the recording fills, by the file it is told by (none: the movie);
+  // disk queue only.
+  std::map<std::optional<std::filesystem::path>, DiskSpaceWatch> diskSpace_;
+  bool movieToldGone_ = false;  // disk queue only
+  int readingsSinceFlush_ = 0;  // disk queue only
+  bool flushFailed_ = false;    // disk queue only
 
   // Fed by the microphone's sample path and by the level tick, which counts the seconds it
   // delivered nothing; never held while calling out.

@@ -87,9 +87,11 @@ events::EventRecord microphoneSilenceWarning(bool silent) {
   return warningRecord(silent ? "microphone_silent" : "microphone_audible");
 }
 
-events::EventRecord diskLowWarning(std::uint64_t secondsLeft) {
+events::EventRecord diskLowWarning(std::uint64_t secondsLeft,
+                                   const std::optional<std::filesystem::path>& sourceFile) {
   events::EventRecord record = warningRecord("disk_low");
   record.set("secondsLeft", secondsLeft);
+  if (sourceFile) record.set("path", sourceFile->string());
   return record;
 }
 

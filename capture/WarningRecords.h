@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 
@@ -31,7 +32,9 @@ events::EventRecord recordingFailedWarning(const platform::PlatformError& error)
 events::EventRecord recordingStalledWarning();
 events::EventRecord recordingResumedWarning(double stalledSeconds);
 events::EventRecord microphoneSilenceWarning(bool silent);
-events::EventRecord diskLowWarning(std::uint64_t secondsLeft);
+// With `sourceFile` for a file system that is not the movie's, which that file fills.
+events::EventRecord diskLowWarning(std::uint64_t secondsLeft,
+                                   const std::optional<std::filesystem::path>& sourceFile);
 // "movie_gone" when the path no longer names the movie being written, "movie_returned" when it
 // does again.
 events::EventRecord movieGoneWarning(bool gone);

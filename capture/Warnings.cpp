@@ -1,21 +1,24 @@
 // What the parent hears at once while recording, as "warning" records: a source that stops
 // delivering and comes back, audio dropped while the tool stood still, sound that plays where
-// the system audio is not recorded, a movie that can no longer be written, a microphone that
-// delivers only digital silence, a disk that will be full within minutes.
+// the system audio is not recorded or is muted, a movie that can no longer be written, a
+// microphone that delivers only digital silence, a disk that will be full within minutes.
 //
 // Every warning is posted to the sample queue and written there, so that it keeps its place
 // among the level records and never makes the noticing thread wait; stop() closes the warnings
 // on that queue once it has decided, so that "final" or the stop's error comes last.
 // Losses: the platform reports each as it notices it, and a stream that stops takes every
 // captured source with it; each source is told lost once per loss, under sourceLock_. Audio
-// the platform dropped is told once per drop, outside a loss. Sound played unrecorded is told
-// when its output changes, under the same lock: the platform may tell a finding twice.
+// the platform dropped is told once per drop, outside a loss. Sound played unrecorded, and a
+// muted output, are told when their output changes, under the same lock: the platform may tell
+// a finding twice.
 // Silence: watched on the microphone's sample path, which only counts, and by the level tick: a
 // microphone that delivers nothing while the system audio comes leaves silence in the movie as
 // surely as a muted one. Its stretch starts afresh with each loss and recovery of the
 // microphone, whose silence while lost is the tool's.
-// Disk: read every few seconds on a queue of its own, since a file system can hang; so is
-// whether the movie is still at its path, which a stop would otherwise find out only at its end.
+// Disk: read every few seconds on a queue of its own, since a file system can hang, for each
+// file system the recording's files fill; so is whether the movie is still at its path, which a
+// stop would otherwise find out only at its end.
+#include <algorithm>
 #include <chrono>
 
 #include "capture/CaptureSession.h"
@@ -156,27 +159,38 @@ void CaptureSession::startDiskWatch() {
   diskTimer_->activate();
 }
 
-// The movie's size, with each source's own file on the movie's file system: such a file grows
-// twenty times as fast as the movie, and the disk they share fills at their rate.
-std::optional<platform::StorageReading> CaptureSession::readRecordingStorage() {
-  std::optional<platform::StorageReading> reading = platform_.storage().read(outputURL_);
-  const std::optional<FileIdentity> movie = identityOf(outputURL_);
-  if (!reading || !movie) return reading;
-  for (const auto& path : {pcmPaths_.system, microphonePcmPath()}) {
-    const std::optional<FileIdentity> file = path ? identityOf(*path) : std::nullopt;
-    if (!file || file->device != movie->device) continue;
-    if (const auto own = platform_.storage().read(*path)) reading->fileBytes += own->fileBytes;
+// Each source's own file grows twenty times as fast as the movie: on the movie's file system
+// the disk they share fills at their rate, and on another (a small /tmp for a transcriber) it
+// fills by itself, unseen where the movie is.
+std::vector<CaptureSession::DiskUse> CaptureSession::readRecordingDisks() {
+  std::vector<DiskUse> disks;
+  if (const auto movie = platform_.storage().read(outputURL_)) {
+    const std::optional<FileIdentity> identity = identityOf(outputURL_);
+    disks.push_back({*movie, identity ? std::optional(identity->device) : std::nullopt, {}});
   }
-  return reading;
+  for (const auto& path : {pcmPaths_.system, microphonePcmPath()}) {
+    const std::optional<FileIdentity> identity = path ? identityOf(*path) : std::nullopt;
+    const auto own = identity ? platform_.storage().read(*path) : std::nullopt;
+    if (!own) continue;
+    auto disk = std::find_if(disks.begin(), disks.end(),
+                             [&](const DiskUse& each) { return each.device == identity->device; });
+    if (disk != disks.end()) {
+      disk->reading.fileBytes += own->fileBytes;
+    } else {
+      disks.push_back({*own, identity->device, *path});
+    }
+  }
+  return disks;
 }
 
 void CaptureSession::checkDiskSpace() {
-  const std::optional<platform::StorageReading> reading = readRecordingStorage();
-  if (!reading) return;
   const double now =
       std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-  const auto secondsLeft = diskSpace_.read(now, reading->fileBytes, reading->availableBytes);
-  if (secondsLeft) warn(diskLowWarning(*secondsLeft));
+  for (const DiskUse& disk : readRecordingDisks()) {
+    const auto secondsLeft =
+        diskSpace_[disk.sourceFile].read(now, disk.reading.fileBytes, disk.reading.availableBytes);
+    if (secondsLeft) warn(diskLowWarning(*secondsLeft, disk.sourceFile));
+  }
 }
 
 void CaptureSession::checkMovieAtItsPath() {

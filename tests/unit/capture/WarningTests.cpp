@@ -168,29 +168,36 @@ TEST_F(Warnings, DiskSpaceForLessThanFiveMinutesIsTold) {
   EXPECT_LT(records[0]["secondsLeft"].get<int>(), 300);
 }
 
-// Each source's own file grows twenty times as fast as the movie: on the movie's disk, it fills
-// the disk at its rate, and the time left is told by it; on another device, or unused, it is not.
-TEST(DiskLow, TheSourcesOwnFilesBesideTheMovieCountTowardsTheSpaceLeft) {
+// Each source's own file grows twenty times as fast as the movie: on the movie's disk it fills
+// that disk at its rate, and the time left is told by it; on a disk of its own (a small /tmp) it
+// fills that one, told with its path; unused, it counts nowhere.
+TEST(DiskLow, EachDiskTheRecordingFillsIsWatched) {
   const TestFolder folder;
   std::ofstream(folder / "take.mov") << "movie";  // what the recording output would have begun
+  // "/dev/null" stands for a file on another disk: it is on another device, and the scripted
+  // storage reads it as a file of the size it is given.
+  const fs::path elsewhere = "/dev/null";
   for (const bool microphone : {true, false}) {
     SCOPED_TRACE(microphone ? "with the microphone" : "without");
     ScriptedSession scripted;
-    scripted.makeSession(microphone, std::nullopt, {"/dev/null", folder / "microphone.wav"},
+    scripted.makeSession(microphone, std::nullopt, {elsewhere, folder / "microphone.wav"},
                          folder / "take.mov");
     scripted.startOrFail();
     scripted.platform.disk.set({{1'000, 1'000'000'000}});
     const auto records = scripted.printedRecords([&] {
       scripted.diskTimer().fire();
-      for (const auto& source : {fs::path("/dev/null"), folder / "microphone.wav"}) {
+      for (const auto& source : {elsewhere, folder / "microphone.wav"}) {
         scripted.platform.disk.setFileBytes(source, 50'000'000);  // the movie stays as it was
       }
       scripted.diskTimer().fire();
     });
-    std::vector<std::string> codes;
-    for (const auto& record : records) codes.push_back(record["code"]);
-    EXPECT_EQ(codes,
-              microphone ? std::vector<std::string>{"disk_low"} : std::vector<std::string>{});
+    std::vector<json> told;
+    for (const auto& record : records) {
+      told.push_back({{"code", record["code"]}, {"path", record.value("path", "")}});
+    }
+    std::vector<json> expected{{{"code", "disk_low"}, {"path", elsewhere.string()}}};
+    if (microphone) expected.insert(expected.begin(), json{{"code", "disk_low"}, {"path", ""}});
+    EXPECT_EQ(told, expected);
     EXPECT_TRUE(outcomeIs(scripted.run(scripted.session->stop()), kSuccess));
   }
 }
