@@ -45,8 +45,8 @@ WARNINGS = {
     "movie_gone": lambda e: "the movie is no longer at its path (deleted or moved): stop, and "
                             "record anew or put it back",
     "movie_returned": lambda e: "the movie is at its path again",
-    "disk_low": lambda e: f"the disk is full in about {e['secondsLeft']} s at this rate; free "
-                          "space or stop",
+    "disk_low": lambda e: f"the disk {'holding ' + e['path'] + ' ' if 'path' in e else ''}is full "
+                          f"in about {e['secondsLeft']} s at this rate; free space or stop",
 }
 FLOOR_DB = -60.0
 BAR_WIDTH = 20
