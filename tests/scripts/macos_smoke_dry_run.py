@@ -99,6 +99,10 @@ def wav(path, seconds, amplitude):
         out.write(b"RIFF" + struct.pack("<I", len(body)) + body)
 
 emit('{"event":"ready"%s}' % (',"microphone":"Fake Mic"' if microphone else ""))
+# A source's own file on a RAM disk fills it; a tool that watches only the movie's disk is silent.
+if "/Volumes/" in (value("--system-pcm") or "") and os.environ.get("FAKE_DISK_WATCH") != "movie":
+    emit('{"event":"warning","code":"disk_low","secondsLeft":170,"path":"%s"}'
+         % value("--system-pcm"))
 refused = os.environ.get("FAKE_FLUSH") == "refused" and movie.endswith("flushed.mov")
 if refused:
     emit('{"event":"warning","code":"recording_failed","errorName":"NSError",'
@@ -192,6 +196,30 @@ for setting, read, written in (("input-volume", "input volume of (get volume set
 sys.exit(1)
 '''
 
+# hdiutil and diskutil: a RAM disk, attached and detached as the state's log says, whose volume
+# is a folder of the state.
+FAKE_HDIUTIL = r'''
+import os, sys
+log = os.path.join(os.environ["FAKE_STATE"], "ram-disks")
+if sys.argv[1:3] == ["attach", "-nomount"]:
+    open(log, "a").write("attached\n")
+    print("/dev/disk9          \t               \t")
+elif sys.argv[1] == "detach":
+    open(log, "a").write("detached\n")
+else:
+    sys.exit(1)
+'''
+FAKE_DISKUTIL = r'''
+import os, sys
+volume = os.path.join(os.environ["FAKE_STATE"], "Volumes", "TessaloquinSmoke")
+if sys.argv[1] == "erasevolume":
+    os.makedirs(volume, exist_ok=True)
+elif sys.argv[1] == "info":
+    print("   Mount Point:               " + volume)
+else:
+    sys.exit(1)
+'''
+
 
 def write_fake(folder, name, source):
     path = os.path.join(folder, name)
@@ -222,6 +250,8 @@ class SmokeDryRun(unittest.TestCase):
         write_fake(os.path.join(build, "tools"), "movie-check", python + FAKE_MOVIE_CHECK)
         write_fake(fakes, "afplay", python + FAKE_AFPLAY)
         write_fake(fakes, "osascript", python + FAKE_OSASCRIPT)
+        write_fake(fakes, "hdiutil", python + FAKE_HDIUTIL)
+        write_fake(fakes, "diskutil", python + FAKE_DISKUTIL)
         write_fake(fakes, "cmake", "#!/bin/sh\nexit 0\n")
         write_fake(fakes, "ctest", "#!/bin/sh\necho '100% tests passed, 0 tests failed out of 1'\n")
         write_fake(fakes, "sleep", '#!/bin/sh\nexec %s "$(awk "BEGIN { print $1 / 10 }")"\n'
@@ -269,6 +299,9 @@ class SmokeDryRun(unittest.TestCase):
         self.assertEqual(self.running_players(), [], "afplay left playing")
         self.assertEqual(self.setting("input-volume"), "50", "input volume not restored")
         self.assertEqual(self.setting("output-muted"), "false", "output left muted")
+        disks = self.setting("ram-disks").split() if os.path.exists(
+            os.path.join(self.state, "ram-disks")) else []
+        self.assertEqual(disks.count("attached"), disks.count("detached"), "RAM disk left")
 
     def test_a_working_mac_passes_every_check(self):
         status, output = self.smoke()
@@ -290,6 +323,7 @@ class SmokeDryRun(unittest.TestCase):
                       "movie deleted while recording: told within 5 s, the stop fails",
                       "flushed while recording: 8 s, no recording_failed, final last",
                       "output-muted: the tone heard in every level", "output-muted: no output_muted",
+                      "small disk: disk_low names the source's own file",
                       "SIGINT within 50 ms of spawn: ended at once, or ready, then final"):
             self.assertIn(check, passed)
         informed = "\n".join(self.lines(output, "INFO"))
@@ -305,7 +339,8 @@ class SmokeDryRun(unittest.TestCase):
                                     FAKE_PARENT_WATCH="none", FAKE_DESCRIPTORS="unguarded",
                                     FAKE_FOLDER="unchecked", FAKE_EARLY_SIGINT="lost",
                                     FAKE_MOVIE_WATCH="none", FAKE_FLUSH="refused",
-                                    FAKE_DRAIN="unbounded", FAKE_OUTPUT_MUTE="told")
+                                    FAKE_DRAIN="unbounded", FAKE_OUTPUT_MUTE="told",
+                                    FAKE_DISK_WATCH="movie")
         self.assertEqual(status, 1)
         failed = "\n".join(self.lines(output, "FAIL"))
         self.assertIn("with-microphone: no video track: does the H.264 writer refuse the "
@@ -322,6 +357,7 @@ class SmokeDryRun(unittest.TestCase):
         self.assertIn("flushed while recording: exit status 1", failed)
         self.assertIn("parent never reading: exit status 137", failed)
         self.assertIn("output-muted: output_muted told on macOS", failed)
+        self.assertIn("small disk: no disk_low for", failed)
         self.assertNotIn("microphone WAV", failed)
         self.assert_left_clean()
 
