@@ -25,8 +25,8 @@ events::EventRecord audioDroppedWarning(std::string_view source, double droppedS
 // "audio_elsewhere" with the output where sound plays that is not recorded; "audio_elsewhere_ended"
 // when there is none any more.
 events::EventRecord unrecordedAudioWarning(const std::optional<std::string>& outputName);
-// "output_muted" with the output whose mute or volume silences the system audio;
-// "output_audible" when none does any more.
+// "output_muted" with what silences the system audio by its mute or volume (the output or its
+// monitor); "output_audible" when nothing does any more.
 events::EventRecord outputMutedWarning(const std::optional<std::string>& outputName);
 events::EventRecord recordingFailedWarning(const platform::PlatformError& error);
 events::EventRecord recordingStalledWarning();

@@ -140,11 +140,7 @@ void PlaybackSurvey::conclude() {
 void PlaybackSurvey::finish(bool complete) {
   reading_ = false;
   if (complete) {
-    std::vector<std::uint32_t> streams;
-    for (const auto& stream : {recordStreams_.system, recordStreams_.microphone}) {
-      if (stream) streams.push_back(*stream);
-    }
-    RoutingFindings found{unrecordedOutput(routing, streams),
+    RoutingFindings found{unrecordedOutput(routing, recordStreams_),
                           mutedOutput(routing, recordStreams_.system)};
     if (!told_ || *told_ != found) {
       told_ = found;

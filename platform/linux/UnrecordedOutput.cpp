@@ -44,11 +44,10 @@ bool feedsAVirtualInput(const ServerRouting& routing, const ServerRouting::Sink&
 }  // namespace
 
 std::optional<std::string> unrecordedOutput(const ServerRouting& routing,
-                                            const std::vector<Index>& recordStreams) {
+                                            const RecordStreams& recordStreams) {
   std::set<Index> recordedSources;
   for (const auto& output : routing.sourceOutputs) {
-    if (std::find(recordStreams.begin(), recordStreams.end(), output.index) !=
-        recordStreams.end()) {
+    if (output.index == recordStreams.system || output.index == recordStreams.microphone) {
       recordedSources.insert(output.source);
     }
   }

@@ -1,16 +1,14 @@
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/linux/ServerRouting.h"
 
 namespace platform::linux_gst {
 
 // The description of an output on which an application plays sound that none of the tool's
-// record streams (`recordStreams`, source-output indexes) hears; none when every playing
+// record streams (`recordStreams`) hears; none when every playing
 // application is heard. System audio is one output's monitor, so an application set to play on
 // another device (a meeting's headset beside the default speakers) is not in the movie.
 //
@@ -22,6 +20,6 @@ namespace platform::linux_gst {
 // application playing, and an application that records a heard output's monitor plays heard
 // sound on (an equaliser such as EasyEffects, whose own output is the default).
 std::optional<std::string> unrecordedOutput(const ServerRouting& routing,
-                                            const std::vector<std::uint32_t>& recordStreams);
+                                            const RecordStreams& recordStreams);
 
 }  // namespace platform::linux_gst
