@@ -8,9 +8,12 @@ namespace {
 
 constexpr pa_volume_t kInaudibleVolume = PA_VOLUME_NORM / 10;
 
+// What a hardware volume cannot go down to, the server makes up in software: at 0 the monitor
+// is silent on any device.
 bool silencesItsMonitor(const ServerRouting& routing, const ServerRouting::Sink& sink) {
   const bool muted = sink.muted && !(routing.pipeWire && sink.hardwareMute);
-  return muted || (!sink.hardwareVolume && sink.volume <= kInaudibleVolume);
+  return muted || sink.volume == PA_VOLUME_MUTED ||
+         (!sink.hardwareVolume && sink.volume <= kInaudibleVolume);
 }
 
 bool silenced(const ServerRouting::Monitor& monitor) {

@@ -15,7 +15,8 @@ namespace platform::linux_gst {
 //
 // A monitor carries what the server itself applies: an output's volume in software, and on
 // PulseAudio every mute. PipeWire mutes a device with a mute switch in the hardware, and a
-// device's hardware volume comes after the monitor on both, so those leave the recording whole.
+// device's hardware volume comes after the monitor on both, so those leave the recording whole,
+// but for a volume of 0.
 // A monitor's own mute and volume are the server's to apply. A volume of 10 % or less puts the
 // sound 60 dB down or more (the servers' scale is cubic): speech there is below one step of
 // 16-bit audio.

@@ -19,7 +19,8 @@ ServerRouting speakersAndHeadset() {
 
 // Only the output that system audio records counts, and only where its mute or volume reaches
 // the monitor: PulseAudio mutes every monitor with its output, PipeWire keeps a hardware mute
-// to the device, and a hardware volume comes after the monitor on both.
+// to the device, and a hardware volume comes after the monitor on both, but for the part the
+// device cannot go down to, which the server applies itself: all of it at 0.
 TEST(MutedOutput, TheRecordedOutputIsToldWhereItsMuteOrVolumeReachesItsMonitor) {
   ServerRouting routing = speakersAndHeadset();
   auto& speakers = routing.sinks[0];
@@ -40,6 +41,8 @@ TEST(MutedOutput, TheRecordedOutputIsToldWhereItsMuteOrVolumeReachesItsMonitor) 
   EXPECT_EQ(mutedOutput(routing, kSystemStream), "Speakers") << "at 10 %";
   speakers.hardwareVolume = true;
   EXPECT_EQ(mutedOutput(routing, kSystemStream), std::nullopt) << "at 10 %, in hardware";
+  speakers.volume = PA_VOLUME_MUTED;
+  EXPECT_EQ(mutedOutput(routing, kSystemStream), "Speakers") << "at 0, in hardware";
   speakers.hardwareVolume = false;
   speakers.volume = PA_VOLUME_NORM * 11 / 100;
   EXPECT_EQ(mutedOutput(routing, kSystemStream), std::nullopt) << "at 11 %";
