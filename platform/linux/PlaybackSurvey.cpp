@@ -1,7 +1,7 @@
-// Reading the server's routing: a quarter of a second after a change, the server's name and
-// four lists in turn (outputs, monitors, record streams, playing streams), each request made
-// from the previous one's last callback, on the loop thread; a change during a reading asks for
-// one more.
+// Reading the server's routing: a quarter of a second after a change, the server's name (at the
+// first reading only: a survey has one server) and four lists in turn (outputs, monitors, record
+// streams, playing streams), each request made from the previous one's last callback, on the loop
+// thread; a change during a reading asks for one more.
 #include "platform/linux/PlaybackSurvey.h"
 
 #include <pulse/context.h>
@@ -44,10 +44,8 @@ void onServer(pa_context*, const pa_server_info* info, void* data) {
     survey.finish(false);
     return;
   }
-  survey.routing.pipeWire =
-      info->server_name &&
-      std::string_view(info->server_name).find("PipeWire") != std::string_view::npos;
-  survey.readSinks();
+  survey.serverRead(info->server_name &&
+                    std::string_view(info->server_name).find("PipeWire") != std::string_view::npos);
 }
 
 void onSink(pa_context*, const pa_sink_info* info, int eol, void* data) {
@@ -114,7 +112,17 @@ void PlaybackSurvey::readServer() {
   settling_ = false;
   reading_ = true;
   routing = {};
-  issue(*this, pa_context_get_server_info(context_, onServer, this));
+  if (pipeWire_) {
+    serverRead(*pipeWire_);
+  } else {
+    issue(*this, pa_context_get_server_info(context_, onServer, this));
+  }
+}
+
+void PlaybackSurvey::serverRead(bool pipeWire) {
+  pipeWire_ = pipeWire;
+  routing.pipeWire = pipeWire;
+  readSinks();
 }
 
 void PlaybackSurvey::readSinks() {

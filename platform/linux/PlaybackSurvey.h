@@ -38,6 +38,7 @@ class PlaybackSurvey {
 
   // The steps of a reading, for the server's callbacks.
   void readServer();
+  void serverRead(bool pipeWire);
   void readSinks();
   void readSources();
   void readSourceOutputs();
@@ -56,6 +57,7 @@ class PlaybackSurvey {
   bool reading_ = false;
   bool readAgain_ = false;
   std::optional<RoutingFindings> told_;
+  std::optional<bool> pipeWire_;  // the server's kind, once read
 };
 
 }  // namespace platform::linux_gst
