@@ -439,11 +439,11 @@ def silent_stretches(levels):
 
 
 def tool_stopped(f, binary, server, root):
-    """SIGSTOP while the server holds what comes meanwhile (3 s) and past it (15 s): the backlog
-    is in the movie and in each source's stream where it belongs, what was lost is one silent
-    stretch, the same in both streams, the movie lasts as long as the recording, and the missed
-    level records do not come in a burst."""
-    for stopped in (3, 15):
+    """SIGSTOP while the server holds what comes meanwhile (3 s) and past it, and past what a
+    source's stream queues (20 s): the backlog is in the movie and in each source's stream where
+    it belongs, what was lost is one silent stretch, the same in both streams, the movie lasts as
+    long as the recording, and the missed level records do not come in a burst."""
+    for stopped in (3, 20):
         lost = server.lost_when_unread(stopped)
         f.group = f"stopped for {stopped} s"
         path = os.path.join(root, f"stopped-{stopped}.mov")

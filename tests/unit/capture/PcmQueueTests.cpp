@@ -58,11 +58,36 @@ TEST(PcmQueue, AFullQueueTurnsItsOldestFramesIntoSilenceAndKeepsTheLength) {
   EXPECT_EQ(queue.takeOverflow(), 5U);
   EXPECT_EQ(drain(queue), (std::vector<float>{0, 0, 0, 0, 0, 12, 13, 14, 15}));
 
-  // Long silence after frames: the frames are lost, the length is not.
+  // Frames give way across the silence between them, which takes no room.
   queue.pushFrames(numbered(1, 2));
+  queue.pushSilence(3);
+  queue.pushFrames(numbered(3, 2));
+  queue.pushFrames(numbered(5, 3));  // 1, 2 and 3 give way
+  EXPECT_EQ(queue.takeOverflow(), 3U);
+  EXPECT_EQ(drain(queue), (std::vector<float>{0, 0, 0, 0, 0, 0, 4, 5, 6, 7}));
+}
+
+// A source lost, or the tool stopped, for longer than the queue holds: what was queued before
+// the silence is still written.
+TEST(PcmQueue, SilenceLongerThanTheQueueKeepsTheFramesBeforeIt) {
+  PcmQueue queue(4);
+  queue.pushFrames(numbered(1, 3));
   queue.pushSilence(10);
-  EXPECT_EQ(queue.takeOverflow(), 2U);
-  EXPECT_EQ(drain(queue).size(), 12U);
+  queue.pushFrames(numbered(4, 4));
+  EXPECT_EQ(queue.takeOverflow(), 3U);  // the ring is full: 1, 2 and 3 give way to 4 to 7
+  std::vector<float> expected(13, 0);
+  expected.insert(expected.end(), {4, 5, 6, 7});
+  EXPECT_EQ(drain(queue), expected);
+
+  queue.pushFrames(numbered(1, 2));
+  queue.pushSilence(100);
+  queue.pushFrames(numbered(3, 2));
+  EXPECT_EQ(queue.takeOverflow(), 0U);
+  EXPECT_EQ(queue.frames(), 104U);
+  expected = {1, 2};
+  expected.insert(expected.end(), 100, 0);
+  expected.insert(expected.end(), {3, 4});
+  EXPECT_EQ(drain(queue, 7), expected);
 }
 
 TEST(PcmQueue, ALateReaderGetsSilenceInPlaceOfWhatCameBefore) {
