@@ -29,6 +29,8 @@ constexpr std::size_t kChunkFrames = 16384;
 constexpr double kJitterSeconds = 0.02;
 // A header behind the data by this much at most, so a killed recording loses little more.
 constexpr auto kHeaderInterval = std::chrono::milliseconds(500);
+// As often as the movie is put on its storage, for the same reasons.
+constexpr auto kFlushInterval = std::chrono::seconds(6);
 constexpr auto kReopenInterval = std::chrono::milliseconds(100);
 constexpr const char* kSourceNames[] = {"system", "microphone"};
 
@@ -72,6 +74,8 @@ struct PcmStreams::Output {
   std::uint64_t headerBytes = 0;    // writer thread only: what the header last said
   Clock::time_point headerWritten;  // writer thread only
   Clock::time_point lastWrite;      // writer thread only
+  std::uint64_t flushedBytes = 0;   // writer thread only: what the last flush put on the storage
+  Clock::time_point flushed;        // writer thread only
   PcmQueue queue{static_cast<std::size_t>(kQueueSeconds * kRate)};  // guarded by mutex_
   std::condition_variable ready;  // something queued, or the finish; waited for under mutex_
   // Set by the finish and the destructor; read by the writer while it waits for a reader.
@@ -274,6 +278,7 @@ platform::Task<void> PcmStreams::finish(platform::Queue& queue) {
 
 void PcmStreams::runWriter(Output& output) {
   platform::posix::nameCurrentThread(std::string("pcm ") + output.name);
+  output.flushed = Clock::now();
   std::vector<float> chunk;
   std::unique_lock lock(mutex_);
   while (true) {
@@ -317,6 +322,19 @@ void PcmStreams::runWriter(Output& output) {
         }
         wake = std::min(wake.value_or(due), due);
       }
+      // A regular file is put on its storage every few seconds: a write error a network file
+      // system tells only then is told at once, and a machine that stops loses little.
+      if (output.file->isSeekable() && output.flushedBytes != output.dataBytes) {
+        const Clock::time_point due = output.flushed + kFlushInterval;
+        if (now >= due) {
+          lock.unlock();
+          const bool flushed = flushFile(output);
+          lock.lock();
+          output.dead = output.dead || !flushed;
+          continue;
+        }
+        wake = std::min(wake.value_or(due), due);
+      }
       if (wake) {
         output.ready.wait_until(lock, *wake);
       } else {
@@ -327,7 +345,12 @@ void PcmStreams::runWriter(Output& output) {
     if (!writeChunk(output, lock, chunk)) break;
   }
   lock.unlock();
-  updateHeader(output);
+  // What final promises of the movie, that it is whole and on its storage, holds for the stream.
+  if (output.file->isOpen() && !updateHeader(output)) {
+    output.file->close();
+    warnOf("pcm_write_failed", output);
+  }
+  flushFile(output);
   output.file->close();
   writerDone();
 }
@@ -358,7 +381,7 @@ bool PcmStreams::writeChunk(Output& output, std::unique_lock<std::mutex>& lock,
   const char* code = outcome == StreamFile::Outcome::readerGone ? "pcm_reader_gone"
                      : outcome == StreamFile::Outcome::failed   ? "pcm_write_failed"
                                                                 : nullptr;
-  if (code) warn_(events::EventRecord("warning").set("code", code).set("source", output.name));
+  if (code) warnOf(code, output);
   lock.lock();
   if (outcome == StreamFile::Outcome::gaveUp) return false;
   if (outcome != StreamFile::Outcome::written) {
@@ -368,12 +391,28 @@ bool PcmStreams::writeChunk(Output& output, std::unique_lock<std::mutex>& lock,
   return true;
 }
 
-// Writer thread only.
-void PcmStreams::updateHeader(Output& output) {
-  if (!output.wav || !output.file->isOpen() || !output.file->isSeekable()) return;
-  output.file->rewriteStart(wavHeader(output.dataBytes, riffSizeLimit_));
+// Writer thread only; false when the header could not be rewritten.
+bool PcmStreams::updateHeader(Output& output) {
+  if (!output.wav || !output.file->isOpen() || !output.file->isSeekable()) return true;
+  const bool rewritten = output.file->rewriteStart(wavHeader(output.dataBytes, riffSizeLimit_));
   output.headerBytes = output.dataBytes;
   output.headerWritten = Clock::now();
+  return rewritten;
+}
+
+// Writer thread only, without the lock; false, and told, when the file could not be put on its
+// storage, which closes it.
+bool PcmStreams::flushFile(Output& output) {
+  output.flushed = Clock::now();
+  output.flushedBytes = output.dataBytes;
+  if (output.file->flush()) return true;
+  warnOf("pcm_write_failed", output);
+  return false;
+}
+
+// Any thread, without the lock.
+void PcmStreams::warnOf(const char* code, const Output& output) {
+  warn_(events::EventRecord("warning").set("code", code).set("source", output.name));
 }
 
 void PcmStreams::writerDone() {

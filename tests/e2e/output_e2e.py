@@ -301,7 +301,7 @@ def movie_on_storage_at_final(f, binary, server, root):
         disk = tempfile.mkdtemp(dir="/var/tmp")
     try:
         path = os.path.join(disk, "kept.mov")
-        run = recording(f, binary, server, path)
+        run = recording(f, binary, server, path, ["--system-pcm", path + ".wav"])
         readings = []  # (seconds after ready, the movie's size, its pages not on the disk)
         while time.monotonic() - run.ready < 16:
             time.sleep(0.25)
@@ -310,11 +310,15 @@ def movie_on_storage_at_final(f, binary, server, root):
         run.process.send_signal(signal.SIGINT)
         final = run.wait_for("final")
         unwritten = pages_not_on_storage(path) if final else None
+        source_unwritten = pages_not_on_storage(path + ".wav") if final else None
         check_final(f, run, run.finish(), "kept")
+        os.remove(path + ".wav")  # room for the runs below
         if final and unwritten is None:
             print("movie on storage: not checked, the kernel has no cachestat(2)")
             return
         f.check(not unwritten, f"{unwritten} pages of the movie not yet on the disk at final")
+        f.check(not source_unwritten,
+                f"{source_unwritten} pages of the system's own file not yet on the disk at final")
         # Flushed every 6 s: what is held back at any time grew in the last 8 s at most.
         held_too_long = [
             (round(at, 1), held, grown) for at, size, held in readings if at >= 9
@@ -329,14 +333,24 @@ def movie_on_storage_at_final(f, binary, server, root):
         if fsync is None:
             print(f"SKIP a write error told at the flush: fsync's number on {platform.machine()}")
             return
-        run = Run(binary, ["--output", os.path.join(disk, "unflushed.mov")], server.env,
-                  preexec_fn=refuse_system_call(fsync, errno.EIO))
-        ready = run.wait_for("ready")
-        told = run.wait_for("warning", timeout=10, code="recording_failed",
-                            domain="TessaloquinAudioCapture", errorCode=15)
-        f.check(ready and told and told - ready < 8, f"recording_failed {told and told - ready}"
-                " s after ready")
-        check_stop_error(f, run, interrupt(run), domain="TessaloquinAudioCapture", errorCode=15)
+        # A source's own file is held to it as well, while recording and at the stop.
+        for seconds in (10, 1):
+            path = os.path.join(disk, f"unflushed-{seconds}.mov")
+            run = Run(binary, ["--output", path, "--system-pcm", path + ".wav"], server.env,
+                      preexec_fn=refuse_system_call(fsync, errno.EIO))
+            ready = run.wait_for("ready")
+            told = {code: run.wait_for("warning", timeout=seconds, code=code)
+                    for code in ("recording_failed", "pcm_write_failed")}
+            late = {code: at and round(at - ready, 1) for code, at in told.items()}
+            f.check(ready and (all(at and at - ready < 8 for at in told.values()) if seconds > 1
+                               else not any(told.values())),
+                    f"recorded {seconds} s, told {late} s after ready")
+            status = interrupt(run)
+            failed = [warning for warning in run.of_kind("warning")
+                      if warning.get("code") == "pcm_write_failed"]
+            f.check(failed == [{"event": "warning", "code": "pcm_write_failed", "source": "system"}],
+                    f"recorded {seconds} s: warnings {run.of_kind('warning')}")
+            check_stop_error(f, run, status, domain="TessaloquinAudioCapture", errorCode=15)
     finally:
         if mounted:
             subprocess.run(["umount", "-l", disk], capture_output=True)
