@@ -286,8 +286,8 @@ def pages_not_on_storage(path):
 
 def movie_on_storage_at_final(f, binary, server, root):
     """While recording, the system holds only the movie's last few seconds back from the disk, and
-    when "final" comes, none: a machine that stops keeps the movie up to then, and a write that
-    failed has been told.
+    when "final" comes, none of it or of a source's own file: a machine that stops keeps them up
+    to then, and a write that failed has been told.
     On an ext4 disk of its own that leaves the writing to the system's schedule (which holds
     writes back for 30 s): tmpfs keeps all in memory, and ext4 by default begins writing a file
     that was emptied when it is closed."""
@@ -351,6 +351,18 @@ def movie_on_storage_at_final(f, binary, server, root):
             f.check(failed == [{"event": "warning", "code": "pcm_write_failed", "source": "system"}],
                     f"recorded {seconds} s: warnings {run.of_kind('warning')}")
             check_stop_error(f, run, status, domain="TessaloquinAudioCapture", errorCode=15)
+        # A WAV whose sizes were never rewritten reads as empty: told before final.
+        f.group = "a WAV header that cannot be rewritten"
+        pwrite = {"x86_64": 18, "aarch64": 68}[platform.machine()]
+        path = os.path.join(disk, "unsized.mov")
+        run = Run(binary, ["--output", path, "--system-pcm", path + ".wav"], server.env,
+                  preexec_fn=refuse_system_call(pwrite, errno.EIO))
+        f.check(run.wait_for("ready"), f"no ready: {run.kinds()}")
+        time.sleep(1)
+        check_final(f, run, interrupt(run), "unsized")
+        f.check([warning for warning in run.of_kind("warning") if warning["code"] != "disk_low"]
+                == [{"event": "warning", "code": "pcm_write_failed", "source": "system"}],
+                f"warnings {run.of_kind('warning')}")
     finally:
         if mounted:
             subprocess.run(["umount", "-l", disk], capture_output=True)
