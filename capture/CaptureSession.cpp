@@ -109,6 +109,10 @@ std::optional<std::filesystem::path> CaptureSession::microphonePcmPath() const {
   return captureMicrophone_ ? pcmPaths_.microphone : std::nullopt;
 }
 
+std::array<std::optional<std::filesystem::path>, 2> CaptureSession::sourceFiles() const {
+  return {pcmPaths_.system, microphonePcmPath()};
+}
+
 // Before anything is asked of the platform, so that a path that cannot be written fails the start
 // at once. Without a path nothing is made, and capture runs as it would without the feature.
 void CaptureSession::openPcmStreams() {

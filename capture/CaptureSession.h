@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -35,8 +36,9 @@ namespace capture {
 // outlive the session (level ticks, the time-out) hold it weakly; the service holds its
 // delegates weakly. Records go to the sink the session is made with; the warnings of a running
 // recording go out on `sampleQueue_`, in order with the level records, until the stop has
-// decided its outcome. The disk watch reads the storage and checks and flushes the movie while
-// recording, and the stop flushes the movie too, on a queue of their own, as any may block.
+// decided its outcome. The disk watch reads the storage and checks and flushes the movie and the
+// sources' own files while recording, and the stop flushes them too, on a queue of their own, as
+// any may block.
 class CaptureSession final : public platform::StreamOutput,
                              public platform::StreamDelegate,
                              public platform::RecordingOutputDelegate,
@@ -124,6 +126,13 @@ class CaptureSession final : public platform::StreamOutput,
   void checkDiskSpace();
   void checkMovieAtItsPath();
   void flushWhileRecording();
+  // The system's own file, then the microphone's; none where there is none.
+  std::array<std::optional<std::filesystem::path>, 2> sourceFiles() const;
+  // Disk queue: each source's own file on its storage, as the movie; told once for each that
+  // could not be.
+  void flushSourceFiles();
+  // At the stop, after the streams' end and before the warnings close; bounded as the movie's.
+  platform::Task<void> flushSourceFilesAtStop();
   void watchMicrophoneSilence(const AddedSamples& added, const platform::SampleLayout& layout);
   void countMicrophoneSilence(std::chrono::nanoseconds length, double peak);
   // Any thread: sends a warning unless the stop has decided; never waits.
@@ -170,6 +179,8 @@ class CaptureSession final : public platform::StreamOutput,
   bool movieToldGone_ = false;  // disk queue only
   int readingsSinceFlush_ = 0;  // disk queue only
   bool flushFailed_ = false;    // disk queue only
+  // Set on the disk queue; read by the stop when the disk queue did not answer in time.
+  std::array<std::atomic<bool>, 2> sourceFlushFailed_{};  // system, microphone
 
   // Fed by the microphone's sample path and by the level tick, which counts the seconds it
   // delivered nothing; never held while calling out.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "capture/StereoFrames.h"
+#include "capture/WarningRecords.h"
 #include "capture/WavHeader.h"
 #include "platform/posix/ThreadName.h"
 
@@ -29,8 +30,6 @@ constexpr std::size_t kChunkFrames = 16384;
 constexpr double kJitterSeconds = 0.02;
 // A header behind the data by this much at most, so a killed recording loses little more.
 constexpr auto kHeaderInterval = std::chrono::milliseconds(500);
-// As often as the movie is put on its storage, for the same reasons.
-constexpr auto kFlushInterval = std::chrono::seconds(6);
 constexpr auto kReopenInterval = std::chrono::milliseconds(100);
 constexpr const char* kSourceNames[] = {"system", "microphone"};
 
@@ -74,8 +73,6 @@ struct PcmStreams::Output {
   std::uint64_t headerBytes = 0;    // writer thread only: what the header last said
   Clock::time_point headerWritten;  // writer thread only
   Clock::time_point lastWrite;      // writer thread only
-  std::uint64_t flushedBytes = 0;   // writer thread only: what the last flush put on the storage
-  Clock::time_point flushed;        // writer thread only
   PcmQueue queue{static_cast<std::size_t>(kQueueSeconds * kRate)};  // guarded by mutex_
   std::condition_variable ready;  // something queued, or the finish; waited for under mutex_
   // Set by the finish and the destructor; read by the writer while it waits for a reader.
@@ -278,7 +275,6 @@ platform::Task<void> PcmStreams::finish(platform::Queue& queue) {
 
 void PcmStreams::runWriter(Output& output) {
   platform::posix::nameCurrentThread(std::string("pcm ") + output.name);
-  output.flushed = Clock::now();
   std::vector<float> chunk;
   std::unique_lock lock(mutex_);
   while (true) {
@@ -322,19 +318,6 @@ void PcmStreams::runWriter(Output& output) {
         }
         wake = std::min(wake.value_or(due), due);
       }
-      // A regular file is put on its storage every few seconds: a write error a network file
-      // system tells only then is told at once, and a machine that stops loses little.
-      if (output.file->isSeekable() && output.flushedBytes != output.dataBytes) {
-        const Clock::time_point due = output.flushed + kFlushInterval;
-        if (now >= due) {
-          lock.unlock();
-          const bool flushed = flushFile(output);
-          lock.lock();
-          output.dead = output.dead || !flushed;
-          continue;
-        }
-        wake = std::min(wake.value_or(due), due);
-      }
       if (wake) {
         output.ready.wait_until(lock, *wake);
       } else {
@@ -345,12 +328,8 @@ void PcmStreams::runWriter(Output& output) {
     if (!writeChunk(output, lock, chunk)) break;
   }
   lock.unlock();
-  // What final promises of the movie, that it is whole and on its storage, holds for the stream.
-  if (output.file->isOpen() && !updateHeader(output)) {
-    output.file->close();
-    warnOf("pcm_write_failed", output);
-  }
-  flushFile(output);
+  // A WAV whose sizes were never rewritten reads as empty.
+  if (!updateHeader(output)) warn_(pcmWriteFailedWarning(output.name));
   output.file->close();
   writerDone();
 }
@@ -378,10 +357,11 @@ bool PcmStreams::writeChunk(Output& output, std::unique_lock<std::mutex>& lock,
     output.dataBytes += chunk.size() * sizeof(float);
     if (output.lastWrite - output.headerWritten >= kHeaderInterval) updateHeader(output);
   }
-  const char* code = outcome == StreamFile::Outcome::readerGone ? "pcm_reader_gone"
-                     : outcome == StreamFile::Outcome::failed   ? "pcm_write_failed"
-                                                                : nullptr;
-  if (code) warnOf(code, output);
+  if (outcome == StreamFile::Outcome::readerGone) {
+    warn_(events::EventRecord("warning").set("code", "pcm_reader_gone").set("source", output.name));
+  } else if (outcome == StreamFile::Outcome::failed) {
+    warn_(pcmWriteFailedWarning(output.name));
+  }
   lock.lock();
   if (outcome == StreamFile::Outcome::gaveUp) return false;
   if (outcome != StreamFile::Outcome::written) {
@@ -398,21 +378,6 @@ bool PcmStreams::updateHeader(Output& output) {
   output.headerBytes = output.dataBytes;
   output.headerWritten = Clock::now();
   return rewritten;
-}
-
-// Writer thread only, without the lock; false, and told, when the file could not be put on its
-// storage, which closes it.
-bool PcmStreams::flushFile(Output& output) {
-  output.flushed = Clock::now();
-  output.flushedBytes = output.dataBytes;
-  if (output.file->flush()) return true;
-  warnOf("pcm_write_failed", output);
-  return false;
-}
-
-// Any thread, without the lock.
-void PcmStreams::warnOf(const char* code, const Output& output) {
-  warn_(events::EventRecord("warning").set("code", code).set("source", output.name));
 }
 
 void PcmStreams::writerDone() {

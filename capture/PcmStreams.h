@@ -31,8 +31,7 @@ struct PcmPaths {
 
 // Each source's audio as a stream of its own, for parents that want them apart: 32-bit float
 // stereo at 48 kHz, raw or, for a path ending in ".wav", as a WAV file whose sizes are kept true
-// at least once a second. A regular file is put on its storage every few seconds and at the end,
-// by its writer thread.
+// at least once a second.
 //
 // Alignment: frame 0 of every stream is the first frame any source delivered, and each buffer
 // lies at its presentation time after it: gaps (a late first buffer, a source lost, a device
@@ -97,8 +96,6 @@ class PcmStreams {
   void runWriter(Output& output);
   bool writeChunk(Output& output, std::unique_lock<std::mutex>& lock, std::vector<float>& chunk);
   bool updateHeader(Output& output);
-  bool flushFile(Output& output);
-  void warnOf(const char* code, const Output& output);
   void writerDone();
 
   const Warn warn_;

@@ -3,6 +3,7 @@
 // finish state (recordingFinished_, finishWaiter_) and the stored failure change only under
 // finishLock_; the waiter is always resumed after the lock is released, by exactly one of the wait
 // itself, the finish and failure callbacks, and the time-out.
+#include <array>
 #include <chrono>
 
 #include "capture/CaptureSession.h"
@@ -24,6 +25,9 @@ constexpr std::chrono::seconds kFlushWait{15};
 // that stops then loses about 6 s of it, not the 30 s or more the system may hold back, and the
 // flushes come about as often as a journalling file system commits anyway.
 constexpr int kReadingsPerFlush = 3;
+// Whose own file each of sourceFlushFailed_ is about.
+constexpr std::array<StreamOutputType, 2> kSourceFileTypes{StreamOutputType::audio,
+                                                           StreamOutputType::microphone};
 
 using platform::toolError;
 using platform::ToolErrorCode;
@@ -53,7 +57,10 @@ platform::Task<events::EventRecord> CaptureSession::stop() {
   if (finished && stream) stream->removeOutputs();
   // Buffers have stopped by now; the streams end whole also when the movie failed, and their
   // last warnings come before the warnings close.
-  if (pcm_) co_await pcm_->finish(platform_.dispatch().mainQueue());
+  if (pcm_) {
+    co_await pcm_->finish(platform_.dispatch().mainQueue());
+    co_await flushSourceFilesAtStop();
+  }
   co_await closeWarnings();
   const std::optional<platform::PlatformError> failure = storedFailure();
   if (failure) throw *failure;
@@ -190,13 +197,48 @@ platform::Task<std::optional<platform::PlatformError>> CaptureSession::flushMovi
 // A write error the system tells only when flushed is told to one flush alone, so it is kept for
 // the stop, whose own flush would not hear of it again.
 void CaptureSession::flushWhileRecording() {
-  if (++readingsSinceFlush_ < kReadingsPerFlush || flushFailed_ || movieToldGone_) return;
+  if (++readingsSinceFlush_ < kReadingsPerFlush) return;
   readingsSinceFlush_ = 0;
-  if (platform_.storage().flush(outputURL_)) return;
-  flushFailed_ = true;
-  const platform::PlatformError error = notOnStorageError();
-  storeFailure(error, FailureReport::callback);
-  warn(recordingFailedWarning(error));
+  if (!flushFailed_ && !movieToldGone_ && !platform_.storage().flush(outputURL_)) {
+    flushFailed_ = true;
+    const platform::PlatformError error = notOnStorageError();
+    storeFailure(error, FailureReport::callback);
+    warn(recordingFailedWarning(error));
+  }
+  flushSourceFiles();
+}
+
+// The stream goes on: what the system lost of it is lost, and what comes may be kept yet.
+void CaptureSession::flushSourceFiles() {
+  const auto files = sourceFiles();
+  for (std::size_t index = 0; index < files.size(); ++index) {
+    if (!files[index] || sourceFlushFailed_[index] || platform_.storage().flush(*files[index])) {
+      continue;
+    }
+    sourceFlushFailed_[index] = true;
+    warn(pcmWriteFailedWarning(*sourceName(kSourceFileTypes[index])));
+  }
+}
+
+// "final" promises the sources' own files as it does the movie. A flush that does not end in
+// time leaves every file not yet told as not on its storage.
+platform::Task<void> CaptureSession::flushSourceFilesAtStop() {
+  auto flushing = completionWithin(
+      kFlushWait, "flushSourceFiles", platform_.dispatch(),
+      [queue = diskQueue_, weakSelf = weak_from_this()](platform::ErrorCompletion done) {
+        queue->post([weakSelf, done = std::move(done)] {
+          if (auto self = weakSelf.lock()) self->flushSourceFiles();
+          done(std::nullopt);
+        });
+      },
+      notOnStorageError());
+  if (!co_await flushing) co_return;
+  const auto files = sourceFiles();
+  for (std::size_t index = 0; index < files.size(); ++index) {
+    if (files[index] && !sourceFlushFailed_[index].exchange(true)) {
+      warn(pcmWriteFailedWarning(*sourceName(kSourceFileTypes[index])));
+    }
+  }
 }
 
 std::optional<platform::PlatformError> CaptureSession::storedFailure() {

@@ -60,6 +60,12 @@ events::EventRecord audioDroppedWarning(std::string_view source, double droppedS
   return record;
 }
 
+events::EventRecord pcmWriteFailedWarning(std::string_view source) {
+  events::EventRecord record = warningRecord("pcm_write_failed");
+  record.set("source", std::string(source));
+  return record;
+}
+
 events::EventRecord unrecordedAudioWarning(const std::optional<std::string>& outputName) {
   return outputWarning(outputName, "audio_elsewhere", "audio_elsewhere_ended");
 }

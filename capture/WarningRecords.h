@@ -22,6 +22,8 @@ events::EventRecord sourceLostWarning(std::string_view source,
                                       const platform::PlatformError& error);
 events::EventRecord sourceRestoredWarning(std::string_view source, double gapSeconds);
 events::EventRecord audioDroppedWarning(std::string_view source, double droppedSeconds);
+// A source's own file that could not be written, or put on its storage.
+events::EventRecord pcmWriteFailedWarning(std::string_view source);
 // "audio_elsewhere" with the output where sound plays that is not recorded; "audio_elsewhere_ended"
 // when there is none any more.
 events::EventRecord unrecordedAudioWarning(const std::optional<std::string>& outputName);

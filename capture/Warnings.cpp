@@ -168,7 +168,7 @@ std::vector<CaptureSession::DiskUse> CaptureSession::readRecordingDisks() {
     const std::optional<FileIdentity> identity = identityOf(outputURL_);
     disks.push_back({*movie, identity ? std::optional(identity->device) : std::nullopt, {}});
   }
-  for (const auto& path : {pcmPaths_.system, microphonePcmPath()}) {
+  for (const auto& path : sourceFiles()) {
     const std::optional<FileIdentity> identity = path ? identityOf(*path) : std::nullopt;
     const auto own = identity ? platform_.storage().read(*path) : std::nullopt;
     if (!own) continue;

@@ -15,8 +15,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/SyncToStorage.h"
-
 namespace platform::posix {
 
 namespace {
@@ -125,14 +123,6 @@ StreamFile::Outcome StreamFile::write(std::span<const std::byte> bytes, const De
 bool StreamFile::rewriteStart(std::span<const std::byte> bytes) {
   return descriptor_ >= 0 &&
          pwrite(descriptor_, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
-}
-
-bool StreamFile::flush() {
-  if (descriptor_ < 0 || !seekable_) return true;
-  const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : ".";
-  if (syncedToStorage(descriptor_) && syncedToStorage(folder, O_DIRECTORY)) return true;
-  close();
-  return false;
 }
 
 void StreamFile::close() {

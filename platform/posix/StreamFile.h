@@ -45,10 +45,6 @@ class StreamFile {
   Outcome write(std::span<const std::byte> bytes, const Deadline& deadline);
   // Rewrites the file's first bytes; only where isSeekable().
   bool rewriteStart(std::span<const std::byte> bytes);
-  // Puts what was written on the storage, with the folder's entry for it; true where there is
-  // nothing to put (a FIFO, a device, a file not open). Blocks for as long as the storage takes.
-  // On failure the file is closed.
-  bool flush();
   void close();
 
  private:

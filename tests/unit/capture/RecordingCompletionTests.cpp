@@ -172,6 +172,44 @@ TEST(RecordingCompletion, TheMovieIsFlushedToItsStorageBeforeTheFinalRecord) {
   }
 }
 
+// The same of a source's own file, which the stop puts on its storage before the movie: one that
+// cannot be is told before "final", and a storage that hangs there holds the movie's flush too.
+TEST(RecordingCompletion, TheSourcesOwnFilesAreFlushedBeforeTheFinalRecord) {
+  using Flush = test_support::ScriptedStorage::Flush;
+  const std::filesystem::path source = "/dev/null", movie = "/tmp/recording.mov";
+  const nlohmann::json failed = {
+      {"event", "warning"}, {"code", "pcm_write_failed"}, {"source", "system"}};
+  const struct {
+    const char* what;
+    Flush flush;
+    std::vector<nlohmann::json> told;
+    std::vector<std::filesystem::path> flushed;
+    std::optional<platform::PlatformError> error;
+  } cases[] = {
+      {"flushed", Flush::succeeds, {}, {source, movie}, {}},
+      {"a write error told only now", Flush::fails, {failed}, {source, movie}, {}},
+      {"a storage that hangs", Flush::hangs, {failed}, {source}, ownError(15)},
+  };
+  for (const auto& [what, flush, told, flushed, error] : cases) {
+    SCOPED_TRACE(what);
+    ScriptedSession scripted;
+    scripted.platform.scriptedDispatch.delayScale = 0.002;
+    scripted.platform.disk.setFlush(flush);
+    scripted.makeSession(false, std::nullopt, {source, std::nullopt});
+    scripted.startOrFail();
+    bool outcome = false;
+    const auto records = scripted.printedRecords([&] {
+      outcome = outcomeIs(scripted.run(scripted.session->stop()), error ? *error : kSuccess);
+    });
+    EXPECT_TRUE(outcome);
+    EXPECT_EQ(records, told);
+    EXPECT_EQ(scripted.platform.disk.flushed(), flushed);
+    scripted.platform.scriptedDispatch.timers.clear();
+    scripted.session.reset();
+    scripted.platform.disk.release();
+  }
+}
+
 // A machine that stops mid-recording keeps the movie up to a few seconds before; a write error
 // that only a flush tells is told at once, and to the stop, whose own flush would not hear it.
 TEST(RecordingCompletion, WhileRecordingTheMovieIsFlushedEveryFewSeconds) {
