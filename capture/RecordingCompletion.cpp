@@ -215,8 +215,10 @@ void CaptureSession::flushSourceFiles() {
     if (!files[index] || sourceFlushFailed_[index] || platform_.storage().flush(*files[index])) {
       continue;
     }
-    sourceFlushFailed_[index] = true;
-    warn(pcmWriteFailedWarning(*sourceName(kSourceFileTypes[index])));
+    // Once, also against a stop that gave up on this flush meanwhile.
+    if (!sourceFlushFailed_[index].exchange(true)) {
+      warn(pcmWriteFailedWarning(*sourceName(kSourceFileTypes[index])));
+    }
   }
 }
 
