@@ -5,6 +5,7 @@
 // itself, the finish and failure callbacks, and the time-out.
 #include <array>
 #include <chrono>
+#include <memory>
 
 #include "capture/CaptureSession.h"
 #include "capture/LevelRecord.h"
@@ -222,22 +223,32 @@ void CaptureSession::flushSourceFiles() {
   }
 }
 
-// "final" promises the sources' own files as it does the movie. A flush that does not end in
-// time leaves every file not yet told as not on its storage.
+// "final" promises the sources' own files as it does the movie. The job holds what it flushes and
+// not the session, as the movie's does; one that does not end in time leaves every file not yet
+// told as not on its storage.
 platform::Task<void> CaptureSession::flushSourceFilesAtStop() {
+  auto files = sourceFiles();
+  for (std::size_t index = 0; index < files.size(); ++index) {
+    if (sourceFlushFailed_[index]) files[index].reset();  // told already
+  }
+  auto failed = std::make_shared<std::array<bool, 2>>();  // read only once the job completed
+  platform::StorageSpace& storage = platform_.storage();  // outlives the session
+  // Made apart from the co_await, as in stop().
   auto flushing = completionWithin(
       kFlushWait, "flushSourceFiles", platform_.dispatch(),
-      [queue = diskQueue_, weakSelf = weak_from_this()](platform::ErrorCompletion done) {
-        queue->post([weakSelf, done = std::move(done)] {
-          if (auto self = weakSelf.lock()) self->flushSourceFiles();
+      [queue = diskQueue_, &storage, files, failed](platform::ErrorCompletion done) {
+        queue->post([queue, &storage, files, failed, done = std::move(done)] {
+          for (std::size_t index = 0; index < files.size(); ++index) {
+            (*failed)[index] = files[index] && !storage.flush(*files[index]);
+          }
           done(std::nullopt);
         });
       },
       notOnStorageError());
-  if (!co_await flushing) co_return;
-  const auto files = sourceFiles();
+  const bool inTime = !co_await flushing;
   for (std::size_t index = 0; index < files.size(); ++index) {
-    if (files[index] && !sourceFlushFailed_[index].exchange(true)) {
+    if (files[index] && (!inTime || (*failed)[index]) &&
+        !sourceFlushFailed_[index].exchange(true)) {
       warn(pcmWriteFailedWarning(*sourceName(kSourceFileTypes[index])));
     }
   }

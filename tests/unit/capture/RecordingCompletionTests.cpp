@@ -1,3 +1,4 @@
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -206,6 +207,14 @@ TEST(RecordingCompletion, TheSourcesOwnFilesAreFlushedBeforeTheFinalRecord) {
     EXPECT_EQ(scripted.platform.disk.flushed(), flushed);
     scripted.platform.scriptedDispatch.timers.clear();
     scripted.session.reset();
+    scripted.platform.disk.release();
+    // The movie's flush, queued behind the hung one, runs now: it leaves the storage before the
+    // storage goes.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (flush == Flush::hangs && scripted.platform.disk.flushed().size() < 2 &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     scripted.platform.disk.release();
   }
 }
