@@ -179,14 +179,15 @@ def disk_filled_by_each_source(f, binary, server, root):
     with small_disk(root, "64m") as disk:
         if disk is None:
             return
-        # 2 x 384,000 bytes a second fill the 64 MiB in about 87 s; one alone in about 175 s.
+        # 2 x 384,000 bytes a second fill the 64 MiB in about 87 s; one alone in about 175 s. A
+        # file written 0.2 s at a time may show a tenth less growth in the watch's 2 s.
         for label, movie, sources, expected in (
                 ("beside the movie", os.path.join(disk, "beside.mov"),
                  ["--system-pcm", os.path.join(disk, "system.wav"),
                   "--microphone-pcm", os.path.join(disk, "microphone.wav")], (50, 100, None)),
                 ("on a disk of its own", os.path.join(root, "elsewhere.mov"),
                  ["--microphone", "off", "--system-pcm", os.path.join(disk, "alone.wav")],
-                 (140, 180, os.path.join(disk, "alone.wav")))):
+                 (140, 200, os.path.join(disk, "alone.wav")))):
             for name in os.listdir(disk):
                 os.remove(os.path.join(disk, name))
             run = recording(f, binary, server, movie, sources)
